@@ -1,0 +1,138 @@
+#ifndef RCLCPP__CLIENT_HPP_
+#define RCLCPP__CLIENT_HPP_
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "rclcpp_compat/core.hpp"
+#include "rclcpp_compat/wire_types.hpp"
+#include "rmw/types.h"
+
+namespace rclcpp {
+
+namespace detail {
+template <typename FutureT>
+struct FutureAndRequestId {
+  FutureT future;
+  int64_t request_id;
+
+  FutureAndRequestId(FutureT impl, int64_t req_id) : future(std::move(impl)), request_id(req_id) {}
+
+  operator FutureT &() { return this->future; }
+  auto get() { return this->future.get(); }
+  bool valid() const noexcept { return this->future.valid(); }
+  void wait() const { return this->future.wait(); }
+  template <class Rep, class Period>
+  std::future_status wait_for(const std::chrono::duration<Rep, Period> & timeout_duration) const {
+    return this->future.wait_for(timeout_duration);
+  }
+  template <class Clock, class Duration>
+  std::future_status wait_until(const std::chrono::time_point<Clock, Duration> & timeout_time) const {
+    return this->future.wait_until(timeout_time);
+  }
+};
+}  // namespace detail
+
+template <typename ServiceT>
+class Client : public rclcpp_compat::ClientCore {
+ public:
+  using SharedPtr = std::shared_ptr<Client<ServiceT>>;
+  using WeakPtr = std::weak_ptr<Client<ServiceT>>;
+  using Request = typename ServiceT::Request;
+  using Response = typename ServiceT::Response;
+  using SharedRequest = std::shared_ptr<Request>;
+  using SharedResponse = std::shared_ptr<Response>;
+  using Promise = std::promise<SharedResponse>;
+  using SharedPromise = std::shared_ptr<Promise>;
+  using Future = std::future<SharedResponse>;
+  using SharedFuture = std::shared_future<SharedResponse>;
+  using CallbackType = std::function<void(SharedFuture)>;
+
+  struct FutureAndRequestId : detail::FutureAndRequestId<std::future<SharedResponse>> {
+    using detail::FutureAndRequestId<std::future<SharedResponse>>::FutureAndRequestId;
+    SharedFuture share() noexcept { return this->future.share(); }
+  };
+  struct SharedFutureAndRequestId : detail::FutureAndRequestId<std::shared_future<SharedResponse>> {
+    using detail::FutureAndRequestId<std::shared_future<SharedResponse>>::FutureAndRequestId;
+  };
+
+  Client(rclcpp_compat::NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos)
+      : rclcpp_compat::ClientCore(node, service_name, qos, rclcpp_compat::message_wire<Request>(),
+                                  rclcpp_compat::message_wire<Response>()) {}
+
+  const char * get_service_name() const { return service_name().c_str(); }
+
+  template <typename RepT = int64_t, typename RatioT = std::milli>
+  bool wait_for_service(std::chrono::duration<RepT, RatioT> timeout = std::chrono::duration<RepT, RatioT>(-1)) {
+    return wait_for_service_nanoseconds(std::chrono::duration_cast<std::chrono::nanoseconds>(timeout));
+  }
+
+  FutureAndRequestId async_send_request(SharedRequest request) {
+    Promise promise;
+    auto future = promise.get_future();
+    std::lock_guard<std::mutex> lock(mutex_);
+    int64_t seq = send_request(request.get());
+    pending_.emplace(seq, Pending{std::move(promise), nullptr});
+    return FutureAndRequestId(std::move(future), seq);
+  }
+
+  template <typename CallbackT>
+  SharedFutureAndRequestId async_send_request(SharedRequest request, CallbackT && cb) {
+    Promise promise;
+    SharedFuture future = promise.get_future().share();
+    std::lock_guard<std::mutex> lock(mutex_);
+    int64_t seq = send_request(request.get());
+    pending_.emplace(seq, Pending{std::move(promise), std::make_shared<std::pair<SharedFuture, CallbackType>>(
+                                                         future, CallbackType(std::forward<CallbackT>(cb)))});
+    return SharedFutureAndRequestId(std::move(future), seq);
+  }
+
+  bool remove_pending_request(int64_t request_id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_.erase(request_id) != 0u;
+  }
+
+  size_t prune_pending_requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t n = pending_.size();
+    pending_.clear();
+    return n;
+  }
+
+ protected:
+  void on_response(const void * sample, int64_t seq) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto it = pending_.find(seq);
+    if (it == pending_.end()) {
+      return;  // not ours any more (pruned, or a duplicate)
+    }
+    Pending pending = std::move(it->second);
+    pending_.erase(it);
+    lock.unlock();
+    auto response = std::make_shared<Response>();
+    rclcpp_compat::message_wire<Response>().read(sample, response.get());
+    pending.promise.set_value(std::move(response));
+    if (pending.callback) {
+      pending.callback->second(pending.callback->first);
+    }
+  }
+
+ private:
+  struct Pending {
+    Promise promise;
+    std::shared_ptr<std::pair<SharedFuture, CallbackType>> callback;
+  };
+  std::mutex mutex_;
+  std::map<int64_t, Pending> pending_;
+};
+
+}  // namespace rclcpp
+
+#endif  // RCLCPP__CLIENT_HPP_

@@ -1,0 +1,24 @@
+#ifndef RCLCPP__CONTEXT_HPP_
+#define RCLCPP__CONTEXT_HPP_
+
+#include <memory>
+#include <string>
+
+namespace rclcpp {
+
+// Handle on the process's one context; its state lives in the library.
+class Context {
+ public:
+  using SharedPtr = std::shared_ptr<Context>;
+  bool is_valid() const;
+  std::string shutdown_reason() const;
+  bool shutdown(const std::string & reason);
+};
+
+namespace contexts {
+Context::SharedPtr get_global_default_context();
+}  // namespace contexts
+
+}  // namespace rclcpp
+
+#endif  // RCLCPP__CONTEXT_HPP_

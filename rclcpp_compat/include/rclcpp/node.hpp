@@ -1,0 +1,68 @@
+#ifndef RCLCPP__NODE_HPP_
+#define RCLCPP__NODE_HPP_
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "rclcpp/callback_group.hpp"
+#include "rclcpp/client.hpp"
+#include "rclcpp/node_options.hpp"
+#include "rclcpp/service.hpp"
+#include "rclcpp_compat/core.hpp"
+#include "rmw/qos_profiles.h"
+
+namespace rclcpp {
+
+class Node : public std::enable_shared_from_this<Node> {
+ public:
+  using SharedPtr = std::shared_ptr<Node>;
+  using WeakPtr = std::weak_ptr<Node>;
+  using UniquePtr = std::unique_ptr<Node>;
+
+  template <typename... Args>
+  static SharedPtr make_shared(Args &&... args) {
+    return std::make_shared<Node>(std::forward<Args>(args)...);
+  }
+
+  explicit Node(const std::string & node_name, const NodeOptions & options = NodeOptions())
+      : Node(node_name, "", options) {}
+  Node(const std::string & node_name, const std::string & namespace_, const NodeOptions & options = NodeOptions())
+      : core_(node_name, namespace_) {
+    (void)options;
+  }
+  virtual ~Node() = default;
+
+  const char * get_name() const { return core_.name().c_str(); }
+  const char * get_namespace() const { return core_.ns().c_str(); }
+  std::string get_fully_qualified_name() const { return core_.fully_qualified_name(); }
+
+  template <typename ServiceT, typename CallbackT>
+  typename Service<ServiceT>::SharedPtr create_service(const std::string & service_name, CallbackT && callback,
+                                                       const rmw_qos_profile_t & qos_profile =
+                                                           rmw_qos_profile_services_default,
+                                                       CallbackGroup::SharedPtr group = nullptr) {
+    (void)group;
+    return std::make_shared<Service<ServiceT>>(core_, core_.resolve_service_name(service_name),
+                                               std::forward<CallbackT>(callback), qos_profile);
+  }
+
+  template <typename ServiceT>
+  typename Client<ServiceT>::SharedPtr create_client(const std::string & service_name,
+                                                     const rmw_qos_profile_t & qos_profile =
+                                                         rmw_qos_profile_services_default,
+                                                     CallbackGroup::SharedPtr group = nullptr) {
+    (void)group;
+    return std::make_shared<Client<ServiceT>>(core_, core_.resolve_service_name(service_name), qos_profile);
+  }
+
+  // Not part of rclcpp: the executor functions reach the wait loop here.
+  rclcpp_compat::NodeCore & compat_core() { return core_; }
+
+ private:
+  rclcpp_compat::NodeCore core_;
+};
+
+}  // namespace rclcpp
+
+#endif  // RCLCPP__NODE_HPP_
