@@ -70,7 +70,8 @@ class Client : public rclcpp_compat::ClientCore {
   const char * get_service_name() const { return service_name().c_str(); }
 
   template <typename RepT = int64_t, typename RatioT = std::milli>
-  bool wait_for_service(std::chrono::duration<RepT, RatioT> timeout = std::chrono::duration<RepT, RatioT>(-1)) {
+  bool wait_for_service(
+      std::chrono::duration<RepT, RatioT> timeout = std::chrono::duration<RepT, RatioT>(-1)) {
     return wait_for_service_nanoseconds(std::chrono::duration_cast<std::chrono::nanoseconds>(timeout));
   }
 
@@ -89,8 +90,9 @@ class Client : public rclcpp_compat::ClientCore {
     SharedFuture future = promise.get_future().share();
     std::lock_guard<std::mutex> lock(mutex_);
     int64_t seq = send_request(request.get());
-    pending_.emplace(seq, Pending{std::move(promise), std::make_shared<std::pair<SharedFuture, CallbackType>>(
-                                                         future, CallbackType(std::forward<CallbackT>(cb)))});
+    pending_.emplace(seq,
+                     Pending{std::move(promise), std::make_shared<std::pair<SharedFuture, CallbackType>>(
+                                                     future, CallbackType(std::forward<CallbackT>(cb)))});
     return SharedFutureAndRequestId(std::move(future), seq);
   }
 

@@ -19,9 +19,9 @@ void spin(Node::SharedPtr node_ptr);
 void spin_some(Node::SharedPtr node_ptr);
 
 template <typename FutureT, typename TimeRepT = int64_t, typename TimeT = std::milli>
-FutureReturnCode spin_until_future_complete(Node::SharedPtr node_ptr, const FutureT & future,
-                                            std::chrono::duration<TimeRepT, TimeT> timeout =
-                                                std::chrono::duration<TimeRepT, TimeT>(-1)) {
+FutureReturnCode spin_until_future_complete(
+    Node::SharedPtr node_ptr, const FutureT & future,
+    std::chrono::duration<TimeRepT, TimeT> timeout = std::chrono::duration<TimeRepT, TimeT>(-1)) {
   using std::chrono::nanoseconds;
   const auto start = std::chrono::steady_clock::now();
   const auto limit = std::chrono::duration_cast<nanoseconds>(timeout);
@@ -48,9 +48,9 @@ FutureReturnCode spin_until_future_complete(Node::SharedPtr node_ptr, const Futu
 namespace executors {
 
 template <typename FutureT, typename TimeRepT = int64_t, typename TimeT = std::milli>
-FutureReturnCode spin_node_until_future_complete(Node::SharedPtr node_ptr, const FutureT & future,
-                                                 std::chrono::duration<TimeRepT, TimeT> timeout =
-                                                     std::chrono::duration<TimeRepT, TimeT>(-1)) {
+FutureReturnCode spin_node_until_future_complete(
+    Node::SharedPtr node_ptr, const FutureT & future,
+    std::chrono::duration<TimeRepT, TimeT> timeout = std::chrono::duration<TimeRepT, TimeT>(-1)) {
   return rclcpp::spin_until_future_complete(std::move(node_ptr), future, timeout);
 }
 

@@ -27,7 +27,8 @@ class Node : public std::enable_shared_from_this<Node> {
 
   explicit Node(const std::string & node_name, const NodeOptions & options = NodeOptions())
       : Node(node_name, "", options) {}
-  Node(const std::string & node_name, const std::string & namespace_, const NodeOptions & options = NodeOptions())
+  Node(const std::string & node_name, const std::string & namespace_,
+       const NodeOptions & options = NodeOptions())
       : core_(node_name, namespace_) {
     (void)options;
   }
@@ -38,20 +39,20 @@ class Node : public std::enable_shared_from_this<Node> {
   std::string get_fully_qualified_name() const { return core_.fully_qualified_name(); }
 
   template <typename ServiceT, typename CallbackT>
-  typename Service<ServiceT>::SharedPtr create_service(const std::string & service_name, CallbackT && callback,
-                                                       const rmw_qos_profile_t & qos_profile =
-                                                           rmw_qos_profile_services_default,
-                                                       CallbackGroup::SharedPtr group = nullptr) {
+  typename Service<ServiceT>::SharedPtr create_service(
+      const std::string & service_name, CallbackT && callback,
+      const rmw_qos_profile_t & qos_profile = rmw_qos_profile_services_default,
+      CallbackGroup::SharedPtr group = nullptr) {
     (void)group;
     return std::make_shared<Service<ServiceT>>(core_, core_.resolve_service_name(service_name),
                                                std::forward<CallbackT>(callback), qos_profile);
   }
 
   template <typename ServiceT>
-  typename Client<ServiceT>::SharedPtr create_client(const std::string & service_name,
-                                                     const rmw_qos_profile_t & qos_profile =
-                                                         rmw_qos_profile_services_default,
-                                                     CallbackGroup::SharedPtr group = nullptr) {
+  typename Client<ServiceT>::SharedPtr create_client(
+      const std::string & service_name,
+      const rmw_qos_profile_t & qos_profile = rmw_qos_profile_services_default,
+      CallbackGroup::SharedPtr group = nullptr) {
     (void)group;
     return std::make_shared<Client<ServiceT>>(core_, core_.resolve_service_name(service_name), qos_profile);
   }

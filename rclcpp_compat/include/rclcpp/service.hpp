@@ -53,9 +53,8 @@ class Service : public rclcpp_compat::ServiceCore {
   static CallbackType wrap(CallbackT && callback) {
     using F = std::decay_t<CallbackT>;
     if constexpr (std::is_invocable_v<F &, SharedRequest, SharedResponse>) {
-      return [cb = F(std::forward<CallbackT>(callback))](std::shared_ptr<rmw_request_id_t>,
-                                                          SharedRequest req,
-                                                          SharedResponse resp) mutable {
+      return [cb = F(std::forward<CallbackT>(callback))](std::shared_ptr<rmw_request_id_t>, SharedRequest req,
+                                                         SharedResponse resp) mutable {
         cb(std::move(req), std::move(resp));
       };
     } else {
@@ -63,8 +62,7 @@ class Service : public rclcpp_compat::ServiceCore {
           std::is_invocable_v<F &, std::shared_ptr<rmw_request_id_t>, SharedRequest, SharedResponse>,
           "service callback must take (request, response) or (header, request, response)");
       return [cb = F(std::forward<CallbackT>(callback))](std::shared_ptr<rmw_request_id_t> header,
-                                                          SharedRequest req,
-                                                          SharedResponse resp) mutable {
+                                                         SharedRequest req, SharedResponse resp) mutable {
         cb(std::move(header), std::move(req), std::move(resp));
       };
     }

@@ -1,0 +1,148 @@
+#include <dds/dds.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+
+#include "context_impl.hpp"
+#include "endpoint_pair.hpp"
+#include "rclcpp_compat/core.hpp"
+
+namespace rclcpp_compat {
+namespace {
+
+// Sequence numbers are unique in the process, starting at 1.
+std::atomic<int64_t> g_next_sequence{1};
+std::atomic<uint64_t> g_client_counter{0};
+
+// Both client endpoints carry the same id so that a server can tell when its
+// reply writer has found this client's reader.
+std::string make_client_user_data(NodeCore & node) {
+  dds_instance_handle_t participant = 0;
+  if (dds_get_instance_handle(node.participant(), &participant) < 0) {
+    participant = 0;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "clientid=%016llx.%llu;", static_cast<unsigned long long>(participant),
+                static_cast<unsigned long long>(++g_client_counter));
+  return text;
+}
+
+}  // namespace
+
+struct ClientCore::Impl {
+  Impl(NodeCore & n, const std::string & name, const rmw_qos_profile_t & qos, const MessageWire & req,
+       const MessageWire & resp)
+      : node(n),
+        service_name(name),
+        request_wire(req),
+        response_wire(resp),
+        endpoints(n, name, qos, resp, reply_topic_name(name), req, request_topic_name(name),
+                  make_client_user_data(n)) {
+    dds_instance_handle_t handle = 0;
+    if (dds_get_instance_handle(endpoints.writer.get(), &handle) < 0) {
+      handle = 0;
+    }
+    guid = handle;
+  }
+
+  bool ready() const {
+    dds_publication_matched_status_t pub;
+    dds_subscription_matched_status_t sub;
+    return dds_get_publication_matched_status(endpoints.writer.get(), &pub) == DDS_RETCODE_OK &&
+           dds_get_subscription_matched_status(endpoints.reader.get(), &sub) == DDS_RETCODE_OK &&
+           pub.current_count > 0 && sub.current_count > 0;
+  }
+
+  NodeCore & node;
+  std::string service_name;
+  const MessageWire & request_wire;
+  const MessageWire & response_wire;
+  EndpointPair endpoints;
+  uint64_t guid = 0;
+};
+
+ClientCore::ClientCore(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
+                       const MessageWire & request_wire, const MessageWire & response_wire)
+    : impl_(new Impl(node, service_name, qos, request_wire, response_wire)) {
+  node.attach(impl_->endpoints.read_condition.get(), this);
+}
+
+ClientCore::~ClientCore() {
+  impl_->node.detach(impl_->endpoints.read_condition.get(), this);
+}
+
+const std::string & ClientCore::service_name() const {
+  return impl_->service_name;
+}
+
+bool ClientCore::service_is_ready() const {
+  return impl_->ready();
+}
+
+bool ClientCore::wait_for_service_nanoseconds(std::chrono::nanoseconds timeout) {
+  auto & context = ContextImpl::instance();
+  const auto start = std::chrono::steady_clock::now();
+  // Woken by either match status or by shutdown; re-checked at least every
+  // 50 ms in case a status change was consumed elsewhere.
+  Entity waitset(check_entity(dds_create_waitset(impl_->node.participant()), "cannot create waitset"));
+  dds_set_status_mask(impl_->endpoints.writer.get(), DDS_PUBLICATION_MATCHED_STATUS);
+  dds_set_status_mask(impl_->endpoints.reader.get(), DDS_SUBSCRIPTION_MATCHED_STATUS);
+  dds_waitset_attach(waitset.get(), impl_->endpoints.writer.get(), 0);
+  dds_waitset_attach(waitset.get(), impl_->endpoints.reader.get(), 0);
+  dds_waitset_attach(waitset.get(), context.shutdown_guard(), 0);
+  for (;;) {
+    if (!context.ok()) {
+      return false;
+    }
+    if (impl_->ready()) {
+      return true;
+    }
+    auto wait = std::chrono::nanoseconds(std::chrono::milliseconds(50));
+    if (timeout.count() >= 0) {
+      const auto left = timeout - (std::chrono::steady_clock::now() - start);
+      if (left <= std::chrono::nanoseconds(0)) {
+        return false;
+      }
+      wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(left));
+    }
+    dds_attach_t triggered[3];
+    dds_waitset_wait(waitset.get(), triggered, 3, wait.count());
+  }
+}
+
+int64_t ClientCore::send_request(const void * request_msg) {
+  const int64_t seq = g_next_sequence.fetch_add(1);
+  const dds_return_t rc =
+      impl_->request_wire.write(impl_->endpoints.writer.get(), {impl_->guid, seq}, request_msg);
+  if (rc < 0) {
+    throw_dds_error("failed to send request on " + impl_->service_name, rc);
+  }
+  return seq;
+}
+
+void ClientCore::execute() {
+  for (;;) {
+    void * samples[1] = {nullptr};
+    dds_sample_info_t info;
+    const dds_return_t n = dds_take(impl_->endpoints.reader.get(), samples, &info, 1, 1);
+    if (n <= 0) {
+      return;
+    }
+    struct LoanGuard {
+      dds_entity_t reader;
+      void ** samples;
+      ~LoanGuard() { dds_return_loan(reader, samples, 1); }
+    } guard{impl_->endpoints.reader.get(), samples};
+    if (!info.valid_data) {
+      continue;
+    }
+    const RequestHeader header = impl_->response_wire.read_header(samples[0]);
+    if (header.guid != impl_->guid) {
+      continue;  // a reply to another client of the same service
+    }
+    on_response(samples[0], header.seq);
+  }
+}
+
+}  // namespace rclcpp_compat

@@ -1,0 +1,284 @@
+#include <dds/dds.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <thread>
+#include <utility>
+
+#include "context_impl.hpp"
+#include "dds_util.hpp"
+#include "rclcpp/context.hpp"
+#include "rclcpp/exceptions.hpp"
+#include "rclcpp/utilities.hpp"
+
+namespace rclcpp_compat {
+namespace {
+
+// Without an explicit ROS_LOCALHOST_ONLY=0 this build talks on loopback only:
+// Cyclone then disables multicast and finds peers on this host by unicast.
+const char * const kLocalhostConfig =
+    "<CycloneDDS><Domain Id=\"any\"><General><Interfaces>"
+    "<NetworkInterface address=\"127.0.0.1\"/>"
+    "</Interfaces><AllowMulticast>false</AllowMulticast></General>"
+    "<Discovery><ParticipantIndex>auto</ParticipantIndex><MaxAutoParticipantIndex>32</"
+    "MaxAutoParticipantIndex><Peers><Peer address=\"127.0.0.1\"/></Peers>"
+    "</Discovery></Domain></CycloneDDS>";
+
+// The highest domain id whose ports fit Cyclone's default port mapping.
+constexpr long kMaxDomainId = 232;
+
+dds_domainid_t domain_id_from_env() {
+  const char * text = std::getenv("ROS_DOMAIN_ID");
+  if (text == nullptr || *text == '\0') {
+    return 0;
+  }
+  char * end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value < 0 || value > kMaxDomainId) {
+    throw rclcpp::exceptions::RCLError(std::string("ROS_DOMAIN_ID is not a valid domain id (0-") +
+                                       std::to_string(kMaxDomainId) + "): '" + text + "'");
+  }
+  return static_cast<dds_domainid_t>(value);
+}
+
+bool localhost_only() {
+  const char * text = std::getenv("ROS_LOCALHOST_ONLY");
+  return text == nullptr || std::strcmp(text, "0") != 0;
+}
+
+}  // namespace
+
+ContextImpl & ContextImpl::instance() {
+  static ContextImpl * context = new ContextImpl();  // lives until exit; signal thread uses it
+  return *context;
+}
+
+void ContextImpl::init(RosArguments args) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (initialized_ && !shut_down_) {
+    throw rclcpp::exceptions::RCLError("context is already initialized");
+  }
+  args_ = std::move(args);
+  initialized_ = true;
+  shut_down_ = false;
+  shutdown_reason_.clear();
+  if (guard_ > 0) {
+    dds_set_guardcondition(guard_, false);
+  }
+}
+
+bool ContextImpl::ok() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return initialized_ && !shut_down_;
+}
+
+bool ContextImpl::shutdown(const std::string & reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!initialized_ || shut_down_) {
+    return false;
+  }
+  shut_down_ = true;
+  shutdown_reason_ = reason;
+  if (guard_ > 0) {
+    dds_set_guardcondition(guard_, true);
+  }
+  return true;
+}
+
+std::string ContextImpl::shutdown_reason() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return shutdown_reason_;
+}
+
+void ContextImpl::require_running() const {
+  if (!ok()) {
+    throw rclcpp::exceptions::RCLError("the context is not initialized or was shut down (call rclcpp::init)");
+  }
+}
+
+RosArguments ContextImpl::arguments() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return args_;
+}
+
+int32_t ContextImpl::participant() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (participant_ > 0) {
+    return participant_;
+  }
+  const dds_domainid_t domain = domain_id_from_env();
+  std::string config = localhost_only() ? kLocalhostConfig : "";
+  if (const char * uri = std::getenv("CYCLONEDDS_URI"); uri != nullptr && *uri != '\0') {
+    // Cyclone reads this itself only when no config is passed; keep it.
+    config += (config.empty() ? "" : ",") + std::string(uri);
+  }
+  if (!config.empty()) {
+    const dds_entity_t d = dds_create_domain(domain, config.c_str());
+    if (d < 0 && d != DDS_RETCODE_PRECONDITION_NOT_MET) {  // the latter: domain exists already
+      throw_dds_error("cannot create DDS domain " + std::to_string(domain), d);
+    }
+  }
+  dds_qos_t * qos = dds_create_qos();
+  static const char kEnclave[] = "enclave=/;";
+  dds_qset_userdata(qos, kEnclave, sizeof kEnclave - 1);
+  const dds_entity_t p = dds_create_participant(domain, qos, nullptr);
+  dds_delete_qos(qos);
+  participant_ = check_entity(p, "cannot create DDS participant on domain " + std::to_string(domain));
+  return participant_;
+}
+
+int32_t ContextImpl::shutdown_guard() {
+  const dds_entity_t pp = participant();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (guard_ <= 0) {
+    guard_ = check_entity(dds_create_guardcondition(pp), "cannot create guard condition");
+    dds_set_guardcondition(guard_, shut_down_);
+  }
+  return guard_;
+}
+
+// ---- signals ----------------------------------------------------------------
+
+namespace {
+
+int g_signal_pipe[2] = {-1, -1};
+struct sigaction g_old_int;
+struct sigaction g_old_term;
+bool g_installed_int = false;
+bool g_installed_term = false;
+std::thread * g_signal_thread = nullptr;
+
+extern "C" void on_signal(int signo) {
+  const int saved = errno;
+  const char byte = static_cast<char>(signo);
+  ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
+  (void)ignored;
+  errno = saved;
+}
+
+void signal_thread_main() {
+  for (;;) {
+    char byte = 0;
+    const ssize_t n = read(g_signal_pipe[0], &byte, 1);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0 || byte == 0) {
+      return;  // uninstall asked us to stop
+    }
+    ContextImpl::instance().shutdown("signal handler");
+  }
+}
+
+void install_one(int signo, struct sigaction * old) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = on_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  if (sigaction(signo, &action, old) != 0) {
+    throw rclcpp::exceptions::RCLError(std::string("cannot install signal handler: ") + std::strerror(errno));
+  }
+}
+
+}  // namespace
+
+void install_signal_handlers(bool sigint, bool sigterm) {
+  if (g_signal_thread != nullptr || (!sigint && !sigterm)) {
+    return;
+  }
+  if (pipe2(g_signal_pipe, O_CLOEXEC) != 0) {
+    throw rclcpp::exceptions::RCLError(std::string("cannot create signal pipe: ") + std::strerror(errno));
+  }
+  g_signal_thread = new std::thread(signal_thread_main);
+  if (sigint) {
+    install_one(SIGINT, &g_old_int);
+    g_installed_int = true;
+  }
+  if (sigterm) {
+    install_one(SIGTERM, &g_old_term);
+    g_installed_term = true;
+  }
+}
+
+void uninstall_signal_handlers() {
+  if (g_signal_thread == nullptr) {
+    return;
+  }
+  if (g_installed_int) {
+    sigaction(SIGINT, &g_old_int, nullptr);
+    g_installed_int = false;
+  }
+  if (g_installed_term) {
+    sigaction(SIGTERM, &g_old_term, nullptr);
+    g_installed_term = false;
+  }
+  const char stop = 0;
+  ssize_t ignored = write(g_signal_pipe[1], &stop, 1);
+  (void)ignored;
+  g_signal_thread->join();
+  delete g_signal_thread;
+  g_signal_thread = nullptr;
+  close(g_signal_pipe[0]);
+  close(g_signal_pipe[1]);
+  g_signal_pipe[0] = g_signal_pipe[1] = -1;
+}
+
+}  // namespace rclcpp_compat
+
+// ---- the rclcpp functions ------------------------------------------------------
+
+namespace rclcpp {
+
+void init(int argc, char const * const * argv, const InitOptions & init_options,
+          SignalHandlerOptions signal_handler_options) {
+  (void)init_options;
+  auto & context = rclcpp_compat::ContextImpl::instance();
+  context.init(rclcpp_compat::parse_ros_arguments(argc, argv));
+  const bool all = signal_handler_options == SignalHandlerOptions::All;
+  rclcpp_compat::install_signal_handlers(all || signal_handler_options == SignalHandlerOptions::SigInt,
+                                         all || signal_handler_options == SignalHandlerOptions::SigTerm);
+}
+
+bool ok(std::shared_ptr<Context> context) {
+  (void)context;
+  return rclcpp_compat::ContextImpl::instance().ok();
+}
+
+bool shutdown(std::shared_ptr<Context> context, const std::string & reason) {
+  (void)context;
+  const bool was_running = rclcpp_compat::ContextImpl::instance().shutdown(reason);
+  rclcpp_compat::uninstall_signal_handlers();
+  return was_running;
+}
+
+std::vector<std::string> remove_ros_arguments(int argc, char const * const * argv) {
+  return rclcpp_compat::parse_ros_arguments(argc, argv).non_ros;
+}
+
+bool Context::is_valid() const {
+  return rclcpp_compat::ContextImpl::instance().ok();
+}
+
+std::string Context::shutdown_reason() const {
+  return rclcpp_compat::ContextImpl::instance().shutdown_reason();
+}
+
+bool Context::shutdown(const std::string & reason) {
+  return rclcpp_compat::ContextImpl::instance().shutdown(reason);
+}
+
+namespace contexts {
+Context::SharedPtr get_global_default_context() {
+  static auto context = std::make_shared<Context>();
+  return context;
+}
+}  // namespace contexts
+
+}  // namespace rclcpp

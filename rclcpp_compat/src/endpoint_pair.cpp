@@ -1,0 +1,34 @@
+#include "endpoint_pair.hpp"
+
+namespace rclcpp_compat {
+
+std::string request_topic_name(const std::string & service_name) {
+  return "rq" + service_name + "Request";
+}
+
+std::string reply_topic_name(const std::string & service_name) {
+  return "rr" + service_name + "Reply";
+}
+
+EndpointPair::EndpointPair(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
+                           const MessageWire & read_wire, const std::string & read_topic_name,
+                           const MessageWire & write_wire, const std::string & write_topic_name,
+                           const std::string & user_data) {
+  const dds_entity_t pp = node.participant();
+  read_topic.reset(
+      check_entity(dds_create_topic(pp, read_wire.descriptor, read_topic_name.c_str(), nullptr, nullptr),
+                   "cannot create topic " + read_topic_name));
+  write_topic.reset(
+      check_entity(dds_create_topic(pp, write_wire.descriptor, write_topic_name.c_str(), nullptr, nullptr),
+                   "cannot create topic " + write_topic_name));
+  dds_qos_t * endpoint_qos = make_endpoint_qos(qos, user_data);
+  const dds_entity_t r = dds_create_reader(pp, read_topic.get(), endpoint_qos, nullptr);
+  const dds_entity_t w = dds_create_writer(pp, write_topic.get(), endpoint_qos, nullptr);
+  dds_delete_qos(endpoint_qos);
+  reader.reset(check_entity(r, "cannot create reader for " + service_name));
+  writer.reset(check_entity(w, "cannot create writer for " + service_name));
+  read_condition.reset(
+      check_entity(dds_create_readcondition(reader.get(), DDS_ANY_STATE), "cannot create read condition"));
+}
+
+}  // namespace rclcpp_compat

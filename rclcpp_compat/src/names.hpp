@@ -1,0 +1,24 @@
+// ROS 2 name rules: validation, expansion of relative and private names, and
+// applying -r rules.
+#ifndef RCLCPP_COMPAT__NAMES_HPP_
+#define RCLCPP_COMPAT__NAMES_HPP_
+
+#include <string>
+#include <vector>
+
+#include "arguments.hpp"
+
+namespace rclcpp_compat {
+
+// Node name and namespace after __node/__ns rules; throws InvalidNodeNameError
+// or InvalidNamespaceError.
+void resolve_node_identity(const std::vector<RemapRule> & rules, std::string & name, std::string & ns);
+
+// Fully qualified service name of `name` for the node, -r rules applied;
+// throws InvalidServiceNameError.
+std::string resolve_service(const std::vector<RemapRule> & rules, const std::string & node_name,
+                            const std::string & node_ns, const std::string & name);
+
+}  // namespace rclcpp_compat
+
+#endif  // RCLCPP_COMPAT__NAMES_HPP_
