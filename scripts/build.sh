@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Configures and builds the standalone tree into ${BUILD_DIR:-build}.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build_dir="${BUILD_DIR:-$root/build}"
+cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+cmake --build "$build_dir" -j "$(nproc)"

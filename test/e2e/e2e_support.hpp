@@ -1,0 +1,80 @@
+// Runs the real node and client binaries for end-to-end tests: each node in
+// its own working folder, with a private /opt/korvane (a bind mount inside a
+// mount namespace), on the test's own ROS_DOMAIN_ID.
+#ifndef DATA_CENTER_TEST_E2E_SUPPORT_HPP_
+#define DATA_CENTER_TEST_E2E_SUPPORT_HPP_
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+std::string ReadFile(const std::string & path);
+void WriteFile(const std::string & path, const std::string & content);
+std::vector<std::string> Lines(const std::string & text);
+// Files of a folder whose names start with `prefix`, sorted.
+std::vector<std::string> ListFiles(const std::string & dir, const std::string & prefix = "");
+
+// A fresh folder under the system temp folder, removed with its content.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir & operator=(const TempDir &) = delete;
+  const std::string & path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+struct Result {
+  int exit_status = -1;  // exit code, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// Runs a program to its end with extra environment, capturing its output.
+Result Run(const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
+           std::chrono::seconds limit = std::chrono::seconds(30));
+
+// The data_center binary, started in `root`/work with `root`/korvane mounted
+// over /opt/korvane.
+class NodeProcess {
+ public:
+  NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args = {});
+  ~NodeProcess();
+  NodeProcess(const NodeProcess &) = delete;
+  NodeProcess & operator=(const NodeProcess &) = delete;
+
+  // Waits until standard output holds `line`; false on time-out or exit.
+  bool WaitForStdoutLine(const std::string & line, std::chrono::seconds limit = std::chrono::seconds(20));
+  bool WaitReady() { return WaitForStdoutLine("after advertiseService robot_status_query"); }
+  // Sends `signo` and waits for the exit; returns the exit status (128+sig if killed).
+  int Stop(int signo, std::chrono::seconds limit = std::chrono::seconds(20));
+  bool Running();
+  std::string Stdout() const;
+  std::string Stderr() const;
+  pid_t pid() const { return pid_; }
+  std::string LogDir() const { return root_ + "/korvane/logs/data_center"; }
+  std::string WorkDir() const { return root_ + "/work"; }
+
+ private:
+  std::string root_;
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// Calls the client binary against `domain_id`.
+Result Cli(int domain_id, const std::vector<std::string> & args);
+
+// Today's log file name suffix, as the node names it.
+std::string TodayLogName();
+
+}  // namespace e2e
+
+#endif  // DATA_CENTER_TEST_E2E_SUPPORT_HPP_

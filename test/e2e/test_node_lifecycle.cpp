@@ -1,0 +1,124 @@
+// The node binary over DDS: start, logging, unknown commands, signals,
+// remapping and domain isolation.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <regex>
+
+#include "e2e_support.hpp"
+
+namespace {
+
+using e2e::Cli;
+using e2e::NodeProcess;
+using e2e::TempDir;
+
+// Domain ids 100-119 belong to this file, one per test.
+const std::regex kLogLine(
+    R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[thread \d+\] \[data_center\] \[(debug|error)\] )"
+    R"(\[\./src/query_handler\.cpp:\d+\] .*)");
+
+std::vector<std::string> LogLines(const NodeProcess & node) {
+  return e2e::Lines(e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName()));
+}
+
+TEST(NodeLifecycle, UnknownCommandsAnswer10002AndLogOneLineEach) {
+  TempDir dir;
+  NodeProcess node(100, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  // The day's file exists from the start, before anything is logged.
+  ASSERT_EQ(e2e::ListFiles(node.LogDir()), std::vector<std::string>{e2e::TodayLogName()});
+  EXPECT_TRUE(LogLines(node).empty());
+
+  for (const std::string cmd : {"0", "-7", "10000", "2147483647"}) {
+    const auto r = Cli(100, {"call", cmd});
+    EXPECT_EQ(r.exit_status, 1) << cmd << "\n" << r.out << r.err;
+    EXPECT_NE(r.out.find("code: 10002\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("msg: \"\"\n"), std::string::npos) << r.out;
+  }
+  const auto lines = LogLines(node);
+  ASSERT_EQ(lines.size(), 4u);
+  const char * expected[] = {"(0)", "(-7)", "(10000)", "(2147483647)"};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(lines[i], kLogLine)) << lines[i];
+    EXPECT_NE(lines[i].find("[error]"), std::string::npos) << lines[i];
+    const std::string tail = std::string("] current query cmd id:") + expected[i] + " is not support";
+    EXPECT_EQ(lines[i].substr(lines[i].size() - tail.size()), tail) << lines[i];
+  }
+  EXPECT_EQ(node.Stop(SIGINT), 0);
+  EXPECT_EQ(e2e::Lines(node.Stdout()), std::vector<std::string>{"after advertiseService robot_status_query"});
+}
+
+class NodeSignals : public ::testing::TestWithParam<int> {};
+
+TEST_P(NodeSignals, SignalWhileSpinningExitsWithStatusZero) {
+  const int domain = GetParam() == SIGINT ? 101 : 102;
+  TempDir dir;
+  NodeProcess node(domain, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  ASSERT_EQ(Cli(domain, {"call", "1"}).exit_status, 1);  // it serves before the signal
+  EXPECT_EQ(node.Stop(GetParam()), 0) << node.Stderr();
+}
+
+INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, NodeSignals, ::testing::Values(SIGINT, SIGTERM));
+
+TEST(NodeLifecycle, UncreatableLogFolderIsReportedOnceAndTheServiceStillAnswers) {
+  TempDir dir;
+  // A plain file where the log folder's parent should be: no folder can be made.
+  ASSERT_EQ(mkdir((dir.path() + "/korvane").c_str(), 0755), 0);
+  e2e::WriteFile(dir.path() + "/korvane/logs", "not a folder");
+  NodeProcess node(103, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  const auto out = e2e::Lines(node.Stdout());
+  ASSERT_EQ(out.size(), 2u);
+  const std::string prefix = "log initialization failed[Failed opening file /opt/korvane/logs/data_center/" +
+                             e2e::TodayLogName() + " for writing";
+  EXPECT_EQ(out[0].compare(0, prefix.size(), prefix), 0) << out[0];
+  EXPECT_EQ(out[0].back(), ']');
+  EXPECT_EQ(out[1], "after advertiseService robot_status_query");
+
+  const auto r = Cli(103, {"call", "31"});
+  EXPECT_EQ(r.exit_status, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("code: 10002\n"), std::string::npos) << r.out;
+  // Without a file the record goes to standard error, in the same format.
+  bool found = false;
+  for (const auto & line : e2e::Lines(node.Stderr())) {
+    if (std::regex_match(line, kLogLine) &&
+        line.find("current query cmd id:(31) is not support") != std::string::npos) {
+      found = true;
+    }
+  }
+  EXPECT_TRUE(found) << node.Stderr();
+  EXPECT_EQ(node.Stop(SIGTERM), 0);
+}
+
+TEST(NodeLifecycle, NodesOnOtherDomainsAreInvisible) {
+  TempDir dir;
+  NodeProcess node(104, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  const auto other = Cli(105, {"--timeout", "1", "call", "1"});
+  EXPECT_EQ(other.exit_status, 3) << other.out << other.err;
+  const auto same = Cli(104, {"call", "1"});
+  EXPECT_EQ(same.exit_status, 1) << same.out << same.err;
+  EXPECT_TRUE(LogLines(node).size() == 1u);
+}
+
+TEST(NodeLifecycle, ServiceNameCanBeRemapped) {
+  TempDir dir;
+  NodeProcess node(106, dir.path(), {"--ros-args", "-r", "robot_status_query:=/robot/status"});
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  EXPECT_EQ(Cli(106, {"--service", "/robot/status", "call", "5"}).exit_status, 1);
+  EXPECT_EQ(Cli(106, {"--timeout", "1", "call", "5"}).exit_status, 3);
+}
+
+TEST(NodeLifecycle, UnknownRosArgumentIsRefusedByName) {
+  TempDir dir;
+  NodeProcess node(107, dir.path(), {"--ros-args", "--no-such-flag"});
+  EXPECT_FALSE(node.WaitReady());
+  EXPECT_NE(node.Stop(SIGKILL), 0);
+  EXPECT_NE(node.Stderr().find("found unknown ROS arguments: '--no-such-flag'"), std::string::npos)
+      << node.Stderr();
+}
+
+}  // namespace
