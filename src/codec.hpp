@@ -1,0 +1,49 @@
+// Protobuf messages to byte sequences (the biz_data fields) and back.
+#ifndef DATA_CENTER_CODEC_HPP_
+#define DATA_CENTER_CODEC_HPP_
+
+#include <cstddef>
+#include <cstdint>
+#include <iostream>
+#include <limits>
+#include <vector>
+
+#include <google/protobuf/message_lite.h>
+
+namespace data_center {
+
+// Encodes `message` into `out`. On failure writes one line to standard output
+// and returns false; `out` then holds zeroed bytes (or nothing when the
+// message is too big for the protobuf array encoder).
+template <typename Message>
+bool SerializeToBytes(const Message & message, std::vector<uint8_t> & out) {
+  out.clear();
+  const std::size_t size = message.ByteSizeLong();
+  // The array encoder takes a signed 32-bit size.
+  if (size <= static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
+    out.resize(size, 0);
+    if (message.SerializeToArray(out.data(), static_cast<int>(size))) {
+      return true;
+    }
+  }
+  std::cout << "serialize protobuf data failed" << std::endl;
+  return false;
+}
+
+// Decodes `bytes` into `message`. An empty sequence fails silently; bytes that
+// do not decode write one line to standard output.
+inline bool ParseFromBytes(const std::vector<uint8_t> & bytes, google::protobuf::MessageLite & message) {
+  if (bytes.empty()) {
+    return false;
+  }
+  if (bytes.size() <= static_cast<std::size_t>(std::numeric_limits<int32_t>::max()) &&
+      message.ParseFromArray(bytes.data(), static_cast<int>(bytes.size()))) {
+    return true;
+  }
+  std::cout << "parse protobuf data failed" << std::endl;
+  return false;
+}
+
+}  // namespace data_center
+
+#endif  // DATA_CENTER_CODEC_HPP_
