@@ -1,0 +1,30 @@
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include <korvane_protocol/srv/data_center_srv.hpp>
+#include <rclcpp/rclcpp.hpp>
+
+#include "logger.hpp"
+#include "query_handler.hpp"
+
+int main(int argc, char ** argv) {
+  rclcpp::init(argc, argv);
+
+  const std::string log_path = std::string("/opt/korvane/logs/") + "data_center/data_center_log_file";
+  data_center::InitLogger(data_center::GetLogger(), log_path, 1, "data_center");
+
+  data_center::QueryHandler handler;
+  auto node = std::make_shared<rclcpp::Node>("data_center");
+  auto service = node->create_service<korvane_protocol::srv::DataCenterSrv>(
+      "robot_status_query",
+      std::bind(&data_center::QueryHandler::HandleQuery, &handler, std::placeholders::_1,
+                std::placeholders::_2),
+      rmw_qos_profile_services_default);
+  std::cout << "after advertiseService robot_status_query" << std::endl;
+
+  rclcpp::spin(node);
+  rclcpp::shutdown();
+  return 0;
+}

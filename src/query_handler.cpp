@@ -1,0 +1,170 @@
+#include "query_handler.hpp"
+
+#include <exception>
+#include <iostream>
+#include <utility>
+#include <vector>
+
+#include <boost/filesystem/fstream.hpp>
+#include <boost/system/error_code.hpp>
+
+#include "codec.hpp"
+#include "logger.hpp"
+#include "path_utils.hpp"
+#include "station_file.hpp"
+
+namespace data_center {
+
+QueryHandler::QueryHandler() : QueryHandler(kHistoryMapPath) {}
+
+QueryHandler::QueryHandler(std::string history_map_path) : history_map_path_(std::move(history_map_path)) {
+  using std::placeholders::_1;
+  using std::placeholders::_2;
+  handlers_.emplace(1002, std::bind(&QueryHandler::QueryLastMap, this, _1, _2));
+  handlers_.emplace(10001, std::bind(&QueryHandler::IssueBaseStation, this, _1, _2));
+  handlers_.emplace(10002, std::bind(&QueryHandler::QueryBaseStation, this, _1, _2));
+  handlers_.emplace(10003, std::bind(&QueryHandler::QueryRobotInfo, this, _1, _2));
+  LoadStationInfo();
+}
+
+void QueryHandler::LoadStationInfo() {
+  std::string error;
+  if (LoadStationFile(kStationInfoFile, station_info_, error) == StationFileStatus::kFailed) {
+    DATA_CENTER_LOG_ERROR("Load station info from {} failed: {}", kStationInfoFile, error);
+  }
+}
+
+bool QueryHandler::HandleQuery(const std::shared_ptr<Request> request, std::shared_ptr<Response> response) {
+  // Nothing may leave the service callback: out of memory on a huge payload,
+  // say, must cost one request, not the node.
+  std::string reason;
+  try {
+    const auto entry = handlers_.find(request->cmd_id);
+    if (entry == handlers_.end()) {
+      DATA_CENTER_LOG_ERROR("current query cmd id:({}) is not support", request->cmd_id);
+      response->code = kCodeNotSupported;
+      return false;
+    }
+    return entry->second(request, response);
+  } catch (const std::exception & e) {
+    try {
+      reason = e.what();
+    } catch (...) {
+    }
+  } catch (...) {
+  }
+  // A half-written answer is not sent.
+  response->code = kCodeInternalError;
+  response->biz_data.clear();
+  try {
+    response->msg = "Handle query failed";
+    DATA_CENTER_LOG_ERROR("Handle query cmd id:({}) failed: {}", request->cmd_id,
+                          reason.empty() ? std::string("unknown exception") : reason);
+  } catch (...) {
+    // Out of memory even for this: the code alone tells the caller.
+  }
+  return false;
+}
+
+bool QueryHandler::QueryLastMap(const std::shared_ptr<Request> /*request*/,
+                                std::shared_ptr<Response> response) {
+  response->code = kCodeOk;
+  std::string map_id;
+  const std::string path = ExpandUserPath(history_map_path_);
+  boost::system::error_code status_error;
+  if (PathExists(path, status_error)) {
+    boost::filesystem::fstream history(path, std::ios_base::in);
+    history >> map_id;
+    if (map_id.empty()) {
+      DATA_CENTER_LOG_ERROR("map history file empty");
+    }
+  } else if (status_error) {
+    // The file's status could not be read (no search permission, say): answer
+    // as for a missing file, with the reason.
+    DATA_CENTER_LOG_ERROR("map history file is not exist: {}", status_error.message());
+  } else {
+    DATA_CENTER_LOG_ERROR("map history file is not exist");
+  }
+  std::cout << "mapID = " << map_id << std::endl;
+
+  MapInfo map_info;
+  map_info.set_map_id_str(map_id);
+  std::vector<uint8_t> bytes;
+  if (!SerializeToBytes(map_info, bytes)) {
+    DATA_CENTER_LOG_ERROR("mapInfo SerializeToArray failed");
+    response->code = kCodeSerializeFailed;
+    return false;
+  }
+  response->biz_data.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+bool QueryHandler::ParseBaseStaionInfo(const std::shared_ptr<Request> request, BaseStationInfo & info) {
+  const std::vector<uint8_t> bytes(request->biz_data.begin(), request->biz_data.end());
+  if (bytes.empty()) {
+    return false;
+  }
+  if (!ParseFromBytes(bytes, info)) {
+    DATA_CENTER_LOG_ERROR("Parse request biz_data failed");
+    return false;
+  }
+  return true;
+}
+
+bool QueryHandler::IssueBaseStation(const std::shared_ptr<Request> request,
+                                    std::shared_ptr<Response> response) {
+  DATA_CENTER_LOG_DEBUG("Into IssueBaseStation");
+  BaseStationInfo info;
+  if (!ParseBaseStaionInfo(request, info)) {
+    DATA_CENTER_LOG_ERROR("Deserialize data failed");
+    response->code = kCodeDeserializeFailed;
+    response->msg = "Deserialize data failed";
+    return false;
+  }
+  // Disk first: the list in memory only changes once the new one is safely
+  // stored, so memory and disk never disagree after an answer.
+  std::string error;
+  if (!SaveStationFile(kStationInfoFile, info, error)) {
+    DATA_CENTER_LOG_ERROR("Save station info failed: {}", error);
+    response->code = kCodeSaveFailed;
+    response->msg = "Save station info failed";
+    return false;
+  }
+  station_info_.Swap(&info);
+  response->code = kCodeOk;
+  return true;
+}
+
+bool QueryHandler::QueryBaseStation(const std::shared_ptr<Request> /*request*/,
+                                    std::shared_ptr<Response> response) {
+  DATA_CENTER_LOG_DEBUG("Into QueryBaseStation");
+  std::vector<uint8_t> bytes;
+  if (!SerializeToBytes(station_info_, bytes)) {
+    DATA_CENTER_LOG_ERROR("stationInfo SerializeToArray failed");
+    response->code = kCodeSerializeFailed;
+    response->msg = "stationInfo SerializeToArray failed";
+    return false;
+  }
+  response->biz_data.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+bool QueryHandler::QueryRobotInfo(const std::shared_ptr<Request> /*request*/,
+                                  std::shared_ptr<Response> response) {
+  RobotInfoResp robot_info;
+  JobInfo * job_info = robot_info.mutable_job_info();
+  job_info->set_work_hours(3000);
+  job_info->set_completed_tasks(40);
+  job_info->set_clean_areas(80000);
+  std::vector<uint8_t> bytes;
+  if (!SerializeToBytes(robot_info, bytes)) {
+    DATA_CENTER_LOG_ERROR("robogInfo SerializeToArray failed");
+    response->code = kCodeSerializeFailed;
+    response->msg = "robotInfo SerializeToArray failed";
+    return false;
+  }
+  response->biz_data.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+}  // namespace data_center

@@ -1,0 +1,71 @@
+// The service callback of robot_status_query: a table from command number to
+// handler, the handlers, and the base-station list they keep.
+#ifndef DATA_CENTER_QUERY_HANDLER_HPP_
+#define DATA_CENTER_QUERY_HANDLER_HPP_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include <korvane_protocol/srv/data_center_srv.hpp>
+
+#include "proto/data_center.pb.h"
+
+namespace data_center {
+
+// Written by another component of the robot; read only here.
+inline constexpr char kHistoryMapPath[] = "/opt/korvane/data/resource/map/history.map";
+// Relative: resolved against the working folder of the process.
+inline constexpr char kStationInfoFile[] = "StationInfo.conf";
+
+// Result codes written to the response.
+inline constexpr int32_t kCodeOk = 0;
+inline constexpr int32_t kCodeNotSupported = 10002;
+inline constexpr int32_t kCodeSerializeFailed = 10005;
+inline constexpr int32_t kCodeDeserializeFailed = 10006;
+inline constexpr int32_t kCodeSaveFailed = 10007;
+inline constexpr int32_t kCodeInternalError = 10008;
+
+class QueryHandler {
+ public:
+  using Request = korvane_protocol::srv::DataCenterSrv::Request;
+  using Response = korvane_protocol::srv::DataCenterSrv::Response;
+  // The parameters are shared pointers taken by value: rclcpp matches a
+  // service callback's signature on exactly these types.
+  using HandlerFunc = std::function<bool(const std::shared_ptr<Request>, std::shared_ptr<Response>)>;
+
+  QueryHandler();
+  // For tests: reads the map history from `history_map_path` instead.
+  explicit QueryHandler(std::string history_map_path);
+
+  // The service callback. Lets no exception out.
+  bool HandleQuery(const std::shared_ptr<Request> request, std::shared_ptr<Response> response);
+
+  // 1002: the identifier of the last used map, as a MapInfo.
+  bool QueryLastMap(const std::shared_ptr<Request> request, std::shared_ptr<Response> response);
+  // 10001: replaces the station list, on disk first, then in memory.
+  bool IssueBaseStation(const std::shared_ptr<Request> request, std::shared_ptr<Response> response);
+  // 10002: the station list.
+  bool QueryBaseStation(const std::shared_ptr<Request> request, std::shared_ptr<Response> response);
+  // 10003: the job statistics, as a RobotInfoResp.
+  bool QueryRobotInfo(const std::shared_ptr<Request> request, std::shared_ptr<Response> response);
+
+  // Decodes the request payload; false when it is empty or does not decode.
+  bool ParseBaseStaionInfo(const std::shared_ptr<Request> request, BaseStationInfo & info);
+
+ protected:
+  // Reachable by tests that need a handler of their own.
+  std::unordered_map<int32_t, HandlerFunc> handlers_;
+
+ private:
+  BaseStationInfo station_info_;
+  std::string history_map_path_;
+
+  void LoadStationInfo();
+};
+
+}  // namespace data_center
+
+#endif  // DATA_CENTER_QUERY_HANDLER_HPP_

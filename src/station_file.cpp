@@ -1,0 +1,138 @@
+#include "station_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+#include <vector>
+
+#include <google/protobuf/io/zero_copy_stream_impl.h>
+#include <boost/filesystem/path.hpp>
+
+#include "codec.hpp"
+
+namespace data_center {
+namespace {
+
+std::string Reason(const std::string & what, int error_number) {
+  return what + ": " + std::generic_category().message(error_number);
+}
+
+int OpenRetrying(const char * path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool WriteAll(int fd, const std::vector<uint8_t> & bytes, const std::string & name, std::string & error) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      error = Reason("write " + name, errno);
+      return false;
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool SyncFolder(const std::string & folder, std::string & error) {
+  const int fd = OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = Reason("open folder " + folder, errno);
+    return false;
+  }
+  // EINVAL: the file system cannot flush folders; the rename is all it offers.
+  const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+  const int sync_errno = errno;
+  ::close(fd);
+  if (!synced) {
+    error = Reason("fsync folder " + folder, sync_errno);
+  }
+  return synced;
+}
+
+}  // namespace
+
+StationFileStatus LoadStationFile(const std::string & path, BaseStationInfo & info, std::string & error) {
+  info.Clear();
+  const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) {
+      return StationFileStatus::kMissing;
+    }
+    error = Reason("open", errno);
+    return StationFileStatus::kFailed;
+  }
+  google::protobuf::io::FileInputStream stream(fd);
+  stream.SetCloseOnDelete(true);
+  // The decoder takes a read error for the end of the input, so it is checked
+  // apart.
+  if (info.ParseFromZeroCopyStream(&stream) && stream.GetErrno() == 0) {
+    return StationFileStatus::kLoaded;
+  }
+  // Half a list is worse than none: a decoder stopping midway keeps a prefix.
+  info.Clear();
+  error =
+      stream.GetErrno() != 0 ? Reason("read", stream.GetErrno()) : std::string("not an encoded station list");
+  return StationFileStatus::kFailed;
+}
+
+bool SaveStationFile(const std::string & path, const BaseStationInfo & info, std::string & error) {
+  std::vector<uint8_t> bytes;
+  if (!SerializeToBytes(info, bytes)) {
+    error = "the station list cannot be encoded";
+    return false;
+  }
+
+  // One writer per process: the pid keeps two processes sharing a working
+  // folder apart, and a name left by a crash is simply overwritten next time.
+  const std::string temp = path + ".tmp." + std::to_string(::getpid());
+  const int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) {
+    error = Reason("open " + temp, errno);
+    return false;
+  }
+  // Keep the permissions of the file being replaced; best effort.
+  struct stat old_file;
+  if (::stat(path.c_str(), &old_file) == 0 && S_ISREG(old_file.st_mode)) {
+    (void)::fchmod(fd, old_file.st_mode & 07777);
+  }
+
+  bool ok = WriteAll(fd, bytes, temp, error);
+  if (ok && ::fsync(fd) != 0) {
+    error = Reason("fsync " + temp, errno);
+    ok = false;
+  }
+  // After a successful fsync only EIO here would mean lost data; EINTR still
+  // closes the descriptor on Linux.
+  if (::close(fd) != 0 && errno != EINTR && ok) {
+    error = Reason("close " + temp, errno);
+    ok = false;
+  }
+  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    error = Reason("rename " + temp + " to " + path, errno);
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+
+  std::string folder = boost::filesystem::path(path).parent_path().string();
+  if (folder.empty()) {
+    folder = ".";
+  }
+  return SyncFolder(folder, error);
+}
+
+}  // namespace data_center
