@@ -84,19 +84,6 @@ TEST_F(QueryHandlerTest, UnknownCommandsAreNotSupported) {
   EXPECT_THAT(log_.Lines()[0], testing::HasSubstr("|./src/query_handler.cpp:"));
 }
 
-TEST_F(QueryHandlerTest, KnownCommandsReachTheirHandlers) {
-  QueryHandler handler(dir_ / "history.map");
-  testing::internal::CaptureStdout();
-  Send(handler, 1002);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "mapID = \n");
-  Send(handler, 10001);
-  Send(handler, 10002);
-  EXPECT_THAT(log_.Records(), ElementsAre("error|QueryLastMap|map history file is not exist",
-                                          "debug|IssueBaseStation|Into IssueBaseStation",
-                                          "error|IssueBaseStation|Deserialize data failed",
-                                          "debug|QueryBaseStation|Into QueryBaseStation"));
-}
-
 class ThrowingHandler : public QueryHandler {
  public:
   explicit ThrowingHandler(const std::string & history) : QueryHandler(history) {
