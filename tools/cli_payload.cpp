@@ -1,0 +1,377 @@
+#include "cli_payload.hpp"
+
+#include <google/protobuf/io/tokenizer.h>
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/util/json_util.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+namespace data_center {
+namespace cli {
+
+namespace {
+
+using google::protobuf::FieldDescriptor;
+using google::protobuf::Message;
+using google::protobuf::Reflection;
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsHexSeparator(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ':';
+}
+
+std::string ByteHex(uint8_t b) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  return std::string{kDigits[b >> 4], kDigits[b & 0x0f]};
+}
+
+// A character as it can be shown inside single quotes in a message.
+std::string Printable(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  if (b >= 0x20 && b < 0x7f) return std::string(1, c);
+  return "\\x" + ByteHex(b);
+}
+
+// Length of the well-formed UTF-8 sequence at p (at most n bytes), or 0.
+size_t Utf8SequenceLength(const unsigned char * p, size_t n) {
+  const unsigned char b = p[0];
+  if (b < 0x80) return 1;
+  size_t len = 0;
+  unsigned char lo = 0x80, hi = 0xbf;  // allowed range of the second byte
+  if (b >= 0xc2 && b <= 0xdf) {
+    len = 2;
+  } else if (b >= 0xe0 && b <= 0xef) {
+    len = 3;
+    if (b == 0xe0) lo = 0xa0;  // overlong
+    if (b == 0xed) hi = 0x9f;  // surrogates
+  } else if (b >= 0xf0 && b <= 0xf4) {
+    len = 4;
+    if (b == 0xf0) lo = 0x90;  // overlong
+    if (b == 0xf4) hi = 0x8f;  // above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (n < len || p[1] < lo || p[1] > hi) return 0;
+  for (size_t i = 2; i < len; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xbf) return 0;
+  }
+  return len;
+}
+
+// Keeps the first error of the text-format parser with its position.
+class FirstErrorCollector : public google::protobuf::io::ErrorCollector {
+ public:
+  void AddError(int line, google::protobuf::io::ColumnNumber column, const std::string & message) override {
+    if (error_.empty()) {
+      error_ = "line " + std::to_string(line + 1) + ", column " + std::to_string(column + 1) + ": " + message;
+    }
+  }
+  const std::string & error() const { return error_; }
+
+ private:
+  std::string error_;
+};
+
+// util::Status::ToString() reads "INVALID_ARGUMENT:text"; the code name
+// says nothing to a user.
+std::string StatusText(const std::string & status) {
+  const size_t colon = status.find(':');
+  if (colon == std::string::npos) return status;
+  for (size_t i = 0; i < colon; ++i) {
+    const char c = status[i];
+    if (!((c >= 'A' && c <= 'Z') || c == '_')) return status;
+  }
+  return status.substr(colon + 1);
+}
+
+std::unique_ptr<Message> NewMessage(PayloadKind kind) {
+  switch (kind) {
+    case PayloadKind::kMapInfo:
+      return std::make_unique<MapInfo>();
+    case PayloadKind::kBaseStationInfo:
+      return std::make_unique<BaseStationInfo>();
+    case PayloadKind::kRobotInfoResp:
+      return std::make_unique<RobotInfoResp>();
+    case PayloadKind::kHex:
+      break;
+  }
+  return nullptr;
+}
+
+std::string SizeText(size_t n) {
+  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
+}  // namespace
+
+bool ParseHex(const std::string & text, Bytes * out, std::string * error) {
+  out->clear();
+  std::string group;  // digits of the current group, for the error message
+  int high = -1;      // first digit of a pair still waiting for its second
+  auto end_group = [&]() {
+    if (high >= 0) {
+      *error = "hex payload: odd number of digits in '" + group + "'";
+      return false;
+    }
+    group.clear();
+    return true;
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (IsHexSeparator(c)) {
+      if (!end_group()) return false;
+      continue;
+    }
+    const int v = HexValue(c);
+    if (v < 0) {
+      *error =
+          "hex payload: '" + Printable(c) + "' at position " + std::to_string(i + 1) + " is not a hex digit";
+      return false;
+    }
+    group.push_back(c);
+    if (high < 0) {
+      high = v;
+    } else {
+      out->push_back(static_cast<uint8_t>(high << 4 | v));
+      high = -1;
+    }
+  }
+  return end_group();
+}
+
+std::string FormatHex(const Bytes & bytes) {
+  std::string text;
+  text.reserve(bytes.size() * 3);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    text += ByteHex(bytes[i]);
+    text += (i % 16 == 15 || i + 1 == bytes.size()) ? '\n' : ' ';
+  }
+  return text;
+}
+
+InputFormat DetectInputFormat(const std::string & text) {
+  const size_t first = text.find_first_not_of(" \t\r\n\f\v");
+  return (first != std::string::npos && text[first] == '{') ? InputFormat::kJson : InputFormat::kText;
+}
+
+bool ParseStationList(const std::string & text, InputFormat format, BaseStationInfo * out,
+                      std::string * error) {
+  out->Clear();
+  if (format == InputFormat::kAuto) format = DetectInputFormat(text);
+  if (format == InputFormat::kJson) {
+    google::protobuf::util::JsonParseOptions options;
+    options.ignore_unknown_fields = false;
+    const auto status = google::protobuf::util::JsonStringToMessage(text, out, options);
+    if (!status.ok()) {
+      *error = "not a BaseStationInfo in JSON: " + StatusText(status.ToString());
+      return false;
+    }
+    return true;
+  }
+  google::protobuf::TextFormat::Parser parser;
+  FirstErrorCollector collector;
+  parser.RecordErrorsTo(&collector);
+  if (!parser.ParseFromString(text, out)) {
+    *error = "not a BaseStationInfo in protobuf text format: " +
+             (collector.error().empty() ? std::string("parse error") : collector.error());
+    return false;
+  }
+  return true;
+}
+
+bool SerializeMessage(const google::protobuf::Message & message, Bytes * out) {
+  std::string wire;
+  if (!message.SerializeToString(&wire)) return false;
+  out->assign(wire.begin(), wire.end());
+  return true;
+}
+
+bool ReadStream(std::istream & in, size_t limit, std::string * data, std::string * error) {
+  data->clear();
+  char buffer[65536];
+  while (in) {
+    in.read(buffer, sizeof buffer);
+    const auto got = static_cast<size_t>(in.gcount());
+    if (data->size() + got > limit) {
+      *error = "input is larger than " + std::to_string(limit) + " bytes";
+      return false;
+    }
+    data->append(buffer, got);
+  }
+  if (in.bad()) {
+    *error = "read failed";
+    return false;
+  }
+  return true;
+}
+
+bool ReadInput(const std::string & path, std::string * data, std::string * error) {
+  if (path == "-") {
+    std::string why;
+    if (!ReadStream(std::cin, kMaxInputBytes, data, &why)) {
+      *error = "cannot read standard input: " + why;
+      return false;
+    }
+    return true;
+  }
+  std::ifstream file(path, std::ios::in | std::ios::binary);
+  if (!file.is_open()) {
+    *error = "cannot open '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  std::string why;
+  errno = 0;
+  if (!ReadStream(file, kMaxInputBytes, data, &why)) {
+    // A directory opens fine and only fails on reading.
+    if (errno != 0) why = std::strerror(errno);
+    *error = "cannot read '" + path + "': " + why;
+    return false;
+  }
+  return true;
+}
+
+bool HasUnknownFields(const Message & message) {
+  const Reflection * reflection = message.GetReflection();
+  if (!reflection->GetUnknownFields(message).empty()) return true;
+  std::vector<const FieldDescriptor *> fields;
+  reflection->ListFields(message, &fields);
+  for (const FieldDescriptor * field : fields) {
+    if (field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) continue;
+    if (field->is_repeated()) {
+      for (int i = 0; i < reflection->FieldSize(message, field); ++i) {
+        if (HasUnknownFields(reflection->GetRepeatedMessage(message, field, i))) return true;
+      }
+    } else if (HasUnknownFields(reflection->GetMessage(message, field))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string QuoteText(const std::string & text) {
+  std::string quoted = "\"";
+  const auto * p = reinterpret_cast<const unsigned char *>(text.data());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char b = p[i];
+    switch (b) {
+      case '"':
+        quoted += "\\\"";
+        ++i;
+        continue;
+      case '\\':
+        quoted += "\\\\";
+        ++i;
+        continue;
+      case '\n':
+        quoted += "\\n";
+        ++i;
+        continue;
+      case '\r':
+        quoted += "\\r";
+        ++i;
+        continue;
+      case '\t':
+        quoted += "\\t";
+        ++i;
+        continue;
+      default:
+        break;
+    }
+    if (b < 0x20 || b == 0x7f) {
+      quoted += "\\x" + ByteHex(b);
+      ++i;
+      continue;
+    }
+    const size_t len = Utf8SequenceLength(p + i, n - i);
+    if (len == 0) {
+      quoted += "\\x" + ByteHex(b);
+      ++i;
+      continue;
+    }
+    quoted.append(text, i, len);
+    i += len;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+Rendered RenderAnswer(const Answer & answer, PayloadKind kind, OutputFormat format, bool quiet) {
+  const Bytes & payload = answer.payload;
+  std::string shown_as;  // what the payload line names: a message type or "hex"
+  std::string note;      // why a decodable kind is shown in hex
+  std::string body;
+
+  std::unique_ptr<Message> message = NewMessage(kind);
+  if (message) {
+    const std::string type = message->GetDescriptor()->name();
+    if (payload.size() > static_cast<size_t>(INT_MAX) ||
+        !message->ParseFromArray(payload.data(), static_cast<int>(payload.size()))) {
+      note = "not a valid " + type;
+    } else if (format == OutputFormat::kJson) {
+      if (HasUnknownFields(*message)) {
+        // JSON has no way to show them; hex keeps every byte.
+        note = type + " with fields outside the schema, which JSON cannot show";
+      } else {
+        google::protobuf::util::JsonPrintOptions options;
+        options.preserve_proto_field_names = true;
+        options.always_print_primitive_fields = true;
+        std::string json;
+        const auto status = google::protobuf::util::MessageToJsonString(*message, &json, options);
+        if (status.ok()) {
+          shown_as = type;
+          body = json + "\n";
+        } else {
+          note = type + " that cannot be shown as JSON: " + StatusText(status.ToString());
+        }
+      }
+    } else {
+      // Fields outside the schema are printed by number, so nothing is hidden.
+      google::protobuf::TextFormat::Printer printer;
+      printer.SetUseUtf8StringEscaping(true);
+      std::string text;
+      if (printer.PrintToString(*message, &text)) {
+        shown_as = type;
+        body = text;
+      } else {
+        note = type + " that cannot be shown as text";
+      }
+    }
+  }
+  if (shown_as.empty()) {
+    shown_as = "hex";
+    body = FormatHex(payload);
+  }
+
+  Rendered rendered;
+  if (quiet) {
+    rendered.out = body;
+    if (answer.code != 0) {
+      rendered.err +=
+          "service answered code " + std::to_string(answer.code) + ", msg " + QuoteText(answer.msg) + "\n";
+    }
+    if (!note.empty()) rendered.err += "payload shown in hex: " + note + "\n";
+    return rendered;
+  }
+  rendered.out = "code: " + std::to_string(answer.code) + "\n";
+  rendered.out += "msg: " + QuoteText(answer.msg) + "\n";
+  rendered.out +=
+      "payload: " + shown_as + " (" + SizeText(payload.size()) + (note.empty() ? "" : "; " + note) + ")\n";
+  rendered.out += body;
+  return rendered;
+}
+
+}  // namespace cli
+}  // namespace data_center
