@@ -172,14 +172,6 @@ TEST(CliOptions, ExitStatusesAreDistinct) {
   EXPECT_EQ(kExitUsage, 2);
 }
 
-TEST(CliOptions, AnswerKinds) {
-  EXPECT_EQ(AnswerKind(Command::kLastMap), PayloadKind::kMapInfo);
-  EXPECT_EQ(AnswerKind(Command::kStations), PayloadKind::kBaseStationInfo);
-  EXPECT_EQ(AnswerKind(Command::kRobotInfo), PayloadKind::kRobotInfoResp);
-  EXPECT_EQ(AnswerKind(Command::kSetStations), PayloadKind::kHex);
-  EXPECT_EQ(AnswerKind(Command::kCall), PayloadKind::kHex);
-}
-
 // The examples in --help must keep working as the options change.
 TEST(CliOptions, HelpExamplesParse) {
   std::istringstream help(UsageText());
