@@ -153,22 +153,26 @@ Result Run(const std::vector<std::string> & argv, const std::map<std::string, st
   return result;
 }
 
-NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args)
+NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args,
+                         bool read_only_workdir)
     : root_(root) {
   mkdir((root_ + "/korvane").c_str(), 0755);
   mkdir((root_ + "/work").c_str(), 0755);
   mkdir("/opt/korvane", 0755);  // the mount point; its real content is never touched
-  std::vector<std::string> argv = {"unshare",
-                                   "-m",
-                                   "--propagation",
-                                   "private",
-                                   "sh",
-                                   "-c",
-                                   "mount --bind \"$1\" /opt/korvane && cd \"$2\" && shift 2 && exec \"$@\"",
-                                   "sh",
-                                   root_ + "/korvane",
-                                   root_ + "/work",
-                                   DATA_CENTER_BIN};
+  std::vector<std::string> argv = {
+      "unshare",
+      "-m",
+      "--propagation",
+      "private",
+      "sh",
+      "-c",
+      std::string("mount --bind \"$1\" /opt/korvane && ") +
+          (read_only_workdir ? "mount --bind \"$2\" \"$2\" && mount -o remount,bind,ro \"$2\" && " : "") +
+          "cd \"$2\" && shift 2 && exec \"$@\"",
+      "sh",
+      root_ + "/korvane",
+      root_ + "/work",
+      DATA_CENTER_BIN};
   argv.insert(argv.end(), extra_args.begin(), extra_args.end());
   pid_ = Spawn(argv, {{"ROS_DOMAIN_ID", std::to_string(domain_id)}}, root_ + "/stdout", root_ + "/stderr");
 }

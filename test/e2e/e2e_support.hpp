@@ -46,7 +46,10 @@ Result Run(const std::vector<std::string> & argv, const std::map<std::string, st
 // over /opt/korvane.
 class NodeProcess {
  public:
-  NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args = {});
+  // With `read_only_workdir` the working folder is mounted read-only for the
+  // node, so that nothing it writes there can land.
+  NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args = {},
+              bool read_only_workdir = false);
   ~NodeProcess();
   NodeProcess(const NodeProcess &) = delete;
   NodeProcess & operator=(const NodeProcess &) = delete;
@@ -62,6 +65,7 @@ class NodeProcess {
   pid_t pid() const { return pid_; }
   std::string LogDir() const { return root_ + "/korvane/logs/data_center"; }
   std::string WorkDir() const { return root_ + "/work"; }
+  std::string HistoryFile() const { return root_ + "/korvane/data/resource/map/history.map"; }
 
  private:
   std::string root_;

@@ -1,0 +1,224 @@
+// The four commands through the real node and client binaries over DDS.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "e2e_support.hpp"
+#include "proto/data_center.pb.h"
+
+namespace {
+
+using e2e::Cli;
+using e2e::NodeProcess;
+using e2e::TempDir;
+
+// Domain ids 120-139 belong to this file, one per test.
+
+std::string Hex(const std::string & bytes) {
+  static const char * digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (!out.empty()) {
+      out += ' ';
+    }
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+// The payload body of the client's output (everything after the
+// "payload:" line), hex digits only.
+std::string PayloadHex(const e2e::Result & r) {
+  const auto pos = r.out.find("\npayload: ");
+  if (pos == std::string::npos) {
+    return "<no payload line>";
+  }
+  const auto body = r.out.find('\n', pos + 1);
+  std::string hex;
+  for (char c : r.out.substr(body == std::string::npos ? r.out.size() : body + 1)) {
+    if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
+      hex += c;
+    }
+  }
+  std::string spaced;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    spaced += (i != 0u ? " " : "") + hex.substr(i, 2);
+  }
+  return spaced;
+}
+
+std::string TwoPoses() {
+  data_center::BaseStationInfo info;
+  auto * a = info.add_bs_pose();
+  a->set_map_id(3);
+  a->set_x(1.5);
+  a->set_y(-2.0);
+  a->set_map_id_str("m3");
+  auto * b = info.add_bs_pose();
+  b->set_map_id(7);
+  b->set_x(-0.25);
+  b->set_y(12.75);
+  b->set_map_id_str("second map");
+  return info.SerializeAsString();
+}
+
+std::string StoredFile(const NodeProcess & node) {
+  return e2e::ReadFile(node.WorkDir() + "/StationInfo.conf");
+}
+
+TEST(Commands, RobotInfoAnswersTheSameElevenBytesWhateverThePayload) {
+  TempDir dir;
+  NodeProcess node(120, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  for (const std::vector<std::string> & args :
+       {std::vector<std::string>{"call", "10003"},
+        std::vector<std::string>{"call", "10003", "0A 03 22 01 FF"}}) {
+    const auto r = Cli(120, args);
+    EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+    EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 0");
+    EXPECT_EQ(PayloadHex(r), "0A 09 08 B8 17 10 28 18 80 F1 04") << r.out;
+  }
+  const auto decoded = Cli(120, {"robot-info"});
+  EXPECT_EQ(decoded.exit_status, 0);
+  EXPECT_NE(decoded.out.find("work_hours: 3000"), std::string::npos) << decoded.out;
+}
+
+TEST(Commands, StationListRoundTripsInOrderAndSurvivesARestart) {
+  TempDir dir;
+  const std::string list = TwoPoses();
+  {
+    NodeProcess node(121, dir.path());
+    ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+    const auto empty = Cli(121, {"call", "10002"});
+    EXPECT_EQ(empty.exit_status, 0);
+    EXPECT_EQ(PayloadHex(empty), "");
+
+    const auto set = Cli(121, {"call", "10001", Hex(list)});
+    EXPECT_EQ(set.exit_status, 0) << set.out << set.err;
+    EXPECT_EQ(e2e::Lines(set.out).at(1), "msg: \"\"");
+    EXPECT_EQ(PayloadHex(Cli(121, {"call", "10002"})), Hex(list));
+    EXPECT_EQ(StoredFile(node), list);  // one encoded list, nothing around it
+    EXPECT_EQ(node.Stop(SIGTERM), 0);
+  }
+  NodeProcess restarted(121, dir.path());
+  ASSERT_TRUE(restarted.WaitReady()) << restarted.Stderr();
+  const auto after = Cli(121, {"stations"});
+  EXPECT_EQ(after.exit_status, 0);
+  EXPECT_EQ(PayloadHex(Cli(121, {"call", "10002"})), Hex(list));
+  EXPECT_NE(after.out.find("map_id_str: \"second map\""), std::string::npos) << after.out;
+}
+
+TEST(Commands, RefusedListsLeaveTheStoredListAlone) {
+  TempDir dir;
+  NodeProcess node(122, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  const std::string list = TwoPoses();
+  ASSERT_EQ(Cli(122, {"call", "10001", Hex(list)}).exit_status, 0);
+
+  // Empty payload (an empty list encodes to nothing), a map_id_str that is
+  // not UTF-8, and a truncated field.
+  for (const std::string & payload : {std::string(""), std::string("0A 03 22 01 FF"), std::string("0A")}) {
+    std::vector<std::string> args = {"call", "10001"};
+    if (!payload.empty()) {
+      args.push_back(payload);
+    }
+    const auto r = Cli(122, args);
+    EXPECT_EQ(r.exit_status, 1) << payload;
+    EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 10006") << payload;
+    EXPECT_EQ(e2e::Lines(r.out).at(1), "msg: \"Deserialize data failed\"") << payload;
+  }
+  EXPECT_EQ(PayloadHex(Cli(122, {"call", "10002"})), Hex(list));
+  EXPECT_EQ(StoredFile(node), list);
+}
+
+TEST(Commands, FieldsOutsideTheSchemaAreKeptAndAnsweredBack) {
+  TempDir dir;
+  NodeProcess node(123, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  // Field 5 (varint 7): no such field in BaseStationInfo, so the list is empty.
+  ASSERT_EQ(Cli(123, {"call", "10001", "28 07"}).exit_status, 0);
+  EXPECT_EQ(PayloadHex(Cli(123, {"call", "10002"})), "28 07");
+  EXPECT_EQ(StoredFile(node), std::string("\x28\x07", 2));
+}
+
+TEST(Commands, LastMapReadsTheHistoryFileAnewOnEveryCall) {
+  TempDir dir;
+  NodeProcess node(124, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+
+  auto ask = [&]() { return Cli(124, {"call", "1002", "01 02 03"}); };
+  // Missing file: code 0, nothing to answer.
+  auto r = ask();
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(PayloadHex(r), "");
+
+  ASSERT_EQ(system(("mkdir -p '" + dir.path() + "/korvane/data/resource/map'").c_str()), 0);
+  struct Case {
+    std::string content;
+    std::string payload;
+  } cases[] = {
+      {"  map_17\nsecond line\n", "12 06 6D 61 70 5F 31 37"},  // leading blanks skipped, one token
+      {"42", "12 02 34 32"},                                   // a number stays a string
+      {"\xff\xfe rest", "12 02 FF FE"},                        // not UTF-8: answered as read
+      {" \n\t \n", ""},                                        // only whitespace
+  };
+  for (const auto & c : cases) {
+    e2e::WriteFile(node.HistoryFile(), c.content);
+    r = ask();
+    EXPECT_EQ(r.exit_status, 0) << c.content;
+    EXPECT_EQ(PayloadHex(r), c.payload) << c.content;
+  }
+  const auto out = e2e::Lines(node.Stdout());
+  const std::vector<std::string> expected = {"after advertiseService robot_status_query",
+                                             "mapID = ",
+                                             "mapID = map_17",
+                                             "mapID = 42",
+                                             "mapID = \xff\xfe",
+                                             "mapID = "};
+  EXPECT_EQ(out, expected);
+  const std::string log = e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName());
+  EXPECT_NE(log.find("] map history file is not exist\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("] map history file empty\n"), std::string::npos) << log;
+}
+
+TEST(Commands, ReadOnlyWorkingFolderAnswers10007AndKeepsTheOldList) {
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir.path() + "/work").c_str(), 0755), 0);
+  const std::string list = TwoPoses();
+  e2e::WriteFile(dir.path() + "/work/StationInfo.conf", list);
+  NodeProcess node(125, dir.path(), {}, /*read_only_workdir=*/true);
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  ASSERT_EQ(PayloadHex(Cli(125, {"call", "10002"})), Hex(list));
+
+  const auto r = Cli(125, {"call", "10001", "0A 02 08 09"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 10007");
+  EXPECT_EQ(e2e::Lines(r.out).at(1), "msg: \"Save station info failed\"");
+  EXPECT_EQ(PayloadHex(Cli(125, {"call", "10002"})), Hex(list));
+  EXPECT_EQ(StoredFile(node), list);
+  EXPECT_EQ(e2e::ListFiles(node.WorkDir()), std::vector<std::string>{"StationInfo.conf"});
+  const std::string log = e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName());
+  EXPECT_NE(log.find("] Save station info failed"), std::string::npos) << log;
+}
+
+TEST(Commands, CorruptStationFileStartsEmptyWithOneErrorLineAndIsLeftAlone) {
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir.path() + "/work").c_str(), 0755), 0);
+  const std::string garbage = "\x0A\x7F garbage";
+  e2e::WriteFile(dir.path() + "/work/StationInfo.conf", garbage);
+  NodeProcess node(126, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  EXPECT_EQ(PayloadHex(Cli(126, {"call", "10002"})), "");
+  EXPECT_EQ(StoredFile(node), garbage);
+  const auto log = e2e::Lines(e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName()));
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log[0].find("[error]"), std::string::npos) << log[0];
+  EXPECT_NE(log[0].find("StationInfo.conf"), std::string::npos) << log[0];
+}
+
+}  // namespace
