@@ -293,7 +293,8 @@ hex, 16 bytes a line; NOTE says why). An empty BODY prints nothing.
 
 Result codes of the service: 0 success, 10002 command not supported, 10005 the
 answer could not be encoded, 10006 the request payload was empty or did not
-decode.
+decode, 10007 the new station list could not be saved (the old one stays),
+10008 the request failed inside the node (nothing was changed).
 
 Exit status:
   0  the service answered code 0
