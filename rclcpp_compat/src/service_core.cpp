@@ -3,6 +3,7 @@
 #include <iostream>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "endpoint_pair.hpp"
 #include "rclcpp_compat/core.hpp"
@@ -50,11 +51,13 @@ const std::string & ServiceCore::Impl::client_of_publication(uint64_t handle) {
   if (publication_clients.size() >= kCacheLimit) {
     publication_clients.clear();
   }
-  std::string id;
-  if (dds_builtintopic_endpoint_t * ep = dds_get_matched_publication_data(endpoints.reader.get(), handle)) {
-    id = user_data_value(ep->qos, "clientid");
-    dds_builtintopic_free_endpoint(ep);
+  dds_builtintopic_endpoint_t * ep = dds_get_matched_publication_data(endpoints.reader.get(), handle);
+  if (ep == nullptr) {
+    static const std::string unknown;
+    return unknown;  // not known (yet): ask again next time instead of caching nothing
   }
+  std::string id = user_data_value(ep->qos, "clientid");
+  dds_builtintopic_free_endpoint(ep);
   return publication_clients.emplace(handle, std::move(id)).first->second;
 }
 
@@ -64,8 +67,12 @@ bool ServiceCore::Impl::reply_reader_matched(const std::string & client_id) {
       return true;
     }
   }
-  dds_instance_handle_t handles[64];
-  const dds_return_t n = dds_get_matched_subscriptions(endpoints.writer.get(), handles, 64);
+  std::vector<dds_instance_handle_t> handles(64);
+  dds_return_t n = dds_get_matched_subscriptions(endpoints.writer.get(), handles.data(), handles.size());
+  if (n > static_cast<dds_return_t>(handles.size())) {  // more readers than room: ask again with enough
+    handles.resize(static_cast<size_t>(n));
+    n = dds_get_matched_subscriptions(endpoints.writer.get(), handles.data(), handles.size());
+  }
   if (n <= 0) {
     return false;
   }
@@ -73,16 +80,16 @@ bool ServiceCore::Impl::reply_reader_matched(const std::string & client_id) {
     subscription_clients.clear();
   }
   bool found = false;
-  for (dds_return_t i = 0; i < n && i < 64; ++i) {
+  for (size_t i = 0; i < static_cast<size_t>(n) && i < handles.size(); ++i) {
     auto it = subscription_clients.find(handles[i]);
     if (it == subscription_clients.end()) {
-      std::string id;
-      if (dds_builtintopic_endpoint_t * ep =
-              dds_get_matched_subscription_data(endpoints.writer.get(), handles[i])) {
-        id = user_data_value(ep->qos, "clientid");
-        dds_builtintopic_free_endpoint(ep);
+      dds_builtintopic_endpoint_t * ep =
+          dds_get_matched_subscription_data(endpoints.writer.get(), handles[i]);
+      if (ep == nullptr) {
+        continue;  // discovery data not complete yet: look again next round instead of caching nothing
       }
-      it = subscription_clients.emplace(handles[i], std::move(id)).first;
+      it = subscription_clients.emplace(handles[i], user_data_value(ep->qos, "clientid")).first;
+      dds_builtintopic_free_endpoint(ep);
     }
     found = found || it->second == client_id;
   }
