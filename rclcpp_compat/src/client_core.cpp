@@ -122,27 +122,12 @@ int64_t ClientCore::send_request(const void * request_msg) {
 }
 
 void ClientCore::execute() {
-  for (;;) {
-    void * samples[1] = {nullptr};
-    dds_sample_info_t info;
-    const dds_return_t n = dds_take(impl_->endpoints.reader.get(), samples, &info, 1, 1);
-    if (n <= 0) {
-      return;
+  take_each(impl_->endpoints.reader.get(), [this](const void * sample, const dds_sample_info_t &) {
+    const RequestHeader header = impl_->response_wire.read_header(sample);
+    if (header.guid == impl_->guid) {  // not a reply to another client of the same service
+      on_response(sample, header.seq);
     }
-    struct LoanGuard {
-      dds_entity_t reader;
-      void ** samples;
-      ~LoanGuard() { dds_return_loan(reader, samples, 1); }
-    } guard{impl_->endpoints.reader.get(), samples};
-    if (!info.valid_data) {
-      continue;
-    }
-    const RequestHeader header = impl_->response_wire.read_header(samples[0]);
-    if (header.guid != impl_->guid) {
-      continue;  // a reply to another client of the same service
-    }
-    on_response(samples[0], header.seq);
-  }
+  });
 }
 
 }  // namespace rclcpp_compat

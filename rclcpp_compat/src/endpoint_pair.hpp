@@ -22,6 +22,28 @@ struct EndpointPair {
   Entity read_condition;
 };
 
+// Takes the reader's samples one at a time and calls `f(sample, info)` for each
+// one that carries data (not a dispose or unregister of a departed peer). The
+// loan is returned even when `f` throws.
+template <class F>
+void take_each(dds_entity_t reader, F && f) {
+  for (;;) {
+    void * samples[1] = {nullptr};
+    dds_sample_info_t info;
+    if (dds_take(reader, samples, &info, 1, 1) <= 0) {
+      return;
+    }
+    struct LoanGuard {
+      dds_entity_t reader;
+      void ** samples;
+      ~LoanGuard() { dds_return_loan(reader, samples, 1); }
+    } guard{reader, samples};
+    if (info.valid_data) {
+      f(samples[0], info);
+    }
+  }
+}
+
 // "rq/<name>Request" and "rr/<name>Reply" for a fully qualified service name.
 std::string request_topic_name(const std::string & service_name);
 std::string reply_topic_name(const std::string & service_name);

@@ -122,27 +122,12 @@ const std::string & ServiceCore::service_name() const {
 }
 
 void ServiceCore::execute() {
-  // One request at a time, so a callback never runs with a loan still out.
-  for (;;) {
-    void * samples[1] = {nullptr};
-    dds_sample_info_t info;
-    const dds_return_t n = dds_take(impl_->endpoints.reader.get(), samples, &info, 1, 1);
-    if (n <= 0) {
-      return;
-    }
-    struct LoanGuard {
-      dds_entity_t reader;
-      void ** samples;
-      ~LoanGuard() { dds_return_loan(reader, samples, 1); }
-    } guard{impl_->endpoints.reader.get(), samples};
-    if (!info.valid_data) {
-      continue;  // a dispose or unregister of a departed client
-    }
+  take_each(impl_->endpoints.reader.get(), [this](const void * sample, const dds_sample_info_t & info) {
     RequestId id;
-    id.header = impl_->request_wire.read_header(samples[0]);
+    id.header = impl_->request_wire.read_header(sample);
     id.publication_handle = info.publication_handle;
-    handle(samples[0], id);
-  }
+    handle(sample, id);
+  });
 }
 
 void ServiceCore::send_response(const RequestId & id, const void * response_msg) {
