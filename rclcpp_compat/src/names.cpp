@@ -52,6 +52,12 @@ bool valid_absolute_name(const std::string & name) {
   return true;
 }
 
+// "~" alone or "~/..." names the node's private namespace; "~x" names nothing
+// and would otherwise expand to "/<node>x".
+bool misplaced_tilde(const std::string & name) {
+  return name.size() > 1 && name[0] == '~' && name[1] != '/';
+}
+
 std::string expand(const std::string & name, const std::string & node_name, const std::string & node_ns) {
   const std::string prefix = node_ns == "/" ? "" : node_ns;
   if (!name.empty() && name[0] == '/') {
@@ -100,7 +106,7 @@ void resolve_node_identity(const std::vector<RemapRule> & rules, std::string & n
 std::string resolve_service(const std::vector<RemapRule> & rules, const std::string & node_name,
                             const std::string & node_ns, const std::string & name) {
   std::string fq = expand(name, node_name, node_ns);
-  if (!valid_absolute_name(fq) || fq == "/") {
+  if (misplaced_tilde(name) || !valid_absolute_name(fq) || fq == "/") {
     throw rclcpp::exceptions::InvalidServiceNameError("Invalid service name: '" + name + "'");
   }
   for (const auto & rule : rules) {
@@ -109,7 +115,7 @@ std::string resolve_service(const std::vector<RemapRule> & rules, const std::str
     }
     if (expand(rule.from, node_name, node_ns) == fq) {
       fq = expand(rule.to, node_name, node_ns);
-      if (!valid_absolute_name(fq) || fq == "/") {
+      if (misplaced_tilde(rule.to) || !valid_absolute_name(fq) || fq == "/") {
         throw rclcpp::exceptions::InvalidServiceNameError("Invalid service name after remapping: '" +
                                                           rule.to + "'");
       }

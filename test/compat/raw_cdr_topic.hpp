@@ -1,0 +1,25 @@
+// A foreign peer that puts arbitrary bytes on a topic: a Cyclone type whose
+// samples are opaque serialized data (encapsulation header included) under a
+// type name of our choice. Nothing checks the bytes on the way out, so it can
+// send valid samples, malformed ones, or another byte order.
+#ifndef COMPAT_RAW_CDR_TOPIC_HPP_
+#define COMPAT_RAW_CDR_TOPIC_HPP_
+
+#include <dds/dds.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace compat_test {
+
+// Creates the topic on `participant`; 0 or a negative return code on failure.
+dds_entity_t create_raw_cdr_topic(dds_entity_t participant, const std::string & topic_name,
+                                  const std::string & type_name);
+
+// Writes `bytes` as one sample on a writer of a raw CDR topic.
+dds_return_t write_raw_cdr(dds_entity_t writer, const std::vector<uint8_t> & bytes);
+
+}  // namespace compat_test
+
+#endif  // COMPAT_RAW_CDR_TOPIC_HPP_
