@@ -6,6 +6,7 @@
 
 #include "context_impl.hpp"
 #include "endpoint_pair.hpp"
+#include "node_wait_set.hpp"
 #include "rclcpp_compat/core.hpp"
 
 namespace rclcpp_compat {
@@ -28,22 +29,49 @@ std::string make_client_user_data(NodeCore & node) {
   return text;
 }
 
+// Every client of a service receives the replies to all of them. Those for
+// other clients are dropped before they take a place in this client's reader
+// history (keep last 10): otherwise a burst of them, arriving while this
+// process is not scheduled, pushes its own reply out before it is taken and
+// the request is never answered. The id is 0, matching nothing, until the
+// request writer exists.
+struct ReplyFilter {
+  const MessageWire * wire;
+  std::atomic<uint64_t> guid{0};
+};
+
+bool reply_is_for_us(const void * sample, void * arg) {
+  const auto * filter = static_cast<const ReplyFilter *>(arg);
+  return filter->wire->read_header(sample).guid == filter->guid.load(std::memory_order_relaxed);
+}
+
+dds_topic_filter make_topic_filter(ReplyFilter & filter) {
+  dds_topic_filter f;
+  f.mode = DDS_TOPIC_FILTER_SAMPLE_ARG;
+  f.f.sample_arg = reply_is_for_us;
+  f.arg = &filter;
+  return f;
+}
+
 }  // namespace
 
 struct ClientCore::Impl {
   Impl(NodeCore & n, const std::string & name, const rmw_qos_profile_t & qos, const MessageWire & req,
        const MessageWire & resp)
-      : node(n),
+      : wait_set(n.wait_set()),
         service_name(name),
         request_wire(req),
         response_wire(resp),
+        reply_filter{&resp},
+        topic_filter(make_topic_filter(reply_filter)),
         endpoints(n, name, qos, resp, reply_topic_name(name), req, request_topic_name(name),
-                  make_client_user_data(n)) {
+                  make_client_user_data(n), &topic_filter) {
     dds_instance_handle_t handle = 0;
     if (dds_get_instance_handle(endpoints.writer.get(), &handle) < 0) {
       handle = 0;
     }
     guid = handle;
+    reply_filter.guid.store(guid, std::memory_order_relaxed);
   }
 
   bool ready() const {
@@ -54,10 +82,14 @@ struct ClientCore::Impl {
            pub.current_count > 0 && sub.current_count > 0;
   }
 
-  NodeCore & node;
+  // Not the node itself: rclcpp lets a client outlive its node.
+  std::shared_ptr<NodeCore::WaitSet> wait_set;
   std::string service_name;
   const MessageWire & request_wire;
   const MessageWire & response_wire;
+  // Declared before the endpoints: the reader uses them until it is deleted.
+  ReplyFilter reply_filter;
+  dds_topic_filter topic_filter;
   EndpointPair endpoints;
   uint64_t guid = 0;
 };
@@ -69,7 +101,7 @@ ClientCore::ClientCore(NodeCore & node, const std::string & service_name, const 
 }
 
 ClientCore::~ClientCore() {
-  impl_->node.detach(impl_->endpoints.read_condition.get(), this);
+  impl_->wait_set->detach(impl_->endpoints.read_condition.get(), this);
 }
 
 const std::string & ClientCore::service_name() const {
@@ -85,7 +117,7 @@ bool ClientCore::wait_for_service_nanoseconds(std::chrono::nanoseconds timeout) 
   const auto start = std::chrono::steady_clock::now();
   // Woken by either match status or by shutdown; re-checked at least every
   // 50 ms in case a status change was consumed elsewhere.
-  Entity waitset(check_entity(dds_create_waitset(impl_->node.participant()), "cannot create waitset"));
+  Entity waitset(check_entity(dds_create_waitset(impl_->wait_set->participant), "cannot create waitset"));
   dds_set_status_mask(impl_->endpoints.writer.get(), DDS_PUBLICATION_MATCHED_STATUS);
   dds_set_status_mask(impl_->endpoints.reader.get(), DDS_SUBSCRIPTION_MATCHED_STATUS);
   dds_waitset_attach(waitset.get(), impl_->endpoints.writer.get(), 0);

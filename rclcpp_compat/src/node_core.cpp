@@ -1,26 +1,47 @@
 #include <dds/dds.h>
 
+#include <memory>
 #include <mutex>
-#include <unordered_set>
 #include <vector>
 
 #include "context_impl.hpp"
 #include "dds_util.hpp"
 #include "names.hpp"
+#include "node_wait_set.hpp"
 #include "rclcpp/executors.hpp"
 #include "rclcpp_compat/core.hpp"
 
 namespace rclcpp_compat {
 
+NodeCore::WaitSet::WaitSet(dds_entity_t pp)
+    : participant(pp), waitset(check_entity(dds_create_waitset(pp), "cannot create waitset")) {}
+
+void NodeCore::WaitSet::attach(dds_entity_t condition, Waitable * waitable) {
+  const dds_return_t rc = dds_waitset_attach(waitset.get(), condition,
+                                             static_cast<dds_attach_t>(reinterpret_cast<intptr_t>(waitable)));
+  if (rc < 0) {
+    throw_dds_error("cannot attach to waitset", rc);
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  live_.insert(waitable);
+}
+
+void NodeCore::WaitSet::detach(dds_entity_t condition, Waitable * waitable) {
+  dds_waitset_detach(waitset.get(), condition);
+  std::lock_guard<std::mutex> lock(mutex_);
+  live_.erase(waitable);
+}
+
+bool NodeCore::WaitSet::is_live(Waitable * waitable) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return live_.count(waitable) != 0u;
+}
+
 struct NodeCore::Impl {
   std::string name;
   std::string ns;
   std::vector<RemapRule> remaps;
-  dds_entity_t participant = 0;
-  Entity waitset;
-  // Waitables attached now; a callback may destroy another one mid-round.
-  std::mutex mutex;
-  std::unordered_set<Waitable *> live;
+  std::shared_ptr<WaitSet> wait_set;
 };
 
 NodeCore::NodeCore(const std::string & name, const std::string & ns) : impl_(new Impl) {
@@ -30,9 +51,8 @@ NodeCore::NodeCore(const std::string & name, const std::string & ns) : impl_(new
   impl_->name = name;
   impl_->ns = ns;
   resolve_node_identity(impl_->remaps, impl_->name, impl_->ns);
-  impl_->participant = context.participant();
-  impl_->waitset.reset(check_entity(dds_create_waitset(impl_->participant), "cannot create waitset"));
-  const dds_return_t rc = dds_waitset_attach(impl_->waitset.get(), context.shutdown_guard(), 0);
+  impl_->wait_set = std::make_shared<WaitSet>(context.participant());
+  const dds_return_t rc = dds_waitset_attach(impl_->wait_set->waitset.get(), context.shutdown_guard(), 0);
   if (rc < 0) {
     throw_dds_error("cannot attach shutdown guard", rc);
   }
@@ -56,23 +76,19 @@ std::string NodeCore::resolve_service_name(const std::string & name) const {
 }
 
 int32_t NodeCore::participant() const {
-  return impl_->participant;
+  return impl_->wait_set->participant;
+}
+
+std::shared_ptr<NodeCore::WaitSet> NodeCore::wait_set() const {
+  return impl_->wait_set;
 }
 
 void NodeCore::attach(int32_t condition, Waitable * waitable) {
-  const dds_return_t rc = dds_waitset_attach(impl_->waitset.get(), condition,
-                                             static_cast<dds_attach_t>(reinterpret_cast<intptr_t>(waitable)));
-  if (rc < 0) {
-    throw_dds_error("cannot attach to waitset", rc);
-  }
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->live.insert(waitable);
+  impl_->wait_set->attach(condition, waitable);
 }
 
 void NodeCore::detach(int32_t condition, Waitable * waitable) {
-  dds_waitset_detach(impl_->waitset.get(), condition);
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->live.erase(waitable);
+  impl_->wait_set->detach(condition, waitable);
 }
 
 bool NodeCore::wait_and_execute(std::chrono::nanoseconds timeout) {
@@ -84,17 +100,11 @@ bool NodeCore::wait_and_execute(std::chrono::nanoseconds timeout) {
   dds_attach_t ready[kMaxReady];
   const dds_duration_t reltimeout =
       timeout.count() < 0 ? DDS_INFINITY : static_cast<dds_duration_t>(timeout.count());
-  const dds_return_t n = dds_waitset_wait(impl_->waitset.get(), ready, kMaxReady, reltimeout);
+  const dds_return_t n = dds_waitset_wait(impl_->wait_set->waitset.get(), ready, kMaxReady, reltimeout);
   for (dds_return_t i = 0; i < n && i < static_cast<dds_return_t>(kMaxReady); ++i) {
     auto * waitable = reinterpret_cast<Waitable *>(static_cast<intptr_t>(ready[i]));
-    if (waitable == nullptr || !context.ok()) {
+    if (waitable == nullptr || !context.ok() || !impl_->wait_set->is_live(waitable)) {
       continue;
-    }
-    {
-      std::lock_guard<std::mutex> lock(impl_->mutex);
-      if (impl_->live.count(waitable) == 0u) {
-        continue;
-      }
     }
     waitable->execute();
   }

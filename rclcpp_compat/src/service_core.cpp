@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "endpoint_pair.hpp"
+#include "node_wait_set.hpp"
 #include "rclcpp_compat/core.hpp"
 
 namespace rclcpp_compat {
@@ -23,7 +24,7 @@ constexpr size_t kCacheLimit = 4096;
 struct ServiceCore::Impl {
   Impl(NodeCore & n, const std::string & name, const rmw_qos_profile_t & qos, const MessageWire & req,
        const MessageWire & resp)
-      : node(n),
+      : wait_set(n.wait_set()),
         service_name(name),
         request_wire(req),
         response_wire(resp),
@@ -34,7 +35,8 @@ struct ServiceCore::Impl {
   bool reply_reader_matched(const std::string & client_id);
   void wait_for_reply_reader(uint64_t publication_handle);
 
-  NodeCore & node;
+  // Not the node itself: rclcpp lets a service outlive its node.
+  std::shared_ptr<NodeCore::WaitSet> wait_set;
   std::string service_name;
   const MessageWire & request_wire;
   const MessageWire & response_wire;
@@ -114,7 +116,7 @@ ServiceCore::ServiceCore(NodeCore & node, const std::string & service_name, cons
 }
 
 ServiceCore::~ServiceCore() {
-  impl_->node.detach(impl_->endpoints.read_condition.get(), this);
+  impl_->wait_set->detach(impl_->endpoints.read_condition.get(), this);
 }
 
 const std::string & ServiceCore::service_name() const {

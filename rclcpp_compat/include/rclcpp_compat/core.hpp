@@ -64,6 +64,11 @@ class NodeCore {
   // Returns false once the context has been shut down.
   bool wait_and_execute(std::chrono::nanoseconds timeout);
 
+  // The node's wait set, which its clients and services share: rclcpp lets
+  // them outlive the node.
+  struct WaitSet;
+  std::shared_ptr<WaitSet> wait_set() const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
