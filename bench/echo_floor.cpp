@@ -1,0 +1,286 @@
+// The floor of the service round trip: a request/reply echo on the node's DDS
+// types, topics and QoS, written straight on the Cyclone DDS C API with one
+// waitset-driven thread and nothing else in the way. Every reply carries the
+// request's guid and seq, code 0, an empty msg and --reply-bytes payload bytes,
+// so that large answers of the node can be compared at equal size.
+//
+//   bench_echo_floor [--reply-bytes N] [--service NAME]
+//
+// The domain comes from ROS_DOMAIN_ID; traffic stays on loopback, as in the
+// node's standalone build. Prints "ready" once its endpoints exist; SIGINT or
+// SIGTERM stop it, after which it prints its counts on standard error.
+#include <dds/dds.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "korvane_protocol_srv.h"
+
+namespace {
+
+using DdsRequest = korvane_protocol_srv_dds__DataCenterSrv_Request_;
+using DdsResponse = korvane_protocol_srv_dds__DataCenterSrv_Response_;
+
+// The loopback-only domain of the project's rclcpp layer, so that discovery
+// and transport are the ones the node uses.
+const char * const kLoopbackConfig =
+    "<CycloneDDS><Domain Id=\"any\"><General><Interfaces>"
+    "<NetworkInterface address=\"127.0.0.1\"/>"
+    "</Interfaces><AllowMulticast>false</AllowMulticast></General>"
+    "<Discovery><ParticipantIndex>auto</ParticipantIndex><MaxAutoParticipantIndex>32</"
+    "MaxAutoParticipantIndex><Peers><Peer address=\"127.0.0.1\"/></Peers>"
+    "</Discovery></Domain></CycloneDDS>";
+
+// As long as the node waits for a new client's reply reader.
+constexpr auto kReplyMatchWait = std::chrono::milliseconds(100);
+constexpr size_t kKnownLimit = 4096;
+
+volatile sig_atomic_t g_stop = 0;
+
+extern "C" void OnSignal(int) {
+  g_stop = 1;
+}
+
+struct Options {
+  size_t reply_bytes = 0;
+  std::string service = "robot_status_query";
+};
+
+bool ParseSize(const char * text, size_t & value) {
+  char * end = nullptr;
+  errno = 0;
+  const unsigned long long parsed = std::strtoull(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || parsed > (1ull << 30)) {
+    return false;
+  }
+  value = static_cast<size_t>(parsed);
+  return true;
+}
+
+bool ParseOptions(int argc, char ** argv, Options & options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--reply-bytes" && i + 1 < argc) {
+      if (!ParseSize(argv[++i], options.reply_bytes)) {
+        std::fprintf(stderr, "--reply-bytes needs a size up to 1 GiB, got '%s'\n", argv[i]);
+        return false;
+      }
+    } else if (arg == "--service" && i + 1 < argc) {
+      options.service = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: %s [--reply-bytes N] [--service NAME]\n", argv[0]);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DomainFromEnv(dds_domainid_t & domain) {
+  const char * text = std::getenv("ROS_DOMAIN_ID");
+  domain = 0;
+  if (text == nullptr || *text == '\0') {
+    return true;
+  }
+  char * end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value < 0 || value > 232) {
+    std::fprintf(stderr, "ROS_DOMAIN_ID is not a valid domain id: '%s'\n", text);
+    return false;
+  }
+  domain = static_cast<dds_domainid_t>(value);
+  return true;
+}
+
+// The node's service QoS on all endpoints.
+dds_qos_t * EndpointQos() {
+  dds_qos_t * qos = dds_create_qos();
+  dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_INFINITY);
+  dds_qset_durability(qos, DDS_DURABILITY_VOLATILE);
+  dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 10);
+  dds_qset_writer_data_lifecycle(qos, false);
+  dds_data_representation_id_t xcdr1 = DDS_DATA_REPRESENTATION_XCDR1;
+  dds_qset_data_representation(qos, 1, &xcdr1);
+  return qos;
+}
+
+// A volatile reply written before the reply writer has found the client's
+// reader is lost. Before the first answer to a request writer, wait (as long
+// as the node does) until a reader of the same participant has matched; after
+// that the writer is known and costs one set lookup.
+class ReplyRoute {
+ public:
+  ReplyRoute(dds_entity_t reader, dds_entity_t writer) : reader_(reader), writer_(writer) {}
+
+  // False when the client's reader did not match in time (the reply will
+  // most likely be lost).
+  bool WaitFor(dds_instance_handle_t publication) {
+    if (known_.count(publication) != 0u) {
+      return true;
+    }
+    dds_builtintopic_endpoint_t * endpoint = dds_get_matched_publication_data(reader_, publication);
+    if (endpoint == nullptr) {
+      return false;  // the client has gone already; the reply goes nowhere either way
+    }
+    const dds_guid_t participant = endpoint->participant_key;
+    dds_builtintopic_free_endpoint(endpoint);
+    const auto deadline = std::chrono::steady_clock::now() + kReplyMatchWait;
+    while (!Matched(participant)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (known_.size() >= kKnownLimit) {
+      known_.clear();
+    }
+    known_.insert(publication);
+    return true;
+  }
+
+ private:
+  bool Matched(const dds_guid_t & participant) const {
+    dds_instance_handle_t handles[64];
+    const dds_return_t n = dds_get_matched_subscriptions(writer_, handles, 64);
+    for (dds_return_t i = 0; i < n && i < 64; ++i) {
+      dds_builtintopic_endpoint_t * endpoint = dds_get_matched_subscription_data(writer_, handles[i]);
+      if (endpoint == nullptr) {
+        continue;
+      }
+      const bool same = std::memcmp(&endpoint->participant_key, &participant, sizeof participant) == 0;
+      dds_builtintopic_free_endpoint(endpoint);
+      if (same) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  dds_entity_t reader_;
+  dds_entity_t writer_;
+  std::unordered_set<dds_instance_handle_t> known_;
+};
+
+bool Check(dds_entity_t entity, const char * what) {
+  if (entity < 0) {
+    std::fprintf(stderr, "%s: %s\n", what, dds_strretcode(entity));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char ** argv) {
+  Options options;
+  dds_domainid_t domain = 0;
+  if (!ParseOptions(argc, argv, options) || !DomainFromEnv(domain)) {
+    return 2;
+  }
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  const dds_entity_t domain_entity = dds_create_domain(domain, kLoopbackConfig);
+  if (domain_entity < 0 && domain_entity != DDS_RETCODE_PRECONDITION_NOT_MET) {
+    std::fprintf(stderr, "cannot create domain %u: %s\n", static_cast<unsigned>(domain),
+                 dds_strretcode(domain_entity));
+    return 1;
+  }
+  dds_qos_t * participant_qos = dds_create_qos();
+  static const char kEnclave[] = "enclave=/;";
+  dds_qset_userdata(participant_qos, kEnclave, sizeof kEnclave - 1);
+  const dds_entity_t participant = dds_create_participant(domain, participant_qos, nullptr);
+  dds_delete_qos(participant_qos);
+  if (!Check(participant, "cannot create participant")) {
+    return 1;
+  }
+
+  const std::string request_topic_name = "rq/" + options.service + "Request";
+  const std::string reply_topic_name = "rr/" + options.service + "Reply";
+  const dds_entity_t request_topic =
+      dds_create_topic(participant, &korvane_protocol_srv_dds__DataCenterSrv_Request__desc,
+                       request_topic_name.c_str(), nullptr, nullptr);
+  const dds_entity_t reply_topic =
+      dds_create_topic(participant, &korvane_protocol_srv_dds__DataCenterSrv_Response__desc,
+                       reply_topic_name.c_str(), nullptr, nullptr);
+  if (!Check(request_topic, "cannot create request topic") ||
+      !Check(reply_topic, "cannot create reply topic")) {
+    return 1;
+  }
+  dds_qos_t * qos = EndpointQos();
+  const dds_entity_t reader = dds_create_reader(participant, request_topic, qos, nullptr);
+  const dds_entity_t writer = dds_create_writer(participant, reply_topic, qos, nullptr);
+  dds_delete_qos(qos);
+  if (!Check(reader, "cannot create reader") || !Check(writer, "cannot create writer")) {
+    return 1;
+  }
+  const dds_entity_t waitset = dds_create_waitset(participant);
+  const dds_entity_t readable = dds_create_readcondition(reader, DDS_ANY_STATE);
+  if (!Check(waitset, "cannot create waitset") || !Check(readable, "cannot create read condition") ||
+      dds_waitset_attach(waitset, readable, 0) < 0) {
+    std::fprintf(stderr, "cannot set up the waitset\n");
+    return 1;
+  }
+
+  // The payload is lent to every reply, never copied on our side.
+  std::vector<uint8_t> payload(options.reply_bytes, 0x5a);
+  ReplyRoute route(reader, writer);
+  std::printf("ready\n");
+  std::fflush(stdout);
+
+  unsigned long long answered = 0;
+  unsigned long long failed = 0;
+  unsigned long long unmatched = 0;
+  while (g_stop == 0) {
+    dds_attach_t triggered[1];
+    // The time-out only bounds how late a stop signal is noticed.
+    dds_waitset_wait(waitset, triggered, 1, DDS_MSECS(100));
+    for (;;) {
+      void * samples[1] = {nullptr};
+      dds_sample_info_t info;
+      if (dds_take(reader, samples, &info, 1, 1) <= 0) {
+        break;
+      }
+      DdsResponse reply{};
+      const bool valid = info.valid_data;
+      if (valid) {
+        const auto * request = static_cast<const DdsRequest *>(samples[0]);
+        reply.guid = request->guid;
+        reply.seq = request->seq;
+      }
+      dds_return_loan(reader, samples, 1);
+      if (!valid) {
+        continue;  // a departed client's dispose or unregister
+      }
+      reply.code = 0;
+      reply.msg = const_cast<char *>("");
+      reply.biz_data._buffer = payload.empty() ? nullptr : payload.data();
+      reply.biz_data._length = reply.biz_data._maximum = static_cast<uint32_t>(payload.size());
+      reply.biz_data._release = false;
+      if (!route.WaitFor(info.publication_handle)) {
+        ++unmatched;
+      }
+      if (dds_write(writer, &reply) < 0) {
+        ++failed;
+      } else {
+        ++answered;
+      }
+    }
+  }
+  std::fprintf(stderr, "answered %llu, failed %llu, replied before the client's reader matched %llu\n",
+               answered, failed, unmatched);
+  dds_delete(participant);
+  return failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,136 @@
+"""Markdown tables and the latency plot of one run of run_bench.py."""
+
+# Where each node case finds its floor: the same answer (or request) size.
+FLOOR_OF = {"10002_100": "10002_100", "10002_10000": "10002_10000", "10001_100": "10001_100"}
+
+MIB = 1024.0
+
+
+def floor_of(key):
+    return FLOOR_OF.get(key, "empty")
+
+
+def targets(results):
+    """(target, figure, holds) for every target the project set itself."""
+    node, floors = results["node"], results["floor"]
+    rows = []
+    for key, name in (("10003", "10003"), ("1002", "1002"), ("unknown", "unknown command")):
+        ratio = node[key]["p50_us"] / floors["empty"]["p50_us"]
+        rows.append(("p50 of %s <= 1.15 x floor p50" % name, "%.2f x" % ratio, ratio <= 1.15))
+    ratio = node["10002_10000"]["p50_us"] / floors["10002_10000"]["p50_us"]
+    rows.append(("p50 of 10002 with 10,000 poses <= 2 x floor p50 at equal size", "%.2f x" % ratio, ratio <= 2.0))
+    mem = results["memory"]
+    rows.append(("RSS at idle <= 10 MiB", "%.2f MiB" % (mem["idle_kib"] / MIB), mem["idle_kib"] <= 10 * 1024))
+    growth = mem["after_kib"] - mem["idle_kib"]
+    rows.append(("RSS growth after %s requests < 1 MiB" % format(mem["requests"], ","),
+                 "%+d KiB from idle (%+d KiB after the first %s)" % (
+                     growth, mem["after_kib"] - mem["warm_kib"], format(mem["warm_requests"], ",")),
+                 growth < 1024))
+    start = results["start"]
+    rows.append(("start to first answer <= 150 ms (median of %d)" % len(start["runs"]),
+                 "%.1f ms" % start["median_ms"], start["median_ms"] <= 150))
+    tp = {t["clients"]: t["rps"] for t in results["throughput"]["node"]}
+    scale = tp[4] / tp[1]
+    rows.append(("throughput with 4 clients >= 1.5 x one client", "%.2f x" % scale, scale >= 1.5))
+    return rows
+
+
+def markdown(results, cases):
+    m = results["machine"]
+    node, floors = results["node"], results["floor"]
+    out = []
+    out.append("## Benchmark results (%s run, %s)\n" % (m["mode"], m["date"]))
+    out.append("Machine: %s, %d cores, Linux %s; working folders on %s; ROS_DOMAIN_ID %d, loopback only.\n"
+               % (m["cpu"], m["cores"], m["kernel"], m["work_fs"], m["domain"]))
+    out.append("### Sequential round trips (one client, microseconds)\n")
+    out.append("The floor is bench_echo_floor: raw Cyclone DDS request/reply on the same types, topics and QoS, "
+               "answering with a payload of the size shown. Same client for both.\n")
+    out.append("| case | requests | request / reply bytes | node p50 | node p90 | node p99 | node req/s "
+               "| floor p50 | floor p90 | floor p99 | floor req/s | floor reply bytes | p50 node / floor |")
+    out.append("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
+    for key, label, _cmd, _poses, _stored in cases:
+        n, f = node[key], floors[floor_of(key)]
+        out.append("| %s | %s | %d / %d | %.1f | %.1f | %.1f | %s | %.1f | %.1f | %.1f | %s | %d | %.2f |" % (
+            label, format(n["answered"], ","), n["request_bytes"], n["reply_bytes"], n["p50_us"], n["p90_us"],
+            n["p99_us"], format(round(n["rps"]), ","), f["p50_us"], f["p90_us"], f["p99_us"],
+            format(round(f["rps"]), ","), f["reply_bytes"], n["p50_us"] / f["p50_us"]))
+    out.append("")
+    out.append("### Throughput (command 10003, each client process sequential, %.1f s)\n"
+               % results["settings"]["throughput_seconds"])
+    out.append("A request whose answer does not come within 200 ms is counted as lost and the client goes on.\n")
+    out.append("| client processes | node req/s | node vs 1 client | node lost | floor req/s | floor vs 1 client "
+               "| floor lost |")
+    out.append("|--:|--:|--:|--:|--:|--:|--:|")
+    tp_node = {t["clients"]: t for t in results["throughput"]["node"]}
+    tp_floor = {t["clients"]: t for t in results["throughput"]["floor"]}
+    for n in sorted(tp_node):
+        a, b = tp_node[n], tp_floor[n]
+        out.append("| %d | %s | %.2f x | %d | %s | %.2f x | %d |" % (
+            n, format(round(a["rps"]), ","), a["rps"] / tp_node[1]["rps"], a["lost"],
+            format(round(b["rps"]), ","), b["rps"] / tp_floor[1]["rps"], b["lost"]))
+    out.append("")
+    mem = results["memory"]
+    out.append("### Resident memory of the node (VmRSS)\n")
+    out.append("| when | KiB | MiB |")
+    out.append("|---|--:|--:|")
+    rows = [("idle, 1 s after start (100 poses stored)", mem["idle_kib"]),
+            ("after the first %s requests" % format(mem["warm_requests"], ","), mem["warm_kib"]),
+            ("after %s requests (mix %s)" % (format(mem["requests"], ","), mem["mix"]), mem["after_kib"]),
+            ("1 s later", mem["settled_kib"]),
+            ("earlier node, after all latency cases (10,000 poses once stored)", mem["after_cases_kib"]),
+            ("echo floor, for reference", mem["floor_kib"])]
+    for label, kib in rows:
+        out.append("| %s | %s | %.2f |" % (label, format(kib, ","), kib / MIB))
+    out.append("")
+    start = results["start"]
+    out.append("### Start to first answer (client already waiting)\n")
+    out.append("From the exec of the node binary to the client holding its first answer (10003); "
+               "launch = unshare, mount and shell before that exec, not counted.\n")
+    out.append("| start | ms | launch ms | requests sent |")
+    out.append("|--:|--:|--:|--:|")
+    for i, r in enumerate(start["runs"]):
+        out.append("| %d | %.1f | %.1f | %d |" % (i + 1, r["ms"], r["launch_ms"], r["attempts"]))
+    out.append("| median | %.1f | | |" % start["median_ms"])
+    out.append("")
+    out.append("### Targets\n")
+    out.append("| target | measured | holds |")
+    out.append("|---|--:|:-:|")
+    for name, figure, holds in targets(results):
+        out.append("| %s | %s | %s |" % (name, figure, "yes" if holds else "**no**"))
+    out.append("")
+    return "\n".join(out)
+
+
+def plot(results, cases, path):
+    """Latency percentiles per case, node against its floor; False without matplotlib."""
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        return False
+    node, floors = results["node"], results["floor"]
+    labels = [label.replace(", ", ",\n").replace(" storing", "\nstoring") for _k, label, _c, _p, _s in cases]
+    keys = [k for k, _l, _c, _p, _s in cases]
+    fig, ax = plt.subplots(figsize=(11, 5), dpi=100)
+    width = 0.13
+    series = [("node p50", node, "p50_us", "#1f4e9c"), ("node p90", node, "p90_us", "#4f7fcf"),
+              ("node p99", node, "p99_us", "#a5bfea"), ("floor p50", None, "p50_us", "#b04a1c"),
+              ("floor p90", None, "p90_us", "#dd7c4f"), ("floor p99", None, "p99_us", "#f2c1a8")]
+    for j, (name, source, field, color) in enumerate(series):
+        values = [(source[k] if source is not None else floors[floor_of(k)])[field] for k in keys]
+        xs = [i + (j - 2.5) * width for i in range(len(keys))]
+        ax.bar(xs, values, width, label=name, color=color)
+    ax.set_yscale("log")
+    ax.set_ylabel("round trip, microseconds (log scale)")
+    ax.set_xticks(range(len(keys)))
+    ax.set_xticklabels(labels, fontsize=8)
+    m = results["machine"]
+    ax.set_title("robot_status_query round trip: node against raw Cyclone DDS echo at equal payload size\n"
+                 "(%s run, %d cores, %s)" % (m["mode"], m["cores"], m["date"]), fontsize=10)
+    ax.grid(axis="y", which="both", alpha=0.3)
+    ax.legend(ncol=6, fontsize=8, loc="upper left")
+    fig.tight_layout()
+    fig.savefig(path)
+    plt.close(fig)
+    return True

@@ -1,0 +1,226 @@
+#include "request_loop.hpp"
+
+#include <time.h>
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+
+#include "payloads.hpp"
+
+namespace bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The prepared requests of the mix and what their answers must look like.
+class RequestMix {
+ public:
+  explicit RequestMix(const ClientOptions & options) : options_(options) {
+    const std::vector<uint8_t> payload =
+        options.poses >= 0 ? MakeStationList(options.poses) : std::vector<uint8_t>();
+    for (const PlannedCommand & planned : options.commands) {
+      auto request = std::make_shared<Srv::Request>();
+      request->cmd_id = planned.cmd;
+      request->biz_data = payload;
+      requests_.push_back(std::move(request));
+    }
+    reply_bytes_.assign(options.commands.size(), -1);
+    last_.resize(options.commands.size());
+    expect_.poses = options.expect_poses;
+    expect_.map_id = options.expect_map;
+  }
+
+  size_t size() const { return requests_.size(); }
+  const Srv::Request::SharedPtr & request(size_t i) const { return requests_[i % requests_.size()]; }
+  size_t request_bytes() const { return requests_.front()->biz_data.size(); }
+  size_t reply_bytes() const {
+    return reply_bytes_.front() < 0 ? 0 : static_cast<size_t>(reply_bytes_.front());
+  }
+
+  // "" when the answer to request `i` is what the command must answer. The
+  // payload is decoded for the first answer of each command here and for the
+  // last one in CheckLast, outside any timed part.
+  std::string Check(size_t i, const Srv::Response::SharedPtr & response) {
+    const size_t k = i % requests_.size();
+    const PlannedCommand & planned = options_.commands[k];
+    if (response->code != planned.expected_code) {
+      return "command " + std::to_string(planned.cmd) + " answered code " + std::to_string(response->code) +
+             " (msg \"" + response->msg + "\"), expected " + std::to_string(planned.expected_code);
+    }
+    const long size = static_cast<long>(response->biz_data.size());
+    if (reply_bytes_[k] < 0) {
+      reply_bytes_[k] = size;
+      if (options_.validate) {
+        const std::string problem = CheckAnswer(planned.cmd, response->biz_data, expect_);
+        if (!problem.empty()) {
+          return problem;
+        }
+      }
+    } else if (reply_bytes_[k] != size) {
+      return "command " + std::to_string(planned.cmd) + " answered " + std::to_string(size) +
+             " bytes, earlier " + std::to_string(reply_bytes_[k]);
+    }
+    last_[k] = response;
+    return "";
+  }
+
+  std::string CheckLast() const {
+    if (!options_.validate) {
+      return "";
+    }
+    for (size_t k = 0; k < last_.size(); ++k) {
+      if (last_[k]) {
+        const std::string problem = CheckAnswer(options_.commands[k].cmd, last_[k]->biz_data, expect_);
+        if (!problem.empty()) {
+          return "last answer: " + problem;
+        }
+      }
+    }
+    return "";
+  }
+
+ private:
+  const ClientOptions & options_;
+  std::vector<Srv::Request::SharedPtr> requests_;
+  std::vector<long> reply_bytes_;
+  std::vector<Srv::Response::SharedPtr> last_;
+  AnswerExpectation expect_;
+};
+
+LoopResult Fail(LoopResult result, const std::string & error) {
+  result.ok = false;
+  result.error = error;
+  return result;
+}
+
+bool WaitForService(ServiceCaller & caller, const ClientOptions & options, LoopResult & result) {
+  if (caller.WaitForService(std::chrono::milliseconds(options.service_wait_ms))) {
+    return true;
+  }
+  result = Fail(result, "service not available within " + std::to_string(options.service_wait_ms) + " ms");
+  return false;
+}
+
+}  // namespace
+
+int64_t MonotonicNs() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+LoopResult RunLatency(ServiceCaller & caller, const ClientOptions & options) {
+  LoopResult result;
+  if (!WaitForService(caller, options, result)) {
+    return result;
+  }
+  RequestMix mix(options);
+  result.request_bytes = mix.request_bytes();
+  result.samples_us.reserve(static_cast<size_t>(options.count));
+  const auto timeout = std::chrono::milliseconds(options.timeout_ms);
+  const auto limit = std::chrono::duration<double>(options.seconds);
+  const long total = options.warmup + options.count;
+  const auto run_start = Clock::now();
+  auto measured_start = run_start;
+  for (long i = 0; i < total; ++i) {
+    if (i == options.warmup) {
+      measured_start = Clock::now();
+    }
+    // Bounded in time as well as in count, warm-up included.
+    if (Clock::now() - (i < options.warmup ? run_start : measured_start) > limit) {
+      if (i < options.warmup) {
+        return Fail(result, "warm-up did not finish within the time limit");
+      }
+      break;
+    }
+    Srv::Response::SharedPtr response;
+    const auto t0 = Clock::now();
+    const bool answered = caller.Call(mix.request(static_cast<size_t>(i)), timeout, response);
+    const auto t1 = Clock::now();
+    if (!answered) {
+      return Fail(result, "request " + std::to_string(i) + " (command " +
+                              std::to_string(mix.request(static_cast<size_t>(i))->cmd_id) +
+                              ") not answered within " + std::to_string(options.timeout_ms) + " ms");
+    }
+    const std::string problem = mix.Check(static_cast<size_t>(i), response);
+    if (!problem.empty()) {
+      return Fail(result, problem);
+    }
+    if (i >= options.warmup) {
+      result.samples_us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+    }
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - measured_start).count();
+  result.answered = static_cast<long>(result.samples_us.size());
+  result.reply_bytes = mix.reply_bytes();
+  const std::string problem = mix.CheckLast();
+  return problem.empty() ? result : Fail(result, problem);
+}
+
+LoopResult RunThroughput(ServiceCaller & caller, const ClientOptions & options, std::istream & go) {
+  LoopResult result;
+  if (!WaitForService(caller, options, result)) {
+    return result;
+  }
+  RequestMix mix(options);
+  result.request_bytes = mix.request_bytes();
+  std::cout << "ready" << std::endl;
+  std::string line;
+  if (!std::getline(go, line)) {
+    return Fail(result, "no start line on standard input");
+  }
+  const auto timeout = std::chrono::milliseconds(options.timeout_ms);
+  const auto limit = std::chrono::duration<double>(options.seconds);
+  const auto start = Clock::now();
+  size_t i = 0;
+  for (; Clock::now() - start < limit; ++i) {
+    Srv::Response::SharedPtr response;
+    if (!caller.Call(mix.request(i), timeout, response)) {
+      if (options.allow_lost && rclcpp::ok()) {
+        ++result.lost;
+        continue;
+      }
+      return Fail(result, "request " + std::to_string(i) + " not answered within " +
+                              std::to_string(options.timeout_ms) + " ms");
+    }
+    const std::string problem = mix.Check(i, response);
+    if (!problem.empty()) {
+      return Fail(result, problem);
+    }
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.answered = static_cast<long>(i) - result.lost;
+  result.reply_bytes = mix.reply_bytes();
+  const std::string problem = mix.CheckLast();
+  return problem.empty() ? result : Fail(result, problem);
+}
+
+LoopResult RunFirstAnswer(ServiceCaller & caller, const ClientOptions & options) {
+  LoopResult result;
+  RequestMix mix(options);
+  result.request_bytes = mix.request_bytes();
+  std::cout << "waiting" << std::endl;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(options.service_wait_ms);
+  while (Clock::now() < deadline) {
+    if (!caller.WaitForService(std::chrono::milliseconds(100))) {
+      continue;
+    }
+    ++result.attempts;
+    Srv::Response::SharedPtr response;
+    if (!caller.Call(mix.request(0), std::chrono::milliseconds(options.timeout_ms), response)) {
+      continue;  // lost while the server was still matching us: ask again
+    }
+    result.answered_at_ns = MonotonicNs();
+    const std::string problem = mix.Check(0, response);
+    if (!problem.empty()) {
+      return Fail(result, problem);
+    }
+    result.answered = 1;
+    result.reply_bytes = mix.reply_bytes();
+    return result;
+  }
+  return Fail(result, "no answer within " + std::to_string(options.service_wait_ms) + " ms");
+}
+
+}  // namespace bench

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds what the benchmark needs (if anything changed) and runs it:
+#   bench/run.sh [--quick] [other options of bench/run_bench.py]
+# Build folder: ${BUILD_DIR:-<repo>/build}; results: <repo>/results/bench.
+# Needs root (the node gets a private /opt/korvane in a mount namespace).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build_dir="${BUILD_DIR:-$root/build}"
+"$root/scripts/install-deps.sh" python3-matplotlib
+if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+fi
+cmake --build "$build_dir" -j "$(nproc)" --target data_center bench_client bench_echo_floor bench_exec_stamp
+# The system interpreter: matplotlib comes from Debian.
+exec /usr/bin/python3 "$root/bench/run_bench.py" --build-dir "$build_dir" "$@"

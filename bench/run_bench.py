@@ -1,0 +1,452 @@
+#!/usr/bin/env python3
+"""Service round-trip benchmark: the data_center node against the echo floor.
+
+Runs, on one ROS_DOMAIN_ID of its own and on loopback only:
+  * the echo floor (bench_echo_floor: raw Cyclone DDS request/reply on the
+    node's wire types) and the real node, each asked sequentially by the same
+    rclcpp client (bench_client), per command and payload size;
+  * concurrent throughput with 1, 2 and 4 client processes;
+  * the node's resident memory at idle and after many requests;
+  * the time from the node's exec to its first answer, a client waiting.
+The node runs hermetically: its own working folder, and a private
+/opt/korvane bind-mounted in a mount namespace of its own (needs root).
+Results: results.json, results.md and latency.png in --results.
+"""
+
+import argparse
+import json
+import os
+import platform
+import select
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import report
+
+HISTORY_MAP = "  map_17\nanything after the first token is ignored\n"
+MAP_ID = "map_17"
+UNKNOWN_CMD = 4242
+NOT_SUPPORTED = 10002
+READY_LINE = "after advertiseService robot_status_query"
+MOUNT_SCRIPT = 'mount --bind "$1" /opt/korvane && cd "$2" && shift 2 && exec "$@"'
+
+# Request counts per case; every run is also bounded in time.
+FULL = dict(count=20000, warmup=500, seconds=30, large_count=2000, large_warmup=50,
+            issue_count=2000, issue_warmup=20, throughput_seconds=5.0,
+            memory_requests=100000, memory_warm=1000, starts=5)
+QUICK = dict(count=300, warmup=30, seconds=5, large_count=30, large_warmup=3,
+             issue_count=30, issue_warmup=3, throughput_seconds=0.5,
+             memory_requests=2000, memory_warm=200, starts=3)
+
+# What the node is asked: (key, label, commands, request poses, stored poses).
+NODE_CASES = [
+    ("10003", "10003 robot info", "10003", -1, None),
+    ("1002", "1002 last map", "1002", -1, None),
+    ("unknown", "%d unknown command" % UNKNOWN_CMD, "%d:%d" % (UNKNOWN_CMD, NOT_SUPPORTED), -1, None),
+    ("10002_0", "10002, 0 poses stored", "10002", -1, 0),
+    ("10002_100", "10002, 100 poses stored", "10002", -1, 100),
+    ("10002_10000", "10002, 10,000 poses stored", "10002", -1, 10000),
+    ("10001_100", "10001 storing 100 poses", "10001", 100, None),
+]
+MEMORY_MIX = "10003,1002,10002,%d:%d" % (UNKNOWN_CMD, NOT_SUPPORTED)
+
+
+class BenchError(Exception):
+    pass
+
+
+class Bench:
+    def __init__(self, args, settings):
+        self.args = args
+        self.s = settings
+        self.root = tempfile.mkdtemp(prefix="data_center_bench.")
+        self.korvane = os.path.join(self.root, "korvane")
+        self.env = dict(os.environ)
+        self.env["ROS_DOMAIN_ID"] = str(args.domain)
+        self.env["ROS_LOCALHOST_ONLY"] = "1"
+        self.env.pop("CYCLONEDDS_URI", None)  # hermetic: only the built-in loopback set-up
+        self.running = []
+        self.serial = 0
+        os.makedirs(os.path.join(self.korvane, "data/resource/map"))
+        with open(os.path.join(self.korvane, "data/resource/map/history.map"), "w") as f:
+            f.write(HISTORY_MAP)
+
+    # ---- processes ---------------------------------------------------------
+
+    def _files(self, name):
+        self.serial += 1
+        base = os.path.join(self.root, "%02d-%s" % (self.serial, name))
+        return base + ".out", base + ".err"
+
+    def start_node(self, workdir, stamp_file=None):
+        os.makedirs(workdir, exist_ok=True)
+        out_path, err_path = self._files("node")
+        argv = ["unshare", "-m", "--propagation", "private", "sh", "-c", MOUNT_SCRIPT, "sh",
+                self.korvane, workdir]
+        if stamp_file:
+            argv += [self.args.exec_stamp, stamp_file]
+        argv.append(self.args.node)
+        with open(out_path, "w") as out, open(err_path, "w") as err:
+            proc = subprocess.Popen(argv, stdout=out, stderr=err, stdin=subprocess.DEVNULL, env=self.env)
+        proc.out_path, proc.err_path, proc.what = out_path, err_path, "node"
+        self.running.append(proc)
+        return proc
+
+    def wait_node_ready(self, proc, limit=20.0):
+        deadline = time.monotonic() + limit
+        while time.monotonic() < deadline:
+            with open(proc.out_path) as f:
+                if READY_LINE in f.read():
+                    return
+            if proc.poll() is not None:
+                raise BenchError("node exited with %s before it served: %s" % (proc.returncode, tail(proc.err_path)))
+            time.sleep(0.005)
+        raise BenchError("node did not print its ready line within %.0f s" % limit)
+
+    def start_floor(self, reply_bytes):
+        out_path, err_path = self._files("floor")
+        with open(out_path, "w") as out, open(err_path, "w") as err:
+            proc = subprocess.Popen([self.args.floor, "--reply-bytes", str(reply_bytes)], stdout=out, stderr=err,
+                                    stdin=subprocess.DEVNULL, env=self.env)
+        proc.out_path, proc.err_path, proc.what = out_path, err_path, "floor"
+        self.running.append(proc)
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            with open(out_path) as f:
+                if "ready" in f.read():
+                    return proc
+            if proc.poll() is not None:
+                raise BenchError("floor exited with %s: %s" % (proc.returncode, tail(err_path)))
+            time.sleep(0.005)
+        raise BenchError("floor did not start")
+
+    def stop(self, proc):
+        """SIGTERM, then the exit status; a server that does not stop cleanly fails the run."""
+        if proc.poll() is None:
+            proc.send_signal(signal.SIGTERM)
+            try:
+                proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+                raise BenchError("%s did not stop within 10 s of SIGTERM" % proc.what)
+        if proc in self.running:
+            self.running.remove(proc)
+        if proc.returncode != 0:
+            raise BenchError("%s exited with status %s: %s" % (proc.what, proc.returncode, tail(proc.err_path)))
+
+    def cleanup(self):
+        for proc in list(self.running):
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        self.running = []
+        if not self.args.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    # ---- the client --------------------------------------------------------
+
+    def client(self, mode, cmd, count=None, warmup=None, seconds=None, poses=-1, validate=None, extra=()):
+        argv = [self.args.client, mode, "--cmd", cmd]
+        if count is not None:
+            argv += ["--count", str(count), "--warmup", str(warmup)]
+        argv += ["--seconds", str(seconds if seconds is not None else self.s["seconds"])]
+        if poses >= 0:
+            argv += ["--poses", str(poses)]
+        if validate:
+            argv += ["--validate", "--expect-map", MAP_ID]
+            if validate.get("poses") is not None:
+                argv += ["--expect-poses", str(validate["poses"])]
+        argv += list(extra)
+        return argv
+
+    def run_client(self, argv, limit):
+        try:
+            done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=self.env,
+                                  stdin=subprocess.DEVNULL, timeout=limit)
+        except subprocess.TimeoutExpired:
+            raise BenchError("client did not finish within %.0f s: %s" % (limit, " ".join(argv[1:])))
+        result = last_json(done.stdout)
+        if done.returncode != 0 or result is None or not result.get("ok"):
+            raise BenchError("client failed (%s): %s %s" % (done.returncode, " ".join(argv[1:]), done.stderr.strip()))
+        return result
+
+    def latency(self, cmd, count, warmup, poses=-1, validate=None):
+        argv = self.client("latency", cmd, count, warmup, poses=poses, validate=validate)
+        return self.run_client(argv, self.s["seconds"] * 2 + 60)
+
+    def store(self, poses):
+        argv = self.client("latency", "10001", 1, 0, poses=poses, validate={})
+        self.run_client(argv, 60)
+
+    def throughput(self, clients, cmd):
+        seconds = self.s["throughput_seconds"]
+        # A reply can be lost when several clients share the service (see
+        # docs/performance.md); it is counted, and costs that client 200 ms.
+        argv = self.client("throughput", cmd, seconds=seconds, extra=["--allow-lost", "--timeout-ms", "200"])
+        procs = []
+        try:
+            for _ in range(clients):
+                procs.append(subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                              stderr=subprocess.PIPE, text=True, env=self.env))
+            for p in procs:
+                if read_line(p, 30) != "ready":
+                    raise BenchError("throughput client did not get ready: %s" % p.stderr.read())
+            for p in procs:  # all start together
+                p.stdin.write("go\n")
+                p.stdin.flush()
+            results = []
+            for p in procs:
+                out, err = p.communicate(timeout=seconds + 30)
+                result = last_json(out)
+                if p.returncode != 0 or result is None or not result.get("ok"):
+                    raise BenchError("throughput client failed: %s" % err.strip())
+                results.append(result)
+        finally:
+            for p in procs:
+                if p.poll() is None:
+                    p.kill()
+                    p.wait()
+        return {"clients": clients, "rps": sum(r["answered"] / r["seconds"] for r in results),
+                "answered": sum(r["answered"] for r in results), "lost": sum(r["lost"] for r in results),
+                "per_client": [r["answered"] for r in results]}
+
+    # ---- the phases ----------------------------------------------------------
+
+    def floor_case(self, reply_bytes, cmd="10003", poses=-1, count=None, warmup=None, throughput=False):
+        floor = self.start_floor(reply_bytes)
+        try:
+            result = self.latency(cmd, count or self.s["count"], warmup if warmup is not None else self.s["warmup"],
+                                  poses=poses)
+            if result["reply_bytes"] != reply_bytes:
+                raise BenchError("floor answered %d bytes, asked for %d" % (result["reply_bytes"], reply_bytes))
+            scaling = [self.throughput(n, cmd) for n in (1, 2, 4)] if throughput else None
+            result["rss_kib"] = rss_kib(floor.pid, "bench_echo_floo")
+        finally:
+            self.stop(floor)
+        return result, scaling
+
+    def node_cases(self, workdir):
+        """Every command against one node, in an order that needs no clearing of the list."""
+        results = {}
+        node = self.start_node(workdir)
+        self.wait_node_ready(node)
+        time.sleep(0.5)
+        rss_idle = rss_kib(node.pid)
+        for key, _label, cmd, poses, stored in NODE_CASES:
+            large = stored == 10000
+            issue = cmd.startswith("10001")
+            count = self.s["large_count"] if large else self.s["issue_count"] if issue else self.s["count"]
+            warmup = self.s["large_warmup"] if large else self.s["issue_warmup"] if issue else self.s["warmup"]
+            if stored:  # 0 poses is the fresh node's list; a list cannot be cleared by 10001
+                self.store(stored)
+            validate = {"poses": stored}
+            results[key] = self.latency(cmd, count, warmup, poses=poses, validate=validate)
+            log("  node %-26s p50 %8.1f us" % (key, results[key]["p50_us"]))
+        scaling = [self.throughput(n, "10003") for n in (1, 2, 4)]
+        rss_after = rss_kib(node.pid)
+        self.stop(node)
+        return results, scaling, {"idle_kib": rss_idle, "after_cases_kib": rss_after}
+
+    def memory(self, workdir):
+        node = self.start_node(workdir)
+        self.wait_node_ready(node)
+        time.sleep(1.0)
+        idle = rss_kib(node.pid)
+        warm_n = self.s["memory_warm"]
+        total = self.s["memory_requests"]
+        # Same limit as the count: a run that is too slow fails instead of shrinking.
+        limit = max(60.0, total * 0.002)
+        validate = {"poses": 100}
+        argv = self.client("latency", MEMORY_MIX, warm_n, 0, seconds=limit, validate=validate)
+        self.run_client(argv, limit + 60)
+        warm = rss_kib(node.pid)
+        argv = self.client("latency", MEMORY_MIX, total - warm_n, 0, seconds=limit, validate=validate)
+        mix = self.run_client(argv, limit + 60)
+        if mix["answered"] != total - warm_n:
+            raise BenchError("memory run answered %d of %d requests in time" % (mix["answered"], total - warm_n))
+        after = rss_kib(node.pid)
+        time.sleep(1.0)
+        settled = rss_kib(node.pid)
+        self.stop(node)
+        return {"idle_kib": idle, "warm_kib": warm, "after_kib": after, "settled_kib": settled,
+                "requests": total, "warm_requests": warm_n, "mix": MEMORY_MIX, "mix_result": mix}
+
+    def starts(self, station_file):
+        runs = []
+        for i in range(self.s["starts"]):
+            workdir = os.path.join(self.root, "start%d" % i)
+            os.makedirs(workdir)
+            if station_file:
+                shutil.copy(station_file, os.path.join(workdir, "StationInfo.conf"))
+            stamp = os.path.join(self.root, "start%d.stamp" % i)
+            argv = self.client("first-answer", "10003", seconds=1, extra=["--timeout-ms", "1000"])
+            waiter = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=self.env,
+                                      stdin=subprocess.DEVNULL)
+            node = None
+            try:
+                if read_line(waiter, 30) != "waiting":
+                    raise BenchError("first-answer client did not start: %s" % waiter.stderr.read())
+                time.sleep(0.2)  # the client's participant is up and listening
+                launched = time.monotonic_ns()
+                node = self.start_node(workdir, stamp_file=stamp)
+                out, err = waiter.communicate(timeout=30)
+                result = last_json(out)
+                if waiter.returncode != 0 or result is None or not result.get("ok"):
+                    raise BenchError("first-answer client failed: %s" % err.strip())
+                with open(stamp) as f:
+                    exec_ns = int(f.read().strip())
+                runs.append({"ms": (result["answered_at_ns"] - exec_ns) / 1e6,
+                             "launch_ms": (exec_ns - launched) / 1e6, "attempts": result["attempts"]})
+                log("  start %d: %.1f ms from exec to first answer" % (i + 1, runs[-1]["ms"]))
+            finally:
+                if waiter.poll() is None:
+                    waiter.kill()
+                    waiter.wait()
+                if node is not None:
+                    self.wait_node_ready(node)
+                    self.stop(node)
+        return {"runs": runs, "median_ms": statistics.median(r["ms"] for r in runs)}
+
+    def run(self):
+        log("floor, empty answers")
+        floor_empty, floor_scaling = self.floor_case(0, throughput=True)
+        log("node, every command (working folder %s)" % os.path.join(self.root, "node"))
+        workdir = os.path.join(self.root, "node")
+        node, node_scaling, node_rss = self.node_cases(workdir)
+        log("floor at the node's answer and request sizes")
+        floors = {"empty": floor_empty}
+        for key in ("10002_100", "10002_10000"):
+            large = key == "10002_10000"
+            floors[key], _ = self.floor_case(node[key]["reply_bytes"],
+                                             count=self.s["large_count"] if large else self.s["count"],
+                                             warmup=self.s["large_warmup"] if large else self.s["warmup"])
+        floors["10001_100"], _ = self.floor_case(0, cmd="10001", poses=100, count=self.s["issue_count"],
+                                                 warmup=self.s["issue_warmup"])
+        log("memory: idle and after %d requests" % self.s["memory_requests"])
+        memory = self.memory(workdir)
+        memory["after_cases_kib"] = node_rss["after_cases_kib"]
+        memory["floor_kib"] = floor_empty["rss_kib"]
+        log("start to first answer, %d starts" % self.s["starts"])
+        station = os.path.join(workdir, "StationInfo.conf")
+        start = self.starts(station if os.path.exists(station) else None)
+        return {"floor": floors, "node": node, "throughput": {"node": node_scaling, "floor": floor_scaling},
+                "memory": memory, "start": start}
+
+
+# ---- helpers -------------------------------------------------------------------
+
+def log(text):
+    print(text, flush=True)
+
+
+def tail(path, lines=5):
+    try:
+        with open(path) as f:
+            return " | ".join(f.read().strip().splitlines()[-lines:])
+    except OSError:
+        return ""
+
+
+def last_json(text):
+    for line in reversed(text.strip().splitlines()):
+        if line.startswith("{"):
+            try:
+                return json.loads(line)
+            except ValueError:
+                return None
+    return None
+
+
+def read_line(proc, limit):
+    ready, _, _ = select.select([proc.stdout], [], [], limit)
+    return proc.stdout.readline().strip() if ready else None
+
+
+def rss_kib(pid, comm="data_center"):
+    """VmRSS of `pid`, making sure it is the program meant, not a launcher."""
+    with open("/proc/%d/comm" % pid) as f:
+        name = f.read().strip()
+    if name != comm:
+        raise BenchError("process %d is %s, not %s" % (pid, name, comm))
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise BenchError("no VmRSS for %d" % pid)
+
+
+def machine(args, work_root):
+    cpu = ""
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    fs = subprocess.run(["stat", "-f", "-c", "%T", work_root], stdout=subprocess.PIPE, text=True).stdout.strip()
+    return {"cpu": cpu, "cores": os.cpu_count(), "kernel": platform.release(), "work_fs": fs,
+            "domain": args.domain, "mode": "quick" if args.quick else "full",
+            "date": time.strftime("%Y-%m-%d %H:%M:%S %z")}
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--quick", action="store_true", help="small counts: proves the harness in seconds")
+    parser.add_argument("--build-dir", default=os.path.join(os.path.dirname(here), "build"))
+    parser.add_argument("--node")
+    parser.add_argument("--client")
+    parser.add_argument("--floor")
+    parser.add_argument("--exec-stamp")
+    parser.add_argument("--results", default=os.path.join(os.path.dirname(here), "results", "bench"))
+    parser.add_argument("--domain", type=int, default=61 + os.getpid() % 39,
+                        help="ROS_DOMAIN_ID of this run, 60-99 (default: 61-99 from the process id)")
+    parser.add_argument("--keep", action="store_true", help="keep the temporary folders and process outputs")
+    args = parser.parse_args()
+    args.node = args.node or os.path.join(args.build_dir, "data_center")
+    args.client = args.client or os.path.join(args.build_dir, "bench", "bench_client")
+    args.floor = args.floor or os.path.join(args.build_dir, "bench", "bench_echo_floor")
+    args.exec_stamp = args.exec_stamp or os.path.join(args.build_dir, "bench", "bench_exec_stamp")
+    if not 60 <= args.domain <= 99:
+        parser.error("--domain must be in 60-99, apart from the tests' domains")
+    for path in (args.node, args.client, args.floor, args.exec_stamp):
+        if not os.access(path, os.X_OK):
+            parser.error("not built: %s" % path)
+    if os.geteuid() != 0:
+        parser.error("needs root: the node runs in a private mount namespace with its own /opt/korvane")
+    os.makedirs("/opt/korvane", exist_ok=True)  # the mount point only; never written to
+
+    bench = Bench(args, QUICK if args.quick else FULL)
+    log("data_center bench (%s) on ROS_DOMAIN_ID %d, scratch %s" % ("quick" if args.quick else "full",
+                                                                    args.domain, bench.root))
+    try:
+        results = bench.run()
+        results["machine"] = machine(args, bench.root)
+        results["settings"] = bench.s
+    except BenchError as e:
+        print("bench failed: %s" % e, file=sys.stderr)
+        return 1
+    finally:
+        bench.cleanup()
+    os.makedirs(args.results, exist_ok=True)
+    with open(os.path.join(args.results, "results.json"), "w") as f:
+        json.dump(results, f, indent=2)
+    text = report.markdown(results, NODE_CASES)
+    with open(os.path.join(args.results, "results.md"), "w") as f:
+        f.write(text)
+    print(text)
+    plotted = report.plot(results, NODE_CASES, os.path.join(args.results, "latency.png"))
+    log("results in %s%s" % (args.results, "" if plotted else " (no plot: python3-matplotlib is not installed)"))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
