@@ -29,6 +29,30 @@ std::string make_client_user_data(NodeCore & node) {
   return text;
 }
 
+// Every client of a service receives the replies to all of them. Those for
+// other clients are dropped before they take a place in this client's reader
+// history (keep last 10): otherwise a burst of them, arriving while this
+// process is not scheduled, pushes its own reply out before it is taken and
+// the request is never answered. The id is 0, matching nothing, until the
+// request writer exists.
+struct ReplyFilter {
+  const MessageWire * wire;
+  std::atomic<uint64_t> guid{0};
+};
+
+bool reply_is_for_us(const void * sample, void * arg) {
+  const auto * filter = static_cast<const ReplyFilter *>(arg);
+  return filter->wire->read_header(sample).guid == filter->guid.load(std::memory_order_relaxed);
+}
+
+dds_topic_filter make_topic_filter(ReplyFilter & filter) {
+  dds_topic_filter f;
+  f.mode = DDS_TOPIC_FILTER_SAMPLE_ARG;
+  f.f.sample_arg = reply_is_for_us;
+  f.arg = &filter;
+  return f;
+}
+
 }  // namespace
 
 struct ClientCore::Impl {
@@ -38,13 +62,16 @@ struct ClientCore::Impl {
         service_name(name),
         request_wire(req),
         response_wire(resp),
+        reply_filter{&resp},
+        topic_filter(make_topic_filter(reply_filter)),
         endpoints(n, name, qos, resp, reply_topic_name(name), req, request_topic_name(name),
-                  make_client_user_data(n)) {
+                  make_client_user_data(n), &topic_filter) {
     dds_instance_handle_t handle = 0;
     if (dds_get_instance_handle(endpoints.writer.get(), &handle) < 0) {
       handle = 0;
     }
     guid = handle;
+    reply_filter.guid.store(guid, std::memory_order_relaxed);
   }
 
   bool ready() const {
@@ -60,6 +87,9 @@ struct ClientCore::Impl {
   std::string service_name;
   const MessageWire & request_wire;
   const MessageWire & response_wire;
+  // Declared before the endpoints: the reader uses them until it is deleted.
+  ReplyFilter reply_filter;
+  dds_topic_filter topic_filter;
   EndpointPair endpoints;
   uint64_t guid = 0;
 };

@@ -13,7 +13,7 @@ std::string reply_topic_name(const std::string & service_name) {
 EndpointPair::EndpointPair(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
                            const MessageWire & read_wire, const std::string & read_topic_name,
                            const MessageWire & write_wire, const std::string & write_topic_name,
-                           const std::string & user_data) {
+                           const std::string & user_data, const dds_topic_filter * read_filter) {
   const dds_entity_t pp = node.participant();
   read_topic.reset(
       check_entity(dds_create_topic(pp, read_wire.descriptor, read_topic_name.c_str(), nullptr, nullptr),
@@ -21,6 +21,14 @@ EndpointPair::EndpointPair(NodeCore & node, const std::string & service_name, co
   write_topic.reset(
       check_entity(dds_create_topic(pp, write_wire.descriptor, write_topic_name.c_str(), nullptr, nullptr),
                    "cannot create topic " + write_topic_name));
+  // The topic entity is this reader's own, so the filter touches no other
+  // endpoint; Cyclone wants it in place before the reader exists.
+  if (read_filter != nullptr) {
+    const dds_return_t rc = dds_set_topic_filter_extended(read_topic.get(), read_filter);
+    if (rc != DDS_RETCODE_OK) {
+      throw_dds_error("cannot filter topic " + read_topic_name, rc);
+    }
+  }
   dds_qos_t * endpoint_qos = make_endpoint_qos(qos, user_data);
   const dds_entity_t r = dds_create_reader(pp, read_topic.get(), endpoint_qos, nullptr);
   const dds_entity_t w = dds_create_writer(pp, write_topic.get(), endpoint_qos, nullptr);

@@ -11,9 +11,12 @@ namespace rclcpp_compat {
 
 struct EndpointPair {
   // A server reads requests and writes replies; a client the other way round.
+  // `read_filter`, when given, decides which samples may enter the reader's
+  // history at all; it must stay valid as long as the reader.
   EndpointPair(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
                const MessageWire & read_wire, const std::string & read_topic, const MessageWire & write_wire,
-               const std::string & write_topic, const std::string & user_data);
+               const std::string & write_topic, const std::string & user_data,
+               const dds_topic_filter * read_filter = nullptr);
 
   Entity read_topic;
   Entity write_topic;

@@ -155,25 +155,23 @@ Result Run(const std::vector<std::string> & argv, const std::map<std::string, st
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args,
                          bool read_only_workdir)
-    : root_(root) {
+    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, ""}) {}
+
+NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOptions & options) : root_(root) {
   mkdir((root_ + "/korvane").c_str(), 0755);
   mkdir((root_ + "/work").c_str(), 0755);
   mkdir("/opt/korvane", 0755);  // the mount point; its real content is never touched
-  std::vector<std::string> argv = {
-      "unshare",
-      "-m",
-      "--propagation",
-      "private",
-      "sh",
-      "-c",
-      std::string("mount --bind \"$1\" /opt/korvane && ") +
-          (read_only_workdir ? "mount --bind \"$2\" \"$2\" && mount -o remount,bind,ro \"$2\" && " : "") +
-          "cd \"$2\" && shift 2 && exec \"$@\"",
-      "sh",
-      root_ + "/korvane",
-      root_ + "/work",
-      DATA_CENTER_BIN};
-  argv.insert(argv.end(), extra_args.begin(), extra_args.end());
+  std::string script = "mount --bind \"$1\" /opt/korvane && ";
+  if (options.read_only_workdir) {
+    script += "mount --bind \"$2\" \"$2\" && mount -o remount,bind,ro \"$2\" && ";
+  }
+  if (!options.setup.empty()) {
+    script += "KORVANE=\"$1\" WORK=\"$2\" && ( " + options.setup + "\n) && ";
+  }
+  script += "cd \"$2\" && shift 2 && exec \"$@\"";
+  std::vector<std::string> argv = {"unshare", "-m", "--propagation",    "private",       "sh",           "-c",
+                                   script,    "sh", root_ + "/korvane", root_ + "/work", DATA_CENTER_BIN};
+  argv.insert(argv.end(), options.extra_args.begin(), options.extra_args.end());
   pid_ = Spawn(argv, {{"ROS_DOMAIN_ID", std::to_string(domain_id)}}, root_ + "/stdout", root_ + "/stderr");
 }
 

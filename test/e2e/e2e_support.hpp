@@ -42,14 +42,26 @@ struct Result {
 Result Run(const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
            std::chrono::seconds limit = std::chrono::seconds(30));
 
+// How a node is started, beyond its domain and root folder.
+struct NodeOptions {
+  std::vector<std::string> extra_args;
+  // The working folder is mounted read-only for the node, so that nothing it
+  // writes there can land.
+  bool read_only_workdir = false;
+  // Shell commands run inside the node's mount namespace once /opt/korvane is
+  // mounted, just before the node starts; "$KORVANE" and "$WORK" name the
+  // host folders behind /opt/korvane and the working folder. Mounts made here
+  // are seen by the node only. If the commands fail the node is not started.
+  std::string setup;
+};
+
 // The data_center binary, started in `root`/work with `root`/korvane mounted
 // over /opt/korvane.
 class NodeProcess {
  public:
-  // With `read_only_workdir` the working folder is mounted read-only for the
-  // node, so that nothing it writes there can land.
   NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args = {},
               bool read_only_workdir = false);
+  NodeProcess(int domain_id, const std::string & root, const NodeOptions & options);
   ~NodeProcess();
   NodeProcess(const NodeProcess &) = delete;
   NodeProcess & operator=(const NodeProcess &) = delete;
@@ -66,6 +78,11 @@ class NodeProcess {
   std::string LogDir() const { return root_ + "/korvane/logs/data_center"; }
   std::string WorkDir() const { return root_ + "/work"; }
   std::string HistoryFile() const { return root_ + "/korvane/data/resource/map/history.map"; }
+  // `path` as the running node sees it, through its own mount namespace (so
+  // that mounts of NodeOptions::setup are visible).
+  std::string SeenByNode(const std::string & path) const {
+    return "/proc/" + std::to_string(pid_) + "/root" + path;
+  }
 
  private:
   std::string root_;
