@@ -319,6 +319,19 @@ TEST_F(ServiceClientTest, CommandLineRemapsReachNodesAndServices) {
   EXPECT_EQ(pending.future.get()->code, 9);
 }
 
+TEST_F(ServiceClientTest, BadNamesAndAMissingInitAreReportedThroughTheNodeApi) {
+  EXPECT_THROW(rclcpp::Node("bad-name"), rclcpp::exceptions::InvalidNodeNameError);
+  EXPECT_THROW(rclcpp::Node("good", "/bad//ns"), rclcpp::exceptions::InvalidNamespaceError);
+  auto node = std::make_shared<rclcpp::Node>("good", "ns");
+  EXPECT_STREQ(node->get_namespace(), "/ns");
+  EXPECT_THROW(node->create_service<Srv>("bad name", echo), rclcpp::exceptions::InvalidServiceNameError);
+  EXPECT_THROW(node->create_client<Srv>("~x"), rclcpp::exceptions::InvalidServiceNameError);
+  EXPECT_STREQ(node->create_client<Srv>("~/x")->get_service_name(), "/ns/good/x");
+
+  rclcpp::shutdown();
+  EXPECT_THROW(rclcpp::Node("late"), rclcpp::exceptions::RCLError);
+}
+
 // rclcpp lets a program drop its node before the clients and services made
 // from it.
 TEST_F(ServiceClientTest, NodeMayGoBeforeItsClientsAndServices) {
