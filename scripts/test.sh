@@ -1,8 +1,62 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test (unit, e2e, stress).
-set -euo pipefail
+# Installs what is missing, builds, and runs every check:
+#   1. the build and all CTest labels (unit, e2e, stress, bench) in build/
+#   2. the suite again under AddressSanitizer + UBSan in build-asan/
+#      (without stress and bench)
+#   3. each libFuzzer target for FUZZ_SECONDS (default 60) in build-fuzz/
+#   4. the node under valgrind memcheck with a short client load
+# Every section runs even when an earlier one failed (except when the build
+# fails); the summary at the end lists them, and the exit status is non-zero
+# when any failed.
+set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
-cd "${BUILD_DIR:-$root/build}"
-ctest --output-on-failure -j "$(nproc)" --timeout 600
+build_dir="${BUILD_DIR:-$root/build}"
+fuzz_seconds="${FUZZ_SECONDS:-60}"
+
+results=()
+failed=0
+section() {
+  echo
+  echo "=================================================================="
+  echo "== $1"
+  echo "=================================================================="
+}
+# run NAME COMMAND...: runs one section and records how it went.
+run() {
+  local name="$1" start status=0
+  shift
+  section "$name"
+  start=$(date +%s)
+  "$@" || status=$?
+  local took=$(($(date +%s) - start))
+  if [ "$status" -eq 0 ]; then
+    results+=("$(printf '%-40s ok      %5d s' "$name" "$took")")
+  else
+    results+=("$(printf '%-40s FAILED  %5d s (exit %d)' "$name" "$took" "$status")")
+    failed=1
+  fi
+  return "$status"
+}
+summary() {
+  section "summary"
+  printf '%s\n' "${results[@]}"
+}
+
+# Everything the sections need, in one apt run.
+run "dependencies" "$root/scripts/install-deps.sh" clang libclang-rt-14-dev llvm valgrind || {
+  summary
+  exit 1
+}
+run "build ($build_dir)" env BUILD_DIR="$build_dir" "$root/scripts/build.sh" || {
+  summary
+  exit 1
+}
+run "tests: unit, e2e, stress, bench" \
+  sh -c 'cd "$1" && ctest --output-on-failure -j "$(nproc)" --timeout 600' sh "$build_dir"
+run "tests under ASan + UBSan (build-asan)" "$root/scripts/test-sanitizers.sh" "$root/build-asan"
+run "fuzzing, ${fuzz_seconds} s a target (build-fuzz)" \
+  env FUZZ_BUILD_DIR="$root/build-fuzz" "$root/scripts/fuzz.sh" "$fuzz_seconds"
+run "node under valgrind memcheck" "$root/scripts/valgrind-node.sh" "$build_dir"
+
+summary
+exit "$failed"

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Runs the node under valgrind memcheck, hermetically, drives a short load
+# through data_center_cli and stops it with SIGINT. Fails on any memcheck
+# error, any definite leak, a wrong answer or a non-zero exit of the node.
+#
+#   scripts/valgrind-node.sh [BUILD_DIR]        (default: build/)
+#
+# VALGRIND_ROUNDS     rounds of the request mix below (default 50; 7 requests
+#                     a round)
+# VALGRIND_DOMAIN_ID  ROS_DOMAIN_ID of the run (default 205)
+#
+# The node gets its own domain, its own working folder and its own
+# /opt/korvane: a temporary folder bind-mounted over it in a private mount
+# namespace (needs root, as the end-to-end tests do).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build_dir="$(cd "${1:-$root/build}" && pwd)"
+rounds="${VALGRIND_ROUNDS:-50}"
+domain="${VALGRIND_DOMAIN_ID:-205}"
+node="$build_dir/data_center"
+cli="$build_dir/data_center_cli"
+
+"$root/scripts/install-deps.sh" valgrind
+for bin in "$node" "$cli"; do
+  if [ ! -x "$bin" ]; then
+    echo "missing $bin: build first (scripts/build.sh)" >&2
+    exit 2
+  fi
+done
+
+tmp="$(mktemp -d "${TMPDIR:-/tmp}/data_center_valgrind_XXXXXX")"
+node_pid=""
+cleanup() {
+  if [ -n "$node_pid" ] && kill -0 "$node_pid" 2>/dev/null; then
+    kill -KILL "$node_pid" 2>/dev/null || true
+    wait "$node_pid" 2>/dev/null || true
+  fi
+  if [ -n "${KEEP_VALGRIND_DIR:-}" ]; then
+    echo "kept $tmp"
+  else
+    rm -rf "$tmp"
+  fi
+}
+trap cleanup EXIT
+
+mkdir -p "$tmp/korvane/data/resource/map" "$tmp/korvane/logs" "$tmp/work"
+printf 'map_valgrind_7 older_entry\n' >"$tmp/korvane/data/resource/map/history.map"
+mkdir -p /opt/korvane  # the mount point only; its content is never touched
+
+export ROS_DOMAIN_ID="$domain"
+# Leak kinds other than definite are Cyclone's and protobuf's process-long
+# state and are not errors; they are still listed in the log.
+unshare -m --propagation private \
+  sh -c 'mount --bind "$1" /opt/korvane && cd "$2" && shift 2 && exec "$@"' \
+  sh "$tmp/korvane" "$tmp/work" \
+  valgrind --tool=memcheck --leak-check=full --errors-for-leak-kinds=definite \
+  --show-leak-kinds=${VALGRIND_SHOW_LEAK_KINDS:-definite,possible} --error-exitcode=99 --num-callers=30 \
+  --log-file="$tmp/valgrind.log" "$node" >"$tmp/stdout" 2>"$tmp/stderr" &
+node_pid=$!
+
+ready=0
+for _ in $(seq 1 600); do
+  if grep -q '^after advertiseService robot_status_query$' "$tmp/stdout" 2>/dev/null; then
+    ready=1
+    break
+  fi
+  if ! kill -0 "$node_pid" 2>/dev/null; then
+    break
+  fi
+  sleep 0.2
+done
+if [ "$ready" -ne 1 ]; then
+  echo "the node did not come up under valgrind" >&2
+  cat "$tmp/stdout" "$tmp/stderr" "$tmp/valgrind.log" >&2 || true
+  exit 1
+fi
+
+requests=0
+failures=0
+# Runs the client; expects exit status $1 and a line $2 in its output.
+expect() {
+  local want_status="$1" want_line="$2" status=0 out
+  shift 2
+  out="$("$cli" --timeout 30 "$@" 2>&1)" || status=$?
+  requests=$((requests + 1))
+  if [ "$status" -ne "$want_status" ] || ! grep -qF -- "$want_line" <<<"$out"; then
+    failures=$((failures + 1))
+    echo "request '$*': exit $status (expected $want_status), output:" >&2
+    echo "$out" >&2
+  fi
+}
+
+start=$(date +%s)
+for i in $(seq 1 "$rounds"); do
+  expect 0 'work_hours: 3000' robot-info
+  expect 0 'map_id_str: "map_valgrind_7"' last-map
+  expect 0 'code: 0' set-stations - <<<"bs_pose { map_id: $i x: 1.5 y: -2 map_id_str: \"m$i\" } bs_pose { map_id: 2 }"
+  expect 0 "map_id: $i" stations
+  expect 1 'code: 10002' call 4242 0102
+  expect 1 'code: 10006' call 10001 0aff
+  expect 0 'code: 0' call 10003
+done
+elapsed=$(($(date +%s) - start))
+
+kill -INT "$node_pid"
+node_status=0
+wait "$node_pid" || node_status=$?
+node_pid=""
+
+errors="$(sed -n 's/.*ERROR SUMMARY: \([0-9]*\) errors.*/\1/p' "$tmp/valgrind.log" | tail -n 1)"
+definite="$(sed -n 's/.*definitely lost: \([0-9,]*\) bytes.*/\1/p' "$tmp/valgrind.log" | tail -n 1 | tr -d ,)"
+echo "valgrind: $requests requests in ${elapsed} s, $failures wrong answers, node exit $node_status," \
+  "memcheck errors ${errors:-?}, definitely lost ${definite:-0} bytes"
+grep -E 'in use at exit|definitely lost|indirectly lost|possibly lost|still reachable' "$tmp/valgrind.log" |
+  sed 's/^==[0-9]*== */  /' || true
+
+if [ "$failures" -ne 0 ] || [ "$node_status" -ne 0 ] || [ "${errors:-1}" != 0 ] || [ "${definite:-0}" != 0 ]; then
+  echo "---- valgrind log" >&2
+  cat "$tmp/valgrind.log" >&2
+  echo "---- node stderr" >&2
+  tail -n 50 "$tmp/stderr" >&2
+  exit 1
+fi
