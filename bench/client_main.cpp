@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <rclcpp/rclcpp.hpp>
 
@@ -15,24 +17,55 @@
 
 namespace {
 
-std::string Json(bench::LoopResult & result) {
+// p50 ... mean of `samples`, as JSON members after a leading comma.
+std::string Percentiles(std::vector<double> samples) {
   std::ostringstream out;
   out.setf(std::ios::fixed);
   out.precision(1);
-  const bench::LatencySummary s = bench::Summarize(result.samples_us);
-  out << "{\"ok\": " << (result.ok ? "true" : "false") << ", \"answered\": " << result.answered
-      << ", \"lost\": " << result.lost << ", \"request_bytes\": " << result.request_bytes
-      << ", \"reply_bytes\": " << result.reply_bytes;
-  out.precision(4);
-  out << ", \"seconds\": " << result.seconds;
-  out.precision(1);
-  out << ", \"rps\": " << (result.seconds > 0 ? static_cast<double>(result.answered) / result.seconds : 0.0);
+  const bench::LatencySummary s = bench::Summarize(samples);
   if (s.count > 0) {
     out << ", \"min_us\": " << s.min_us << ", \"p50_us\": " << s.p50_us << ", \"p90_us\": " << s.p90_us
-        << ", \"p99_us\": " << s.p99_us << ", \"max_us\": " << s.max_us << ", \"mean_us\": " << s.mean_us;
+        << ", \"p99_us\": " << s.p99_us << ", \"max_us\": " << s.max_us << ", \"mean_us\": " << s.mean_us
+        << ", \"rps\": " << 1e6 / s.mean_us;  // sequential: one request at a time
+  }
+  return out.str();
+}
+
+std::string Arm(const bench::ArmResult & arm) {
+  std::ostringstream out;
+  out << "\"answered\": " << arm.answered << ", \"request_bytes\": " << arm.request_bytes
+      << ", \"reply_bytes\": " << arm.reply_bytes << Percentiles(arm.samples_us);
+  if (!arm.by_cmd_us.empty()) {
+    out << ", \"by_cmd\": {";
+    const char * separator = "";
+    for (const auto & entry : arm.by_cmd_us) {
+      out << separator << "\"" << entry.first << "\": {\"answered\": " << entry.second.size()
+          << Percentiles(entry.second) << "}";
+      separator = ", ";
+    }
+    out << "}";
+  }
+  return out.str();
+}
+
+std::string Json(const bench::LoopResult & result) {
+  std::ostringstream out;
+  out.setf(std::ios::fixed);
+  out << "{\"ok\": " << (result.ok ? "true" : "false") << ", " << Arm(result.main);
+  out.precision(4);
+  out << ", \"lost\": " << result.lost << ", \"seconds\": " << result.seconds
+      << ", \"cpu_seconds\": " << result.cpu_seconds;
+  if (result.main.samples_us.empty()) {
+    out.precision(1);
+    out << ", \"rps\": "
+        << (result.seconds > 0 ? static_cast<double>(result.main.answered) / result.seconds : 0.0);
+  }
+  if (result.has_compare) {
+    out << ", \"compare\": {" << Arm(result.compare) << "}";
   }
   if (result.answered_at_ns != 0) {
-    out << ", \"attempts\": " << result.attempts << ", \"answered_at_ns\": " << result.answered_at_ns;
+    out << ", \"attempts\": " << result.attempts << ", \"matched_at_ns\": " << result.matched_at_ns
+        << ", \"answered_at_ns\": " << result.answered_at_ns;
   }
   out << "}";
   return out.str();
@@ -52,9 +85,13 @@ int main(int argc, char ** argv) {
     bench::LoopResult result;
     {
       bench::ServiceCaller caller(options.service);
+      std::unique_ptr<bench::ServiceCaller> compare;
+      if (!options.compare_service.empty()) {
+        compare = std::make_unique<bench::ServiceCaller>(options.compare_service);
+      }
       switch (options.mode) {
         case bench::Mode::kLatency:
-          result = bench::RunLatency(caller, options);
+          result = bench::RunLatency(caller, compare.get(), options);
           break;
         case bench::Mode::kThroughput:
           result = bench::RunThroughput(caller, options, std::cin);

@@ -64,6 +64,8 @@ std::string ClientUsage() {
          "  --timeout-ms N      longest wait for one answer (default 5000)\n"
          "  --service-wait-ms N longest wait for the service (default 20000)\n"
          "  --service NAME      service name (default robot_status_query)\n"
+         "  --compare-service NAME  latency: also ask this server (code 0 expected), in\n"
+         "                      alternating blocks of --block requests (default 50)\n"
          "  --allow-lost        throughput: count unanswered requests instead of failing\n"
          "  --validate          answers must decode as the node's messages\n"
          "  --expect-poses N    with --validate: 10002 answers hold N poses\n"
@@ -121,6 +123,11 @@ bool ParseClientOptions(int argc, char ** argv, ClientOptions & options, std::st
       ok = ParseLong(value, 1, 600000, options.timeout_ms);
     } else if (arg == "--service-wait-ms") {
       ok = ParseLong(value, 1, 600000, options.service_wait_ms);
+    } else if (arg == "--compare-service") {
+      options.compare_service = value;
+      ok = !value.empty();
+    } else if (arg == "--block") {
+      ok = ParseLong(value, 1, kMaxCount, options.block);
     } else if (arg == "--service") {
       options.service = value;
       ok = !value.empty();

@@ -34,6 +34,10 @@ struct ClientOptions {
   // Throughput: an unanswered request is counted as lost and the run goes
   // on, instead of failing it.
   bool allow_lost = false;
+  // Latency: a second server asked the same requests in alternating blocks,
+  // so that both see the same background load. It must answer code 0.
+  std::string compare_service;
+  long block = 50;
   // Check that answers decode as the node's messages, with these contents.
   bool validate = false;
   int expect_poses = -1;

@@ -1,24 +1,21 @@
 """Markdown tables and the latency plot of one run of run_bench.py."""
 
-# Where each node case finds its floor: the same answer (or request) size.
-FLOOR_OF = {"10002_100": "10002_100", "10002_10000": "10002_10000", "10001_100": "10001_100"}
-
 MIB = 1024.0
 
 
-def floor_of(key):
-    return FLOOR_OF.get(key, "empty")
+def ratio(case):
+    return case["node"]["p50_us"] / case["floor"]["p50_us"]
 
 
 def targets(results):
     """(target, figure, holds) for every target the project set itself."""
-    node, floors = results["node"], results["floor"]
+    cases = results["cases"]
     rows = []
     for key, name in (("10003", "10003"), ("1002", "1002"), ("unknown", "unknown command")):
-        ratio = node[key]["p50_us"] / floors["empty"]["p50_us"]
-        rows.append(("p50 of %s <= 1.15 x floor p50" % name, "%.2f x" % ratio, ratio <= 1.15))
-    ratio = node["10002_10000"]["p50_us"] / floors["10002_10000"]["p50_us"]
-    rows.append(("p50 of 10002 with 10,000 poses <= 2 x floor p50 at equal size", "%.2f x" % ratio, ratio <= 2.0))
+        r = ratio(cases[key])
+        rows.append(("p50 of %s <= 1.15 x floor p50" % name, "%.2f x" % r, r <= 1.15))
+    r = ratio(cases["10002_10000"])
+    rows.append(("p50 of 10002 with 10,000 poses <= 2 x floor p50 at equal size", "%.2f x" % r, r <= 2.0))
     mem = results["memory"]
     rows.append(("RSS at idle <= 10 MiB", "%.2f MiB" % (mem["idle_kib"] / MIB), mem["idle_kib"] <= 10 * 1024))
     growth = mem["after_kib"] - mem["idle_kib"]
@@ -35,39 +32,51 @@ def targets(results):
     return rows
 
 
-def markdown(results, cases):
+def markdown(results, cases_spec):
     m = results["machine"]
-    node, floors = results["node"], results["floor"]
+    cases = results["cases"]
+    s = results["settings"]
     out = []
     out.append("## Benchmark results (%s run, %s)\n" % (m["mode"], m["date"]))
-    out.append("Machine: %s, %d cores, Linux %s; working folders on %s; ROS_DOMAIN_ID %d, loopback only.\n"
-               % (m["cpu"], m["cores"], m["kernel"], m["work_fs"], m["domain"]))
+    out.append("Machine: %s, %d cores, Linux %s; working folders on %s; ROS_DOMAIN_ID %d, loopback only. "
+               "Load average before / after: %s / %s.\n"
+               % (m["cpu"], m["cores"], m["kernel"], m["work_fs"], m["domain"], results["load"]["before"],
+                  results["load"]["after"]))
     out.append("### Sequential round trips (one client, microseconds)\n")
-    out.append("The floor is bench_echo_floor: raw Cyclone DDS request/reply on the same types, topics and QoS, "
-               "answering with a payload of the size shown. Same client for both.\n")
-    out.append("| case | requests | request / reply bytes | node p50 | node p90 | node p99 | node req/s "
-               "| floor p50 | floor p90 | floor p99 | floor req/s | floor reply bytes | p50 node / floor |")
-    out.append("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
-    for key, label, _cmd, _poses, _stored in cases:
-        n, f = node[key], floors[floor_of(key)]
-        out.append("| %s | %s | %d / %d | %.1f | %.1f | %.1f | %s | %.1f | %.1f | %.1f | %s | %d | %.2f |" % (
-            label, format(n["answered"], ","), n["request_bytes"], n["reply_bytes"], n["p50_us"], n["p90_us"],
-            n["p99_us"], format(round(n["rps"]), ","), f["p50_us"], f["p90_us"], f["p99_us"],
-            format(round(f["rps"]), ","), f["reply_bytes"], n["p50_us"] / f["p50_us"]))
+    out.append("Node and floor run side by side; one client process asks them in alternating blocks of %d "
+               "requests, so both see the same background load. The floor is bench_echo_floor: raw Cyclone DDS "
+               "request/reply on the same types and QoS, answering with as many payload bytes as shown. "
+               "req/s = 1 / mean round trip.\n" % s["block"])
+    out.append("| case | requests each | request / reply bytes | node p50 | node p90 | node p99 | node req/s "
+               "| floor p50 | floor p90 | floor p99 | floor req/s | floor reply bytes | p50 node / floor "
+               "| server CPU µs/req node / floor |")
+    out.append("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
+    for key, label, _cmd, _poses, _stored in cases_spec:
+        n, f = cases[key]["node"], cases[key]["floor"]
+        out.append("| %s | %s | %d / %d | %.1f | %.1f | %.1f | %s | %.1f | %.1f | %.1f | %s | %d | %.2f "
+                   "| %.1f / %.1f |" % (
+                       label, format(n["answered"], ","), n["request_bytes"], n["reply_bytes"], n["p50_us"],
+                       n["p90_us"], n["p99_us"], format(round(n["rps"]), ","), f["p50_us"], f["p90_us"],
+                       f["p99_us"], format(round(f["rps"]), ","), f["reply_bytes"], ratio(cases[key]),
+                       n["server_cpu_us"], f["server_cpu_us"]))
     out.append("")
-    out.append("### Throughput (command 10003, each client process sequential, %.1f s)\n"
-               % results["settings"]["throughput_seconds"])
-    out.append("A request whose answer does not come within 200 ms is counted as lost and the client goes on.\n")
-    out.append("| client processes | node req/s | node vs 1 client | node lost | floor req/s | floor vs 1 client "
-               "| floor lost |")
-    out.append("|--:|--:|--:|--:|--:|--:|--:|")
+    out.append("### Throughput (command 10003; client processes each sequential, %.1f s per run)\n"
+               % s["throughput_seconds"])
+    out.append("Total answers per second, median of %d pass(es); node and floor alternate. A request not answered "
+               "within 200 ms is counted as lost and its client goes on.\n" % s["throughput_passes"])
+    out.append("CPU µs/req: CPU time per answered request of the server process (all threads) and of all "
+               "client processes together, over the run.\n")
+    out.append("| client processes | node req/s | node vs 1 client | node lost | node CPU µs/req server / clients "
+               "| floor req/s | floor vs 1 client | floor lost | floor CPU µs/req server / clients |")
+    out.append("|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
     tp_node = {t["clients"]: t for t in results["throughput"]["node"]}
     tp_floor = {t["clients"]: t for t in results["throughput"]["floor"]}
     for n in sorted(tp_node):
         a, b = tp_node[n], tp_floor[n]
-        out.append("| %d | %s | %.2f x | %d | %s | %.2f x | %d |" % (
-            n, format(round(a["rps"]), ","), a["rps"] / tp_node[1]["rps"], a["lost"],
-            format(round(b["rps"]), ","), b["rps"] / tp_floor[1]["rps"], b["lost"]))
+        out.append("| %d | %s | %.2f x | %d | %.1f / %.1f | %s | %.2f x | %d | %.1f / %.1f |" % (
+            n, format(round(a["rps"]), ","), a["rps"] / tp_node[1]["rps"], a["lost"], a["server_cpu_us"],
+            a["client_cpu_us"], format(round(b["rps"]), ","), b["rps"] / tp_floor[1]["rps"], b["lost"],
+            b["server_cpu_us"], b["client_cpu_us"]))
     out.append("")
     mem = results["memory"]
     out.append("### Resident memory of the node (VmRSS)\n")
@@ -77,7 +86,7 @@ def markdown(results, cases):
             ("after the first %s requests" % format(mem["warm_requests"], ","), mem["warm_kib"]),
             ("after %s requests (mix %s)" % (format(mem["requests"], ","), mem["mix"]), mem["after_kib"]),
             ("1 s later", mem["settled_kib"]),
-            ("earlier node, after all latency cases (10,000 poses once stored)", mem["after_cases_kib"]),
+            ("another node, after all latency cases (10,000 poses once stored)", mem["after_cases_kib"]),
             ("echo floor, for reference", mem["floor_kib"])]
     for label, kib in rows:
         out.append("| %s | %s | %.2f |" % (label, format(kib, ","), kib / MIB))
@@ -85,12 +94,14 @@ def markdown(results, cases):
     start = results["start"]
     out.append("### Start to first answer (client already waiting)\n")
     out.append("From the exec of the node binary to the client holding its first answer (10003); "
+               "service seen = when the client's endpoints had matched the node's; "
                "launch = unshare, mount and shell before that exec, not counted.\n")
-    out.append("| start | ms | launch ms | requests sent |")
-    out.append("|--:|--:|--:|--:|")
+    out.append("| start | ms to first answer | ms to service seen | launch ms | requests sent |")
+    out.append("|--:|--:|--:|--:|--:|")
     for i, r in enumerate(start["runs"]):
-        out.append("| %d | %.1f | %.1f | %d |" % (i + 1, r["ms"], r["launch_ms"], r["attempts"]))
-    out.append("| median | %.1f | | |" % start["median_ms"])
+        out.append("| %d | %.1f | %.1f | %.1f | %d |" % (i + 1, r["ms"], r["matched_ms"], r["launch_ms"],
+                                                       r["attempts"]))
+    out.append("| median | %.1f | | | |" % start["median_ms"])
     out.append("")
     out.append("### Targets\n")
     out.append("| target | measured | holds |")
@@ -101,7 +112,7 @@ def markdown(results, cases):
     return "\n".join(out)
 
 
-def plot(results, cases, path):
+def plot(results, cases_spec, path):
     """Latency percentiles per case, node against its floor; False without matplotlib."""
     try:
         import matplotlib
@@ -109,16 +120,16 @@ def plot(results, cases, path):
         import matplotlib.pyplot as plt
     except ImportError:
         return False
-    node, floors = results["node"], results["floor"]
-    labels = [label.replace(", ", ",\n").replace(" storing", "\nstoring") for _k, label, _c, _p, _s in cases]
-    keys = [k for k, _l, _c, _p, _s in cases]
+    cases = results["cases"]
+    labels = [label.replace(", ", ",\n").replace(" storing", "\nstoring") for _k, label, _c, _p, _s in cases_spec]
+    keys = [k for k, _l, _c, _p, _s in cases_spec]
     fig, ax = plt.subplots(figsize=(11, 5), dpi=100)
     width = 0.13
-    series = [("node p50", node, "p50_us", "#1f4e9c"), ("node p90", node, "p90_us", "#4f7fcf"),
-              ("node p99", node, "p99_us", "#a5bfea"), ("floor p50", None, "p50_us", "#b04a1c"),
-              ("floor p90", None, "p90_us", "#dd7c4f"), ("floor p99", None, "p99_us", "#f2c1a8")]
-    for j, (name, source, field, color) in enumerate(series):
-        values = [(source[k] if source is not None else floors[floor_of(k)])[field] for k in keys]
+    series = [("node p50", "node", "p50_us", "#1f4e9c"), ("node p90", "node", "p90_us", "#4f7fcf"),
+              ("node p99", "node", "p99_us", "#a5bfea"), ("floor p50", "floor", "p50_us", "#b04a1c"),
+              ("floor p90", "floor", "p90_us", "#dd7c4f"), ("floor p99", "floor", "p99_us", "#f2c1a8")]
+    for j, (name, server, field, color) in enumerate(series):
+        values = [cases[k][server][field] for k in keys]
         xs = [i + (j - 2.5) * width for i in range(len(keys))]
         ax.bar(xs, values, width, label=name, color=color)
     ax.set_yscale("log")

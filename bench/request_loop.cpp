@@ -1,5 +1,6 @@
 #include "request_loop.hpp"
 
+#include <sys/resource.h>
 #include <time.h>
 
 #include <chrono>
@@ -110,52 +111,119 @@ int64_t MonotonicNs() {
   return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-LoopResult RunLatency(ServiceCaller & caller, const ClientOptions & options) {
+// Options for the comparison server: same requests, code 0 for all of them,
+// and answers that are bytes of the asked size, not the node's messages.
+ClientOptions CompareOptions(const ClientOptions & options) {
+  ClientOptions compare = options;
+  for (PlannedCommand & planned : compare.commands) {
+    planned.expected_code = 0;
+  }
+  compare.validate = false;
+  return compare;
+}
+
+double ProcessCpuSeconds() {
+  struct rusage usage;
+  if (getrusage(RUSAGE_SELF, &usage) != 0) {
+    return 0;
+  }
+  auto seconds = [](const struct timeval & t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+LoopResult RunLatency(ServiceCaller & caller, ServiceCaller * compare, const ClientOptions & options) {
   LoopResult result;
   if (!WaitForService(caller, options, result)) {
     return result;
   }
-  RequestMix mix(options);
-  result.request_bytes = mix.request_bytes();
-  result.samples_us.reserve(static_cast<size_t>(options.count));
+  const ClientOptions compare_options = CompareOptions(options);
+  if (compare != nullptr && !compare->WaitForService(std::chrono::milliseconds(options.service_wait_ms))) {
+    return Fail(result,
+                "comparison service not available within " + std::to_string(options.service_wait_ms) + " ms");
+  }
+  struct Arm {
+    ServiceCaller * caller;
+    RequestMix mix;
+    ArmResult * out;
+    long sent = 0;
+  };
+  std::vector<Arm> arms;
+  arms.push_back(Arm{&caller, RequestMix(options), &result.main});
+  if (compare != nullptr) {
+    arms.push_back(Arm{compare, RequestMix(compare_options), &result.compare});
+    result.has_compare = true;
+  }
+  const bool by_cmd = options.commands.size() > 1;
   const auto timeout = std::chrono::milliseconds(options.timeout_ms);
   const auto limit = std::chrono::duration<double>(options.seconds);
   const long total = options.warmup + options.count;
+  const long block = compare != nullptr ? options.block : total;
   const auto run_start = Clock::now();
   auto measured_start = run_start;
-  for (long i = 0; i < total; ++i) {
-    if (i == options.warmup) {
-      measured_start = Clock::now();
+  bool measuring = false;
+  // Blocks of requests go to each server in turn until all have sent `total`.
+  for (size_t turn = 0;; ++turn) {
+    Arm & arm = arms[turn % arms.size()];
+    bool all_done = true;
+    for (const Arm & a : arms) {
+      all_done = all_done && a.sent >= total;
     }
-    // Bounded in time as well as in count, warm-up included.
-    if (Clock::now() - (i < options.warmup ? run_start : measured_start) > limit) {
-      if (i < options.warmup) {
-        return Fail(result, "warm-up did not finish within the time limit");
-      }
+    if (all_done) {
       break;
     }
-    Srv::Response::SharedPtr response;
-    const auto t0 = Clock::now();
-    const bool answered = caller.Call(mix.request(static_cast<size_t>(i)), timeout, response);
-    const auto t1 = Clock::now();
-    if (!answered) {
-      return Fail(result, "request " + std::to_string(i) + " (command " +
-                              std::to_string(mix.request(static_cast<size_t>(i))->cmd_id) +
-                              ") not answered within " + std::to_string(options.timeout_ms) + " ms");
-    }
-    const std::string problem = mix.Check(static_cast<size_t>(i), response);
-    if (!problem.empty()) {
-      return Fail(result, problem);
-    }
-    if (i >= options.warmup) {
-      result.samples_us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+    for (long b = 0; b < block && arm.sent < total; ++b) {
+      const long i = arm.sent;
+      if (!measuring && i >= options.warmup) {
+        measuring = true;
+        measured_start = Clock::now();
+        result.cpu_seconds = -ProcessCpuSeconds();
+      }
+      // Bounded in time as well as in count, warm-up included.
+      if (Clock::now() - (measuring ? measured_start : run_start) > limit) {
+        if (!measuring) {
+          return Fail(result, "warm-up did not finish within the time limit");
+        }
+        for (Arm & a : arms) {
+          a.sent = total;  // stop every arm
+        }
+        break;
+      }
+      const auto & request = arm.mix.request(static_cast<size_t>(i));
+      Srv::Response::SharedPtr response;
+      const auto t0 = Clock::now();
+      const bool answered = arm.caller->Call(request, timeout, response);
+      const auto t1 = Clock::now();
+      if (!answered) {
+        return Fail(result, std::string(arm.out == &result.main ? "" : "comparison server: ") + "request " +
+                                std::to_string(i) + " (command " + std::to_string(request->cmd_id) +
+                                ") not answered within " + std::to_string(options.timeout_ms) + " ms");
+      }
+      const std::string problem = arm.mix.Check(static_cast<size_t>(i), response);
+      if (!problem.empty()) {
+        return Fail(result, problem);
+      }
+      ++arm.sent;
+      if (i >= options.warmup) {
+        const double us = std::chrono::duration<double, std::micro>(t1 - t0).count();
+        arm.out->samples_us.push_back(us);
+        if (by_cmd) {
+          arm.out->by_cmd_us[request->cmd_id].push_back(us);
+        }
+      }
     }
   }
   result.seconds = std::chrono::duration<double>(Clock::now() - measured_start).count();
-  result.answered = static_cast<long>(result.samples_us.size());
-  result.reply_bytes = mix.reply_bytes();
-  const std::string problem = mix.CheckLast();
-  return problem.empty() ? result : Fail(result, problem);
+  result.cpu_seconds += ProcessCpuSeconds();
+  for (Arm & arm : arms) {
+    arm.out->answered = static_cast<long>(arm.out->samples_us.size());
+    arm.out->request_bytes = arm.mix.request_bytes();
+    arm.out->reply_bytes = arm.mix.reply_bytes();
+    const std::string problem = arm.mix.CheckLast();
+    if (!problem.empty()) {
+      return Fail(result, problem);
+    }
+  }
+  return result;
 }
 
 LoopResult RunThroughput(ServiceCaller & caller, const ClientOptions & options, std::istream & go) {
@@ -164,7 +232,7 @@ LoopResult RunThroughput(ServiceCaller & caller, const ClientOptions & options, 
     return result;
   }
   RequestMix mix(options);
-  result.request_bytes = mix.request_bytes();
+  result.main.request_bytes = mix.request_bytes();
   std::cout << "ready" << std::endl;
   std::string line;
   if (!std::getline(go, line)) {
@@ -173,6 +241,7 @@ LoopResult RunThroughput(ServiceCaller & caller, const ClientOptions & options, 
   const auto timeout = std::chrono::milliseconds(options.timeout_ms);
   const auto limit = std::chrono::duration<double>(options.seconds);
   const auto start = Clock::now();
+  result.cpu_seconds = -ProcessCpuSeconds();
   size_t i = 0;
   for (; Clock::now() - start < limit; ++i) {
     Srv::Response::SharedPtr response;
@@ -190,8 +259,9 @@ LoopResult RunThroughput(ServiceCaller & caller, const ClientOptions & options, 
     }
   }
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  result.answered = static_cast<long>(i) - result.lost;
-  result.reply_bytes = mix.reply_bytes();
+  result.cpu_seconds += ProcessCpuSeconds();
+  result.main.answered = static_cast<long>(i) - result.lost;
+  result.main.reply_bytes = mix.reply_bytes();
   const std::string problem = mix.CheckLast();
   return problem.empty() ? result : Fail(result, problem);
 }
@@ -199,12 +269,15 @@ LoopResult RunThroughput(ServiceCaller & caller, const ClientOptions & options, 
 LoopResult RunFirstAnswer(ServiceCaller & caller, const ClientOptions & options) {
   LoopResult result;
   RequestMix mix(options);
-  result.request_bytes = mix.request_bytes();
+  result.main.request_bytes = mix.request_bytes();
   std::cout << "waiting" << std::endl;
   const auto deadline = Clock::now() + std::chrono::milliseconds(options.service_wait_ms);
   while (Clock::now() < deadline) {
     if (!caller.WaitForService(std::chrono::milliseconds(100))) {
       continue;
+    }
+    if (result.matched_at_ns == 0) {
+      result.matched_at_ns = MonotonicNs();
     }
     ++result.attempts;
     Srv::Response::SharedPtr response;
@@ -216,8 +289,8 @@ LoopResult RunFirstAnswer(ServiceCaller & caller, const ClientOptions & options)
     if (!problem.empty()) {
       return Fail(result, problem);
     }
-    result.answered = 1;
-    result.reply_bytes = mix.reply_bytes();
+    result.main.answered = 1;
+    result.main.reply_bytes = mix.reply_bytes();
     return result;
   }
   return Fail(result, "no answer within " + std::to_string(options.service_wait_ms) + " ms");

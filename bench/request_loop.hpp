@@ -3,8 +3,10 @@
 #ifndef DATA_CENTER_BENCH_REQUEST_LOOP_HPP_
 #define DATA_CENTER_BENCH_REQUEST_LOOP_HPP_
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,20 +15,31 @@
 
 namespace bench {
 
+// What one server answered in a run.
+struct ArmResult {
+  std::vector<double> samples_us;                    // latency: measured round trips
+  std::map<int32_t, std::vector<double>> by_cmd_us;  // the same, per command
+  long answered = 0;                                 // measured answers
+  size_t request_bytes = 0;                          // payload of the first command's requests
+  size_t reply_bytes = 0;                            // payload of the first command's answers
+};
+
 struct LoopResult {
   bool ok = true;
   std::string error;
-  std::vector<double> samples_us;  // latency: one round trip per measured request
-  long answered = 0;               // measured answers
-  long lost = 0;                   // throughput with allow_lost: never answered
-  double seconds = 0;              // wall time of the measured part
-  size_t request_bytes = 0;        // payload of the first command's requests
-  size_t reply_bytes = 0;          // payload of the first command's answers
-  long attempts = 0;               // first-answer: requests sent
-  int64_t answered_at_ns = 0;      // first-answer: CLOCK_MONOTONIC at the answer
+  ArmResult main;     // the service under test
+  ArmResult compare;  // latency with --compare-service
+  bool has_compare = false;
+  long lost = 0;               // throughput with allow_lost: never answered
+  double seconds = 0;          // wall time of the measured part
+  double cpu_seconds = 0;      // this process's CPU time (user + system) in the measured part
+  long attempts = 0;           // first-answer: requests sent
+  int64_t answered_at_ns = 0;  // first-answer: CLOCK_MONOTONIC at the answer
+  int64_t matched_at_ns = 0;   // first-answer: CLOCK_MONOTONIC when the service was first seen
 };
 
-LoopResult RunLatency(ServiceCaller & caller, const ClientOptions & options);
+// `compare` may be null.
+LoopResult RunLatency(ServiceCaller & caller, ServiceCaller * compare, const ClientOptions & options);
 // Prints "ready", then waits for a line on `go` before it starts sending.
 LoopResult RunThroughput(ServiceCaller & caller, const ClientOptions & options, std::istream & go);
 // Prints "waiting" at once; the service may appear only later.
@@ -34,6 +47,8 @@ LoopResult RunFirstAnswer(ServiceCaller & caller, const ClientOptions & options)
 
 // CLOCK_MONOTONIC in nanoseconds, comparable across processes.
 int64_t MonotonicNs();
+// CPU time of this process so far, user and system, in seconds.
+double ProcessCpuSeconds();
 
 }  // namespace bench
 

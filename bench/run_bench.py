@@ -2,9 +2,11 @@
 """Service round-trip benchmark: the data_center node against the echo floor.
 
 Runs, on one ROS_DOMAIN_ID of its own and on loopback only:
-  * the echo floor (bench_echo_floor: raw Cyclone DDS request/reply on the
-    node's wire types) and the real node, each asked sequentially by the same
-    rclcpp client (bench_client), per command and payload size;
+  * the real node and the echo floor (bench_echo_floor: raw Cyclone DDS
+    request/reply on the node's wire types, under a service name of its own),
+    both running, asked sequentially by the same rclcpp client (bench_client)
+    in alternating blocks, per command and payload size: both see the same
+    background load, which on a shared machine matters more than anything;
   * concurrent throughput with 1, 2 and 4 client processes;
   * the node's resident memory at idle and after many requests;
   * the time from the node's exec to its first answer, a client waiting.
@@ -36,12 +38,13 @@ READY_LINE = "after advertiseService robot_status_query"
 MOUNT_SCRIPT = 'mount --bind "$1" /opt/korvane && cd "$2" && shift 2 && exec "$@"'
 
 # Request counts per case; every run is also bounded in time.
-FULL = dict(count=20000, warmup=500, seconds=30, large_count=2000, large_warmup=50,
-            issue_count=2000, issue_warmup=20, throughput_seconds=5.0,
+FULL = dict(count=20000, warmup=500, block=100, seconds=60, large_count=2000, large_warmup=50,
+            issue_count=2000, issue_warmup=20, throughput_seconds=3.0, throughput_passes=3,
             memory_requests=100000, memory_warm=1000, starts=5)
-QUICK = dict(count=300, warmup=30, seconds=5, large_count=30, large_warmup=3,
-             issue_count=30, issue_warmup=3, throughput_seconds=0.5,
+QUICK = dict(count=300, warmup=30, block=20, seconds=10, large_count=30, large_warmup=3,
+             issue_count=30, issue_warmup=3, throughput_seconds=0.5, throughput_passes=1,
              memory_requests=2000, memory_warm=200, starts=3)
+FLOOR_SERVICE = "bench_floor"
 
 # What the node is asked: (key, label, commands, request poses, stored poses).
 NODE_CASES = [
@@ -108,12 +111,13 @@ class Bench:
             time.sleep(0.005)
         raise BenchError("node did not print its ready line within %.0f s" % limit)
 
-    def start_floor(self, reply_bytes):
+    def start_floor(self, reply_bytes, service):
         out_path, err_path = self._files("floor")
         with open(out_path, "w") as out, open(err_path, "w") as err:
-            proc = subprocess.Popen([self.args.floor, "--reply-bytes", str(reply_bytes)], stdout=out, stderr=err,
-                                    stdin=subprocess.DEVNULL, env=self.env)
+            proc = subprocess.Popen([self.args.floor, "--reply-bytes", str(reply_bytes), "--service", service],
+                                    stdout=out, stderr=err, stdin=subprocess.DEVNULL, env=self.env)
         proc.out_path, proc.err_path, proc.what = out_path, err_path, "floor"
+        proc.service, proc.reply_bytes = service, reply_bytes
         self.running.append(proc)
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline:
@@ -151,8 +155,11 @@ class Bench:
 
     # ---- the client --------------------------------------------------------
 
-    def client(self, mode, cmd, count=None, warmup=None, seconds=None, poses=-1, validate=None, extra=()):
+    def client(self, mode, cmd, count=None, warmup=None, seconds=None, poses=-1, validate=None, extra=(),
+               service=None):
         argv = [self.args.client, mode, "--cmd", cmd]
+        if service:
+            argv += ["--service", service]
         if count is not None:
             argv += ["--count", str(count), "--warmup", str(warmup)]
         argv += ["--seconds", str(seconds if seconds is not None else self.s["seconds"])]
@@ -176,19 +183,21 @@ class Bench:
             raise BenchError("client failed (%s): %s %s" % (done.returncode, " ".join(argv[1:]), done.stderr.strip()))
         return result
 
-    def latency(self, cmd, count, warmup, poses=-1, validate=None):
-        argv = self.client("latency", cmd, count, warmup, poses=poses, validate=validate)
+    def latency(self, cmd, count, warmup, poses=-1, validate=None, compare=None):
+        extra = ["--compare-service", compare, "--block", str(self.s["block"])] if compare else []
+        argv = self.client("latency", cmd, count, warmup, poses=poses, validate=validate, extra=extra)
         return self.run_client(argv, self.s["seconds"] * 2 + 60)
 
     def store(self, poses):
         argv = self.client("latency", "10001", 1, 0, poses=poses, validate={})
         self.run_client(argv, 60)
 
-    def throughput(self, clients, cmd):
+    def throughput(self, clients, cmd, service=None):
         seconds = self.s["throughput_seconds"]
         # A reply can be lost when several clients share the service (see
         # docs/performance.md); it is counted, and costs that client 200 ms.
-        argv = self.client("throughput", cmd, seconds=seconds, extra=["--allow-lost", "--timeout-ms", "200"])
+        argv = self.client("throughput", cmd, seconds=seconds, extra=["--allow-lost", "--timeout-ms", "200"],
+                           service=service)
         procs = []
         try:
             for _ in range(clients):
@@ -212,32 +221,22 @@ class Bench:
                 if p.poll() is None:
                     p.kill()
                     p.wait()
+        answered = sum(r["answered"] for r in results)
         return {"clients": clients, "rps": sum(r["answered"] / r["seconds"] for r in results),
-                "answered": sum(r["answered"] for r in results), "lost": sum(r["lost"] for r in results),
-                "per_client": [r["answered"] for r in results]}
+                "answered": answered, "lost": sum(r["lost"] for r in results),
+                "per_client": [r["answered"] for r in results],
+                "client_cpu_us": sum(r["cpu_seconds"] for r in results) * 1e6 / max(1, answered)}
 
     # ---- the phases ----------------------------------------------------------
 
-    def floor_case(self, reply_bytes, cmd="10003", poses=-1, count=None, warmup=None, throughput=False):
-        floor = self.start_floor(reply_bytes)
-        try:
-            result = self.latency(cmd, count or self.s["count"], warmup if warmup is not None else self.s["warmup"],
-                                  poses=poses)
-            if result["reply_bytes"] != reply_bytes:
-                raise BenchError("floor answered %d bytes, asked for %d" % (result["reply_bytes"], reply_bytes))
-            scaling = [self.throughput(n, cmd) for n in (1, 2, 4)] if throughput else None
-            result["rss_kib"] = rss_kib(floor.pid, "bench_echo_floo")
-        finally:
-            self.stop(floor)
-        return result, scaling
-
     def node_cases(self, workdir):
-        """Every command against one node, in an order that needs no clearing of the list."""
-        results = {}
+        """Every command against one node, each interleaved with a floor answering as many bytes."""
+        cases = {}
         node = self.start_node(workdir)
         self.wait_node_ready(node)
         time.sleep(0.5)
         rss_idle = rss_kib(node.pid)
+        floor = self.start_floor(0, FLOOR_SERVICE)
         for key, _label, cmd, poses, stored in NODE_CASES:
             large = stored == 10000
             issue = cmd.startswith("10001")
@@ -246,12 +245,50 @@ class Bench:
             if stored:  # 0 poses is the fresh node's list; a list cannot be cleared by 10001
                 self.store(stored)
             validate = {"poses": stored}
-            results[key] = self.latency(cmd, count, warmup, poses=poses, validate=validate)
-            log("  node %-26s p50 %8.1f us" % (key, results[key]["p50_us"]))
-        scaling = [self.throughput(n, "10003") for n in (1, 2, 4)]
+            # A floor of the node's answer size where the answer is large.
+            sized = None
+            if stored:
+                probe = self.latency(cmd, 1, 0, poses=poses, validate=validate)
+                sized = self.start_floor(probe["reply_bytes"], "%s_%d" % (FLOOR_SERVICE, probe["reply_bytes"]))
+            try:
+                floor_now = sized or floor
+                before = (cpu_ns(node.pid), cpu_ns(floor_now.pid))
+                result = self.latency(cmd, count, warmup, poses=poses, validate=validate, compare=floor_now.service)
+                after = (cpu_ns(node.pid), cpu_ns(floor_now.pid))
+            finally:
+                if sized:
+                    self.stop(sized)
+            floor_result = result.pop("compare")
+            # Server CPU per request served in the window, warm-up included.
+            result["server_cpu_us"] = (after[0] - before[0]) / 1e3 / (result["answered"] + warmup)
+            floor_result["server_cpu_us"] = (after[1] - before[1]) / 1e3 / (floor_result["answered"] + warmup)
+            if floor_result["reply_bytes"] != (sized.reply_bytes if sized else 0):
+                raise BenchError("floor answered %d bytes" % floor_result["reply_bytes"])
+            cases[key] = {"node": result, "floor": floor_result}
+            log("  %-12s node p50 %8.1f us, floor p50 %8.1f us" % (key, result["p50_us"], floor_result["p50_us"]))
+        floor_rss = rss_kib(floor.pid, "bench_echo_floo")
+        log("throughput, 1/2/4 client processes, %d pass(es)" % self.s["throughput_passes"])
+        scaling = {"node": {}, "floor": {}}
+        for p in range(self.s["throughput_passes"]):
+            # Alternate which server goes first, against drift in the background load.
+            order = (("node", None), ("floor", FLOOR_SERVICE))
+            for n in (1, 2, 4):
+                for name, service in (order if (p + n) % 2 == 0 else order[::-1]):
+                    server = node if name == "node" else floor
+                    before = cpu_ns(server.pid)
+                    run = self.throughput(n, "10003", service)
+                    run["server_cpu_us"] = (cpu_ns(server.pid) - before) / 1e3 / max(1, run["answered"])
+                    scaling[name].setdefault(n, []).append(run)
+        summary = {name: [{"clients": n, "rps": statistics.median(r["rps"] for r in runs),
+                           "rps_passes": [round(r["rps"]) for r in runs], "lost": sum(r["lost"] for r in runs),
+                           "server_cpu_us": statistics.median(r["server_cpu_us"] for r in runs),
+                           "client_cpu_us": statistics.median(r["client_cpu_us"] for r in runs)}
+                          for n, runs in sorted(per_n.items())]
+                   for name, per_n in scaling.items()}
         rss_after = rss_kib(node.pid)
+        self.stop(floor)
         self.stop(node)
-        return results, scaling, {"idle_kib": rss_idle, "after_cases_kib": rss_after}
+        return cases, summary, {"idle_kib": rss_idle, "after_cases_kib": rss_after, "floor_kib": floor_rss}
 
     def memory(self, workdir):
         node = self.start_node(workdir)
@@ -302,6 +339,7 @@ class Bench:
                 with open(stamp) as f:
                     exec_ns = int(f.read().strip())
                 runs.append({"ms": (result["answered_at_ns"] - exec_ns) / 1e6,
+                             "matched_ms": (result["matched_at_ns"] - exec_ns) / 1e6,
                              "launch_ms": (exec_ns - launched) / 1e6, "attempts": result["attempts"]})
                 log("  start %d: %.1f ms from exec to first answer" % (i + 1, runs[-1]["ms"]))
             finally:
@@ -314,29 +352,19 @@ class Bench:
         return {"runs": runs, "median_ms": statistics.median(r["ms"] for r in runs)}
 
     def run(self):
-        log("floor, empty answers")
-        floor_empty, floor_scaling = self.floor_case(0, throughput=True)
-        log("node, every command (working folder %s)" % os.path.join(self.root, "node"))
         workdir = os.path.join(self.root, "node")
-        node, node_scaling, node_rss = self.node_cases(workdir)
-        log("floor at the node's answer and request sizes")
-        floors = {"empty": floor_empty}
-        for key in ("10002_100", "10002_10000"):
-            large = key == "10002_10000"
-            floors[key], _ = self.floor_case(node[key]["reply_bytes"],
-                                             count=self.s["large_count"] if large else self.s["count"],
-                                             warmup=self.s["large_warmup"] if large else self.s["warmup"])
-        floors["10001_100"], _ = self.floor_case(0, cmd="10001", poses=100, count=self.s["issue_count"],
-                                                 warmup=self.s["issue_warmup"])
+        log("node and floor, every command (working folder %s)" % workdir)
+        load_before = loadavg()
+        cases, scaling, rss = self.node_cases(workdir)
         log("memory: idle and after %d requests" % self.s["memory_requests"])
         memory = self.memory(workdir)
-        memory["after_cases_kib"] = node_rss["after_cases_kib"]
-        memory["floor_kib"] = floor_empty["rss_kib"]
+        memory["after_cases_kib"] = rss["after_cases_kib"]
+        memory["floor_kib"] = rss["floor_kib"]
         log("start to first answer, %d starts" % self.s["starts"])
         station = os.path.join(workdir, "StationInfo.conf")
         start = self.starts(station if os.path.exists(station) else None)
-        return {"floor": floors, "node": node, "throughput": {"node": node_scaling, "floor": floor_scaling},
-                "memory": memory, "start": start}
+        return {"cases": cases, "throughput": scaling, "memory": memory, "start": start,
+                "load": {"before": load_before, "after": loadavg()}}
 
 
 # ---- helpers -------------------------------------------------------------------
@@ -366,6 +394,23 @@ def last_json(text):
 def read_line(proc, limit):
     ready, _, _ = select.select([proc.stdout], [], [], limit)
     return proc.stdout.readline().strip() if ready else None
+
+
+def cpu_ns(pid):
+    """CPU time of every thread of `pid` so far, in ns (scheduler accounting, not ticks)."""
+    total = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+                total += int(f.read().split()[0])
+        except OSError:
+            pass  # the thread ended meanwhile
+    return total
+
+
+def loadavg():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
 
 
 def rss_kib(pid, comm="data_center"):

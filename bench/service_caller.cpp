@@ -6,11 +6,12 @@
 namespace bench {
 namespace {
 
-// Several bench clients may run at once; distinct node names keep them apart
-// in any graph tool.
+// Several bench clients may run at once, and one process may hold two;
+// distinct node names keep them apart in any graph tool.
 std::string NodeName() {
+  static int serial = 0;
   std::ostringstream name;
-  name << "data_center_bench_client_" << ::getpid();
+  name << "data_center_bench_client_" << ::getpid() << "_" << ++serial;
   return name.str();
 }
 
