@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <boost/filesystem/fstream.hpp>
+#include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
 #include "codec.hpp"
@@ -73,8 +74,16 @@ bool QueryHandler::QueryLastMap(const std::shared_ptr<Request> /*request*/,
   const std::string path = ExpandUserPath(history_map_path_);
   boost::system::error_code status_error;
   if (PathExists(path, status_error)) {
-    boost::filesystem::fstream history(path, std::ios_base::in);
-    history >> map_id;
+    // Only a regular file is read (a folder too: its read just fails). Opening
+    // a FIFO waits for a writer and a device may never end its token; either
+    // would stop the node from answering anything. Such an entry counts as
+    // unreadable.
+    boost::system::error_code type_error;
+    const boost::filesystem::file_type type = boost::filesystem::status(path, type_error).type();
+    if (type == boost::filesystem::regular_file || type == boost::filesystem::directory_file) {
+      boost::filesystem::fstream history(path, std::ios_base::in);
+      history >> map_id;
+    }
     if (map_id.empty()) {
       DATA_CENTER_LOG_ERROR("map history file empty");
     }

@@ -65,12 +65,21 @@ bool SyncFolder(const std::string & folder, std::string & error) {
 
 StationFileStatus LoadStationFile(const std::string & path, BaseStationInfo & info, std::string & error) {
   info.Clear();
-  const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO under the name does not wait for a writer;
+  // the flag means nothing for the regular file read below.
+  const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT) {
       return StationFileStatus::kMissing;
     }
     error = Reason("open", errno);
+    return StationFileStatus::kFailed;
+  }
+  // A folder, FIFO or device is no station file (a device may never end).
+  struct stat file;
+  if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) {
+    error = "not a regular file";
+    ::close(fd);
     return StationFileStatus::kFailed;
   }
   google::protobuf::io::FileInputStream stream(fd);
@@ -95,9 +104,12 @@ bool SaveStationFile(const std::string & path, const BaseStationInfo & info, std
   }
 
   // One writer per process: the pid keeps two processes sharing a working
-  // folder apart, and a name left by a crash is simply overwritten next time.
+  // folder apart. Whatever is left under the name (a crash's file, or a FIFO,
+  // whose opening would wait for a reader) is removed and the file created
+  // afresh; a folder there makes the open fail.
   const std::string temp = path + ".tmp." + std::to_string(::getpid());
-  const int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  (void)::unlink(temp.c_str());
+  const int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) {
     error = Reason("open " + temp, errno);
     return false;

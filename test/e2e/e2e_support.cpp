@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +38,9 @@ pid_t Spawn(const std::vector<std::string> & argv, const std::map<std::string, s
     throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
   }
   if (pid == 0) {
+    // A test killed by a time-out must not leave its node serving the
+    // domain: the next run would talk to it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int in = open("/dev/null", O_RDONLY);

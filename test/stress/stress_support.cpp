@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,6 +182,7 @@ Program::Program(const std::vector<std::string> & argv, const std::map<std::stri
     throw std::runtime_error("fork failed");
   }
   if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test killed by a time-out
     const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int in = open("/dev/null", O_RDONLY);
