@@ -53,12 +53,19 @@ std::string Json(const bench::LoopResult & result) {
   out.setf(std::ios::fixed);
   out << "{\"ok\": " << (result.ok ? "true" : "false") << ", " << Arm(result.main);
   out.precision(4);
-  out << ", \"lost\": " << result.lost << ", \"seconds\": " << result.seconds
+  out << ", \"lost\": " << result.lost << ", \"slow\": " << result.slow << ", \"seconds\": " << result.seconds
       << ", \"cpu_seconds\": " << result.cpu_seconds;
   if (result.main.samples_us.empty()) {
     out.precision(1);
     out << ", \"rps\": "
         << (result.seconds > 0 ? static_cast<double>(result.main.answered) / result.seconds : 0.0);
+  }
+  if (!result.lost_at.empty()) {
+    out << ", \"lost_at\": [";
+    for (size_t k = 0; k < result.lost_at.size(); ++k) {
+      out << (k == 0 ? "" : ", ") << result.lost_at[k];
+    }
+    out << "]";
   }
   if (result.has_compare) {
     out << ", \"compare\": {" << Arm(result.compare) << "}";

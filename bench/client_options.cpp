@@ -67,6 +67,7 @@ std::string ClientUsage() {
          "  --compare-service NAME  latency: also ask this server (code 0 expected), in\n"
          "                      alternating blocks of --block requests (default 50)\n"
          "  --allow-lost        throughput: count unanswered requests instead of failing\n"
+         "  --slow-ms N         throughput: answers slower than this are counted (default 200)\n"
          "  --validate          answers must decode as the node's messages\n"
          "  --expect-poses N    with --validate: 10002 answers hold N poses\n"
          "  --expect-map ID     with --validate: 1002 answers name map ID\n";
@@ -121,6 +122,8 @@ bool ParseClientOptions(int argc, char ** argv, ClientOptions & options, std::st
       ok = end != value.c_str() && *end == '\0' && options.seconds > 0 && options.seconds <= 3600;
     } else if (arg == "--timeout-ms") {
       ok = ParseLong(value, 1, 600000, options.timeout_ms);
+    } else if (arg == "--slow-ms") {
+      ok = ParseLong(value, 1, 600000, options.slow_ms);
     } else if (arg == "--service-wait-ms") {
       ok = ParseLong(value, 1, 600000, options.service_wait_ms);
     } else if (arg == "--compare-service") {

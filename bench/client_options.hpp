@@ -34,6 +34,8 @@ struct ClientOptions {
   // Throughput: an unanswered request is counted as lost and the run goes
   // on, instead of failing it.
   bool allow_lost = false;
+  // Throughput: answers slower than this are counted as slow.
+  long slow_ms = 200;
   // Latency: a second server asked the same requests in alternating blocks,
   // so that both see the same background load. It must answer code 0.
   std::string compare_service;

@@ -245,9 +245,15 @@ LoopResult RunThroughput(ServiceCaller & caller, const ClientOptions & options, 
   size_t i = 0;
   for (; Clock::now() - start < limit; ++i) {
     Srv::Response::SharedPtr response;
-    if (!caller.Call(mix.request(i), timeout, response)) {
+    const auto t0 = Clock::now();
+    const bool answered = caller.Call(mix.request(i), timeout, response);
+    if (answered && Clock::now() - t0 > std::chrono::milliseconds(options.slow_ms)) {
+      ++result.slow;
+    }
+    if (!answered) {
       if (options.allow_lost && rclcpp::ok()) {
         ++result.lost;
+        result.lost_at.push_back(static_cast<long>(i));
         continue;
       }
       return Fail(result, "request " + std::to_string(i) + " not answered within " +

@@ -31,6 +31,8 @@ struct LoopResult {
   ArmResult compare;  // latency with --compare-service
   bool has_compare = false;
   long lost = 0;               // throughput with allow_lost: never answered
+  long slow = 0;               // throughput: answered, but after more than slow_ms
+  std::vector<long> lost_at;   // throughput: index of each lost request in this client's sequence
   double seconds = 0;          // wall time of the measured part
   double cpu_seconds = 0;      // this process's CPU time (user + system) in the measured part
   long attempts = 0;           // first-answer: requests sent
