@@ -23,6 +23,9 @@ using Srv = korvane_protocol::srv::DataCenterSrv;
 // The answer of the robot-info command, whatever the request holds.
 inline const std::string kRobotInfoBytes("\x0a\x09\x08\xb8\x17\x10\x28\x18\x80\xf1\x04", 11);
 
+inline constexpr char kDomainBusy[] =
+    "a node already answers on this test's ROS_DOMAIN_ID: is another run of these tests going on?";
+
 // An integer from the environment, or `fallback` when unset or not a number.
 long EnvLong(const char * name, long fallback);
 
@@ -56,6 +59,11 @@ class Caller {
   std::optional<Reply> CallUntilAnswered(int32_t cmd_id, const std::string & payload,
                                          std::chrono::milliseconds limit,
                                          std::chrono::milliseconds attempt = std::chrono::milliseconds(300));
+
+  // True when some node already answers on this domain: another run of these
+  // tests at the same time, whose nodes would answer this test's requests too.
+  // Checked before a test starts its own node.
+  bool DomainBusy() { return CallUntilAnswered(10003, "", std::chrono::milliseconds(1500)).has_value(); }
 
   // The pieces of Call, for callers that wait on their own terms.
   rclcpp::Client<Srv>::FutureAndRequestId Send(int32_t cmd_id, const std::string & payload);

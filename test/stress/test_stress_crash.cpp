@@ -41,6 +41,7 @@ TEST(CrashSafety, KilledWhileStoringListsTheNodeComesBackWithAnAcknowledgedOne) 
   const long trials = stress::EnvLong("DATA_CENTER_STRESS_CRASH_TRIALS", 250);
   const auto budget = std::chrono::seconds(stress::EnvLong("DATA_CENTER_STRESS_CRASH_SECONDS", 150));
   Caller caller(kDomain);
+  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
   e2e::TempDir dir;
   std::mt19937 random(std::random_device{}());
   // Most kills land within the first few writes of a stream; some wait a

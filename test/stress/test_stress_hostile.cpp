@@ -86,6 +86,7 @@ void MakeFifo(const std::string & path) {
 
 TEST(Hostile, LogThatCannotBeOpenedGoesToStandardError) {
   Caller caller(225);
+  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
   struct Case {
     std::string name;
     std::function<void(const std::string & korvane)> make;
@@ -123,6 +124,7 @@ TEST(Hostile, LogThatCannotBeOpenedGoesToStandardError) {
 
 TEST(Hostile, LogOnAFullDiskStillAnswersEveryRequest) {
   Caller caller(226);
+  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
   e2e::TempDir dir;
   e2e::NodeOptions options;
   // A 64 KiB file system over the log folder, filled but for 4 KiB, so that
@@ -159,6 +161,7 @@ TEST(Hostile, LogOnAFullDiskStillAnswersEveryRequest) {
 
 TEST(Hostile, MapHistoryThatIsNoReadableFileIsAnsweredAsEmpty) {
   Caller caller(227);
+  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
   e2e::TempDir dir;
   const std::string map_dir = dir.path() + "/korvane/data/resource/map";
   const std::string history = map_dir + "/history.map";
@@ -213,6 +216,7 @@ TEST(Hostile, MapHistoryThatIsNoReadableFileIsAnsweredAsEmpty) {
 TEST(Hostile, MapHistoryWithOneHugeTokenIsAnsweredAndTheMemoryReturned) {
   const long megabytes = stress::EnvLong("DATA_CENTER_STRESS_HUGE_TOKEN_MB", 100);
   Caller caller(228);
+  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
   e2e::TempDir dir;
   const std::string map_dir = dir.path() + "/korvane/data/resource/map";
   fs::create_directories(map_dir);
@@ -245,6 +249,7 @@ TEST(Hostile, MapHistoryWithOneHugeTokenIsAnsweredAndTheMemoryReturned) {
 
 TEST(Hostile, DamagedStationFileGivesAnEmptyListAndNothingInTheFolderStopsTheNode) {
   Caller caller(229);
+  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
   const std::string good = stress::MakeList("good", 3, 2);
   std::string truncated = good.substr(0, good.size() - 5);
   data_center::BaseStationInfo probe;
@@ -313,6 +318,7 @@ TEST(Hostile, DamagedStationFileGivesAnEmptyListAndNothingInTheFolderStopsTheNod
 
 TEST(Hostile, ReadOnlyWorkingFolderRefusesNewListsAndKeepsTheOld) {
   Caller caller(230);
+  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
   e2e::TempDir dir;
   const std::string old_list = stress::MakeList("old", 1, 2);
   fs::create_directories(dir.path() + "/work");
@@ -336,6 +342,7 @@ TEST(Hostile, ReadOnlyWorkingFolderRefusesNewListsAndKeepsTheOld) {
 
 TEST(Hostile, FullWorkingFolderRefusesNewListsAndKeepsTheOld) {
   Caller caller(231);
+  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
   e2e::TempDir dir;
   const std::string old_list = stress::MakeList("old", 1, 2);
   fs::create_directories(dir.path() + "/seed");
@@ -384,6 +391,7 @@ std::vector<uint8_t> RawRequest(uint64_t guid, int64_t seq, int32_t cmd, uint32_
 
 TEST(Hostile, ForeignWriterWithMalformedAndOversizedSamplesDoesNotStopTheNode) {
   Caller caller(232);
+  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
   e2e::TempDir dir;
   e2e::NodeProcess node(caller.domain(), dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();

@@ -84,7 +84,10 @@ struct LoadedNode {
   explicit LoadedNode(int domain) : caller(domain) {
     std::filesystem::create_directories(dir.path() + "/korvane/data/resource/map");
     e2e::WriteFile(dir.path() + "/korvane/data/resource/map/history.map", std::string(kMapToken) + "\n");
-    node = std::make_unique<e2e::NodeProcess>(caller.domain(), dir.path());
+    busy = caller.DomainBusy();
+    if (!busy) {
+      node = std::make_unique<e2e::NodeProcess>(caller.domain(), dir.path());
+    }
   }
   std::vector<std::unique_ptr<Program>> StartClients(int count, double seconds, int window,
                                                      const std::vector<std::string> & extra = {}) {
@@ -116,6 +119,7 @@ struct LoadedNode {
 
   Caller caller;
   e2e::TempDir dir;
+  bool busy = false;
   std::unique_ptr<e2e::NodeProcess> node;
 };
 
@@ -126,6 +130,7 @@ TEST(Load, MixedCommandsFromSeveralProcessesAreEachAnsweredOnceAndRightly) {
   const long warmup = stress::EnvLong("DATA_CENTER_STRESS_LOAD_WARMUP", 8);
   ASSERT_LT(warmup + 2, seconds);
   LoadedNode loaded(221);
+  ASSERT_FALSE(loaded.busy) << stress::kDomainBusy;
   e2e::NodeProcess & node = *loaded.node;
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   const auto seeded = loaded.caller.CallUntilAnswered(10001, stress::MakeList("load-seed", 1, 3), 20s);
@@ -173,6 +178,7 @@ TEST(Load, MixedCommandsFromSeveralProcessesAreEachAnsweredOnceAndRightly) {
 TEST(Load, TerminateSignalInTheMiddleOfTheLoadExitsWithStatusZero) {
   const int clients = static_cast<int>(stress::EnvLong("DATA_CENTER_STRESS_LOAD_CLIENTS", 4));
   LoadedNode loaded(222);
+  ASSERT_FALSE(loaded.busy) << stress::kDomainBusy;
   e2e::NodeProcess & node = *loaded.node;
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   const auto seeded = loaded.caller.CallUntilAnswered(10001, stress::MakeList("load-seed", 1, 3), 20s);
@@ -181,8 +187,9 @@ TEST(Load, TerminateSignalInTheMiddleOfTheLoadExitsWithStatusZero) {
   // The clients run until the node stops answering (60 s at most).
   auto programs = loaded.StartClients(clients, 60, 2, {"--until-gone", "--reply-timeout-ms", "2000"});
   std::this_thread::sleep_for(4s);
-  for (auto & program : programs) {
-    ASSERT_TRUE(program->Running()) << "a client stopped before the signal";
+  for (int i = 0; i < clients; ++i) {
+    ASSERT_TRUE(programs[i]->Running()) << "client " << i + 1 << " stopped before the signal\n"
+                                        << loaded.ClientOut(i) << loaded.ClientErr(i);
   }
   EXPECT_EQ(node.Stop(SIGTERM, 20s), 0) << node.Stderr();
 
@@ -202,6 +209,7 @@ TEST(Load, TerminateSignalInTheMiddleOfTheLoadExitsWithStatusZero) {
 // once it looks, however many replies to others came in meanwhile.
 TEST(Load, OwnReplySurvivesABurstOfRepliesToAnotherClient) {
   LoadedNode loaded(223);
+  ASSERT_FALSE(loaded.busy) << stress::kDomainBusy;
   e2e::NodeProcess & node = *loaded.node;
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   Caller & waiting = loaded.caller;
