@@ -3,6 +3,11 @@
 MIB = 1024.0
 
 
+def ceiling(run, cores):
+    """Requests per second that `cores` fully busy CPUs could serve at the measured CPU cost."""
+    return cores * 1e6 / (run["server_cpu_us"] + run["client_cpu_us"])
+
+
 def ratio(case):
     return case["node"]["p50_us"] / case["floor"]["p50_us"]
 
@@ -66,11 +71,12 @@ def markdown(results, cases_spec):
                "lost = not answered within 5 s (its client goes on), slow = answered after more than 200 ms.\n"
                % s["throughput_passes"])
     out.append("CPU µs/req: CPU time per answered request of the server process (all threads) and of all "
-               "client processes together, over the run.\n")
+               "client processes together, over the run. Ceiling: what %d cores could answer at that CPU cost per "
+               "request if they were never idle.\n" % results["machine"]["cores"])
     out.append("| client processes | node req/s | node vs 1 client | node lost / slow "
-               "| node CPU µs/req server / clients | floor req/s | floor vs 1 client | floor lost / slow "
-               "| floor CPU µs/req server / clients |")
-    out.append("|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
+               "| node CPU µs/req server / clients | node ceiling req/s | floor req/s | floor vs 1 client "
+               "| floor lost / slow | floor CPU µs/req server / clients | floor ceiling req/s |")
+    out.append("|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
     tp_node = {t["clients"]: t for t in results["throughput"]["node"]}
     tp_floor = {t["clients"]: t for t in results["throughput"]["floor"]}
     if results.get("floor_unmatched"):
@@ -78,10 +84,12 @@ def markdown(results, cases_spec):
                    "(waited 100 ms, as the node does); such replies are likely lost.\n" % results["floor_unmatched"])
     for n in sorted(tp_node):
         a, b = tp_node[n], tp_floor[n]
-        out.append("| %d | %s | %.2f x | %d / %d | %.1f / %.1f | %s | %.2f x | %d / %d | %.1f / %.1f |" % (
+        cores = results["machine"]["cores"]
+        out.append("| %d | %s | %.2f x | %d / %d | %.1f / %.1f | %s | %s | %.2f x | %d / %d | %.1f / %.1f | %s |" % (
             n, format(round(a["rps"]), ","), a["rps"] / tp_node[1]["rps"], a["lost"], a["slow"],
-            a["server_cpu_us"], a["client_cpu_us"], format(round(b["rps"]), ","), b["rps"] / tp_floor[1]["rps"],
-            b["lost"], b["slow"], b["server_cpu_us"], b["client_cpu_us"]))
+            a["server_cpu_us"], a["client_cpu_us"], format(round(ceiling(a, cores)), ","),
+            format(round(b["rps"]), ","), b["rps"] / tp_floor[1]["rps"], b["lost"], b["slow"], b["server_cpu_us"],
+            b["client_cpu_us"], format(round(ceiling(b, cores)), ",")))
     out.append("")
     mem = results["memory"]
     out.append("### Resident memory of the node (VmRSS)\n")
@@ -96,6 +104,19 @@ def markdown(results, cases_spec):
     for label, kib in rows:
         out.append("| %s | %s | %.2f |" % (label, format(kib, ","), kib / MIB))
     out.append("")
+    b = mem.get("idle_breakdown")
+    if b:
+        t = b["totals"]
+        out.append("Idle node by mapping (resident KiB; shared clean pages of libraries count in full in RSS): "
+                   "shared clean %s, private clean %s, private dirty %s, PSS %s.\n" % (
+                       format(t.get("Shared_Clean", 0), ","), format(t.get("Private_Clean", 0), ","),
+                       format(t.get("Private_Dirty", 0), ","), format(t.get("Pss", 0), ",")))
+        out.append("| mapping | resident KiB |")
+        out.append("|---|--:|")
+        for name, kib in b["top"]:
+            out.append("| %s | %s |" % (name, format(kib, ",")))
+        out.append("| all others | %s |" % format(b["others_kib"], ","))
+        out.append("")
     start = results["start"]
     out.append("### Start to first answer (client already waiting)\n")
     out.append("From the exec of the node binary to the client holding its first answer (10003); "

@@ -306,6 +306,7 @@ class Bench:
         self.wait_node_ready(node)
         time.sleep(1.0)
         idle = rss_kib(node.pid)
+        breakdown = smaps_breakdown(node.pid)
         warm_n = self.s["memory_warm"]
         total = self.s["memory_requests"]
         # Same limit as the count: a run that is too slow fails instead of shrinking.
@@ -322,7 +323,8 @@ class Bench:
         time.sleep(1.0)
         settled = rss_kib(node.pid)
         self.stop(node)
-        return {"idle_kib": idle, "warm_kib": warm, "after_kib": after, "settled_kib": settled,
+        return {"idle_kib": idle, "idle_breakdown": breakdown, "warm_kib": warm, "after_kib": after,
+                "settled_kib": settled,
                 "requests": total, "warm_requests": warm_n, "mix": MEMORY_MIX, "mix_result": mix}
 
     def starts(self, station_file):
@@ -417,6 +419,29 @@ def cpu_ns(pid):
         except OSError:
             pass  # the thread ended meanwhile
     return total
+
+
+def smaps_breakdown(pid, top=8):
+    """Resident KiB per mapped file (anonymous memory, heap and stacks as one entry) and the rollup totals."""
+    per = {}
+    name = ""
+    header = re.compile(r"^[0-9a-f]+-[0-9a-f]+ ")
+    with open("/proc/%d/smaps" % pid) as f:
+        for line in f:
+            if header.match(line):
+                fields = line.split()
+                path = fields[5] if len(fields) > 5 else ""
+                name = os.path.basename(path) if path.startswith("/") else "[anonymous, heap, stacks]"
+            elif line.startswith("Rss:"):
+                per[name] = per.get(name, 0) + int(line.split()[1])
+    totals = {}
+    with open("/proc/%d/smaps_rollup" % pid) as f:
+        for line in f:
+            fields = line.split()
+            if fields[0] in ("Rss:", "Pss:", "Shared_Clean:", "Private_Clean:", "Private_Dirty:"):
+                totals[fields[0].rstrip(":")] = int(fields[1])
+    ranked = sorted(per.items(), key=lambda kv: -kv[1])
+    return {"top": ranked[:top], "others_kib": sum(v for _k, v in ranked[top:]), "totals": totals}
 
 
 def loadavg():
