@@ -104,12 +104,13 @@ bool QueryHandler::QueryLastMap(const std::shared_ptr<Request> /*request*/,
     response->code = kCodeSerializeFailed;
     return false;
   }
-  response->biz_data.assign(bytes.begin(), bytes.end());
+  response->biz_data.swap(bytes);  // the answer takes the encoded bytes over, no copy
   return true;
 }
 
 bool QueryHandler::ParseBaseStaionInfo(const std::shared_ptr<Request> request, BaseStationInfo & info) {
-  const std::vector<uint8_t> bytes(request->biz_data.begin(), request->biz_data.end());
+  // The payload is already a byte sequence: decode it in place, no copy.
+  const std::vector<uint8_t> & bytes = request->biz_data;
   if (bytes.empty()) {
     return false;
   }
@@ -154,7 +155,7 @@ bool QueryHandler::QueryBaseStation(const std::shared_ptr<Request> /*request*/,
     response->msg = "stationInfo SerializeToArray failed";
     return false;
   }
-  response->biz_data.assign(bytes.begin(), bytes.end());
+  response->biz_data.swap(bytes);  // the answer takes the encoded bytes over, no copy
   return true;
 }
 
@@ -172,7 +173,7 @@ bool QueryHandler::QueryRobotInfo(const std::shared_ptr<Request> /*request*/,
     response->msg = "robotInfo SerializeToArray failed";
     return false;
   }
-  response->biz_data.assign(bytes.begin(), bytes.end());
+  response->biz_data.swap(bytes);  // the answer takes the encoded bytes over, no copy
   return true;
 }
 
