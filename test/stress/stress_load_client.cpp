@@ -391,7 +391,7 @@ int main(int argc, char ** argv) {
     drain_raw();
     long counted = 0;
     for (const auto & entry : raw_count) {
-      counted += entry.second;
+      counted += abandoned.count(entry.first) == 0 ? entry.second : 0;  // warm-up replies aside
     }
     if (counted >= answered) {
       break;
