@@ -1,5 +1,6 @@
 #include <dds/dds.h>
 
+#include <deque>
 #include <iostream>
 #include <thread>
 #include <unordered_map>
@@ -12,9 +13,16 @@
 namespace rclcpp_compat {
 namespace {
 
-// How long a reply waits for this server's reply writer to discover the
-// requesting client's reader; a volatile reply sent before that is lost.
-constexpr auto kReplyMatchWait = std::chrono::milliseconds(100);
+// A reply to a client whose reader this server's reply writer has not
+// discovered yet would be lost (the reply topic is volatile). Such a reply is
+// held, without blocking other requests, until the reader is found, for at
+// most this long; then it is sent all the same.
+constexpr auto kReplyHoldLimit = std::chrono::seconds(5);
+// Replies held at once; past this the oldest is sent as it is.
+constexpr size_t kMaxHeldReplies = 256;
+// After a match event, how long to keep looking for the reader's discovery
+// data, which can trail the event by a moment.
+constexpr auto kMatchDataWait = std::chrono::milliseconds(10);
 // Caches of discovery data keyed by instance handle; cleared when this large
 // so that a long run with many short-lived clients stays flat.
 constexpr size_t kCacheLimit = 4096;
@@ -33,7 +41,22 @@ struct ServiceCore::Impl {
   // "clientid" of the writer that sent a request, "" when it has none.
   const std::string & client_of_publication(uint64_t publication_handle);
   bool reply_reader_matched(const std::string & client_id);
-  void wait_for_reply_reader(uint64_t publication_handle);
+  void write(const RequestHeader & header, const void * msg);
+  // Sends held replies whose reader has been found, or whose time is up.
+  void send_held(bool after_match_event);
+
+  struct HeldReply {
+    std::string client_id;
+    RequestHeader header;
+    std::shared_ptr<const void> msg;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  // Woken by the reply writer's match events while replies are held.
+  struct MatchWatch : Waitable {
+    explicit MatchWatch(Impl & i) : impl(i) {}
+    void execute() override { impl.send_held(true); }
+    Impl & impl;
+  };
 
   // Not the node itself: rclcpp lets a service outlive its node.
   std::shared_ptr<NodeCore::WaitSet> wait_set;
@@ -43,6 +66,8 @@ struct ServiceCore::Impl {
   EndpointPair endpoints;
   std::unordered_map<uint64_t, std::string> publication_clients;
   std::unordered_map<uint64_t, std::string> subscription_clients;
+  std::deque<HeldReply> held;
+  MatchWatch match_watch{*this};
 };
 
 const std::string & ServiceCore::Impl::client_of_publication(uint64_t handle) {
@@ -98,13 +123,35 @@ bool ServiceCore::Impl::reply_reader_matched(const std::string & client_id) {
   return found;
 }
 
-void ServiceCore::Impl::wait_for_reply_reader(uint64_t publication_handle) {
-  const std::string client_id = client_of_publication(publication_handle);
-  if (client_id.empty()) {
-    return;  // the client did not say who it is: reply at once, as ROS 2 does
+void ServiceCore::Impl::write(const RequestHeader & header, const void * msg) {
+  const dds_return_t rc = response_wire.write(endpoints.writer.get(), header, msg);
+  if (rc < 0) {
+    std::cerr << "[WARN] failed to send response to " << service_name << ": " << dds_strretcode(rc)
+              << std::endl;
   }
-  const auto deadline = std::chrono::steady_clock::now() + kReplyMatchWait;
-  while (!reply_reader_matched(client_id) && std::chrono::steady_clock::now() < deadline) {
+}
+
+void ServiceCore::Impl::send_held(bool after_match_event) {
+  if (after_match_event) {
+    dds_publication_matched_status_t status;
+    dds_get_publication_matched_status(endpoints.writer.get(), &status);  // resets the trigger
+  }
+  const auto now = std::chrono::steady_clock::now();
+  const auto give_up = after_match_event ? now + kMatchDataWait : now;
+  while (!held.empty()) {
+    // In order: a client's replies never overtake each other.
+    for (auto it = held.begin(); it != held.end();) {
+      const bool matched = reply_reader_matched(it->client_id);
+      if (matched || std::chrono::steady_clock::now() >= it->deadline) {
+        write(it->header, it->msg.get());
+        it = held.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    if (held.empty() || std::chrono::steady_clock::now() >= give_up) {
+      return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
@@ -113,9 +160,12 @@ ServiceCore::ServiceCore(NodeCore & node, const std::string & service_name, cons
                          const MessageWire & request_wire, const MessageWire & response_wire)
     : impl_(new Impl(node, service_name, qos, request_wire, response_wire)) {
   node.attach(impl_->endpoints.read_condition.get(), this);
+  dds_set_status_mask(impl_->endpoints.writer.get(), DDS_PUBLICATION_MATCHED_STATUS);
+  node.attach(impl_->endpoints.writer.get(), &impl_->match_watch);
 }
 
 ServiceCore::~ServiceCore() {
+  impl_->wait_set->detach(impl_->endpoints.writer.get(), &impl_->match_watch);
   impl_->wait_set->detach(impl_->endpoints.read_condition.get(), this);
 }
 
@@ -132,13 +182,26 @@ void ServiceCore::execute() {
   });
 }
 
-void ServiceCore::send_response(const RequestId & id, const void * response_msg) {
-  impl_->wait_for_reply_reader(id.publication_handle);
-  const dds_return_t rc = impl_->response_wire.write(impl_->endpoints.writer.get(), id.header, response_msg);
-  if (rc < 0) {
-    std::cerr << "[WARN] failed to send response to " << impl_->service_name << ": " << dds_strretcode(rc)
-              << std::endl;
+void ServiceCore::send_response(const RequestId & id, std::shared_ptr<const void> response_msg) {
+  auto & impl = *impl_;
+  impl.send_held(false);
+  const std::string & client_id = impl.client_of_publication(id.publication_handle);
+  bool client_has_held = false;
+  for (const auto & h : impl.held) {
+    client_has_held = client_has_held || h.client_id == client_id;
   }
+  // A client that does not say who it is gets its reply at once, as ROS 2
+  // servers do.
+  if (client_id.empty() || (!client_has_held && impl.reply_reader_matched(client_id))) {
+    impl.write(id.header, response_msg.get());
+    return;
+  }
+  if (impl.held.size() >= kMaxHeldReplies) {
+    impl.write(impl.held.front().header, impl.held.front().msg.get());
+    impl.held.pop_front();
+  }
+  impl.held.push_back(
+      {client_id, id.header, std::move(response_msg), std::chrono::steady_clock::now() + kReplyHoldLimit});
 }
 
 }  // namespace rclcpp_compat

@@ -43,7 +43,7 @@ class Service : public rclcpp_compat::ServiceCore {
     std::memcpy(request_header->writer_guid, &id.header.guid, sizeof id.header.guid);
     request_header->sequence_number = id.header.seq;
     callback_(request_header, request, response);
-    send_response(id, response.get());
+    send_response(id, std::move(response));
   }
 
  private:

@@ -93,7 +93,9 @@ class ServiceCore : public Waitable {
  protected:
   // One request sample; the implementation answers through send_response.
   virtual void handle(const void * sample, const RequestId & id) = 0;
-  void send_response(const RequestId & id, const void * response_msg);
+  // Sends the reply, or holds it (shared, so it outlives the call) until the
+  // client's reply reader has been discovered.
+  void send_response(const RequestId & id, std::shared_ptr<const void> response_msg);
 
  private:
   struct Impl;
