@@ -40,6 +40,11 @@ run() {
 summary() {
   section "summary"
   printf '%s\n' "${results[@]}"
+  local total="${#results[@]}" nfailed=0 r
+  for r in "${results[@]}"; do
+    case "$r" in *FAILED*) nfailed=$((nfailed + 1)) ;; esac
+  done
+  echo "sections: $((total - nfailed)) passed, $nfailed failed"
 }
 
 # Everything the sections need, in one apt run.
