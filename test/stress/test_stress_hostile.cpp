@@ -152,8 +152,11 @@ TEST(Hostile, LogOnAFullDiskStillAnswersEveryRequest) {
   }
   EXPECT_EQ(FreeBlocks(log_dir), 0u) << "the log file system never filled up";
   ASSERT_NO_FATAL_FAILURE(ExpectServing(caller, node, list));
+  // spdlog reports failed writes on standard error, at most once a second.
+  const auto errors = e2e::Lines(node.Stderr());
   std::cout << "full log disk: " << answered << " requests answered after the disk filled; log file "
-            << fs::file_size(log_dir + "/" + e2e::TodayLogName()) << " bytes" << std::endl;
+            << fs::file_size(log_dir + "/" + e2e::TodayLogName()) << " bytes; node standard error "
+            << errors.size() << " lines" << (errors.empty() ? "" : ", first: " + errors.front()) << std::endl;
   EXPECT_EQ(node.Stop(SIGTERM), 0);
 }
 
@@ -475,9 +478,10 @@ TEST(Hostile, ForeignWriterWithMalformedAndOversizedSamplesDoesNotStopTheNode) {
   }
   dds_delete_qos(qos);
   const long rss_after = stress::RssKiB(node.pid());
+  // Cyclone reports each refused packet on standard error, as a warning.
   std::cout << "foreign writer: " << samples.size() << " samples (two of 64 MiB); node VmRSS before "
             << rss_before << " KiB, after " << rss_after << " KiB, peak " << stress::PeakRssKiB(node.pid())
-            << " KiB" << std::endl;
+            << " KiB; node standard error " << e2e::Lines(node.Stderr()).size() << " lines" << std::endl;
   dds_delete(participant);
   EXPECT_EQ(node.Stop(SIGTERM), 0);
 
