@@ -29,6 +29,9 @@ QueryHandler::QueryHandler(std::string history_map_path) : history_map_path_(std
 }
 
 void QueryHandler::LoadStationInfo() {
+  // Saves cut short by a crash leave their temporary files behind; without
+  // this a robot that crashes now and then would collect them for ever.
+  RemoveStaleTemporaryFiles(kStationInfoFile);
   std::string error;
   if (LoadStationFile(kStationInfoFile, station_info_, error) == StationFileStatus::kFailed) {
     DATA_CENTER_LOG_ERROR("Load station info from {} failed: {}", kStationInfoFile, error);

@@ -1,6 +1,8 @@
 #include "station_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,9 @@
 
 namespace data_center {
 namespace {
+
+// The temporary file of a save is `path` + this + the saving process's id.
+const char kTemporarySuffix[] = ".tmp.";
 
 std::string Reason(const std::string & what, int error_number) {
   return what + ": " + std::generic_category().message(error_number);
@@ -107,7 +112,7 @@ bool SaveStationFile(const std::string & path, const BaseStationInfo & info, std
   // folder apart. Whatever is left under the name (a crash's file, or a FIFO,
   // whose opening would wait for a reader) is removed and the file created
   // afresh; a folder there makes the open fail.
-  const std::string temp = path + ".tmp." + std::to_string(::getpid());
+  const std::string temp = path + kTemporarySuffix + std::to_string(::getpid());
   (void)::unlink(temp.c_str());
   const int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) {
@@ -145,6 +150,38 @@ bool SaveStationFile(const std::string & path, const BaseStationInfo & info, std
     folder = ".";
   }
   return SyncFolder(folder, error);
+}
+
+int RemoveStaleTemporaryFiles(const std::string & path) {
+  const boost::filesystem::path file(path);
+  const std::string folder = file.has_parent_path() ? file.parent_path().string() : ".";
+  const std::string prefix = file.filename().string() + kTemporarySuffix;
+  DIR * dir = ::opendir(folder.c_str());
+  if (dir == nullptr) {
+    return 0;
+  }
+  int removed = 0;
+  while (const dirent * entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) {
+      continue;
+    }
+    const std::string pid_text = name.substr(prefix.size());
+    if (pid_text.find_first_not_of("0123456789") != std::string::npos || pid_text.size() > 9) {
+      continue;  // not a name this code makes
+    }
+    const pid_t pid = static_cast<pid_t>(std::stol(pid_text));
+    // Our own name, or a process that is still running (kill() answers
+    // anything but "no such process"), may be mid-save.
+    if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) {
+      continue;
+    }
+    if (::unlink((folder + "/" + name).c_str()) == 0) {
+      ++removed;
+    }
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 }  // namespace data_center

@@ -26,6 +26,11 @@ StationFileStatus LoadStationFile(const std::string & path, BaseStationInfo & in
 // may not survive a power cut, and that is reported as a failure too.
 bool SaveStationFile(const std::string & path, const BaseStationInfo & info, std::string & error);
 
+// Removes temporary files that SaveStationFile left beside `path` when its
+// process died mid-save; those of processes still running are kept. Returns
+// how many were removed.
+int RemoveStaleTemporaryFiles(const std::string & path);
+
 }  // namespace data_center
 
 #endif  // DATA_CENTER_STATION_FILE_HPP_

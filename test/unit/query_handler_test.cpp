@@ -1,6 +1,8 @@
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <limits>
 #include <new>
@@ -194,6 +196,29 @@ TEST_F(QueryHandlerTest, StartupReadsTheStationFile) {
               ElementsAre("debug|QueryBaseStation|Into QueryBaseStation",
                           StartsWith("error|LoadStationInfo|Load station info from StationInfo.conf failed"),
                           "debug|QueryBaseStation|Into QueryBaseStation"));
+}
+
+TEST_F(QueryHandlerTest, StartupRemovesTemporaryFilesOfSavesThatDiedOnly) {
+  const pid_t dead = fork();
+  if (dead == 0) {
+    _exit(0);
+  }
+  ASSERT_GT(dead, 0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  const std::string of_dead = "StationInfo.conf.tmp." + std::to_string(dead);
+  const std::string of_live = "StationInfo.conf.tmp." + std::to_string(getppid());
+  const std::string of_ours = "StationInfo.conf.tmp." + std::to_string(getpid());
+  for (const auto & name :
+       {of_dead, of_live, of_ours, std::string("StationInfo.conf.tmp.x1"), std::string("Other.conf.tmp.1")}) {
+    test::WriteFile(name, "partial");
+  }
+  QueryHandler handler(dir_ / "history.map");
+  auto names = FolderNames();
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> expected = {of_live, of_ours, "StationInfo.conf.tmp.x1", "Other.conf.tmp.1"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(names, expected);
+  EXPECT_TRUE(log_.Lines().empty());
 }
 
 // Root ignores permission bits, so the failures here are made otherwise.
