@@ -117,7 +117,7 @@ ROS_ARGS = {
     'plain': argv('prog', 'robot-info'),
     'remaps': argv('prog', '--ros-args', '-r', '__node:=probe', '-r', '__ns:=/robot1', '-r',
                    'robot_status_query:=/moved/q', '--', 'after'),
-    'node_specific': argv('prog', '--ros-args', '--remap', 'data_center:robot_status_query:=~/private',
+    'node_prefixed': argv('prog', '--ros-args', '--remap', 'data_center:robot_status_query:=~/private',
                           '-r', 'other:__ns:=/x'),
     'ignored_flags': argv('prog', '--ros-args', '-p', 'a:=1', '--params-file', 'f.yaml', '--log-level',
                           'debug', '-e', '/enc', '--enable-rosout-logs', '--disable-stdout-logs'),
