@@ -18,7 +18,6 @@
 #include <thread>
 
 namespace e2e {
-namespace {
 
 int DecodeStatus(int status) {
   if (WIFEXITED(status)) {
@@ -32,7 +31,7 @@ int DecodeStatus(int status) {
 
 // fork + exec with stdout/stderr to files and extra environment.
 pid_t Spawn(const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
-            const std::string & out_path, const std::string & err_path, const std::string & cwd = "") {
+            const std::string & out_path, const std::string & err_path, const std::string & cwd) {
   const pid_t pid = fork();
   if (pid < 0) {
     throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
@@ -66,6 +65,8 @@ pid_t Spawn(const std::vector<std::string> & argv, const std::map<std::string, s
   }
   return pid;
 }
+
+namespace {
 
 bool WaitFor(pid_t pid, int & status, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;

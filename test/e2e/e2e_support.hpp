@@ -13,6 +13,13 @@
 
 namespace e2e {
 
+// Exit code of a waitpid status, or 128 + signal.
+int DecodeStatus(int status);
+// fork + exec of `argv` with standard output and error to files, extra
+// environment and an optional working folder. The child dies with the test.
+pid_t Spawn(const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
+            const std::string & out_path, const std::string & err_path, const std::string & cwd = "");
+
 std::string ReadFile(const std::string & path);
 void WriteFile(const std::string & path, const std::string & content);
 std::vector<std::string> Lines(const std::string & text);

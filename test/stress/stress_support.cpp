@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e_support.hpp"
 #include "proto/data_center.pb.h"
 
 namespace stress {
@@ -164,45 +165,9 @@ long PeakRssKiB(pid_t pid) {
   return StatusKiB(pid, "VmHWM:");
 }
 
-namespace {
-
-int DecodeStatus(int status) {
-  if (WIFEXITED(status)) {
-    return WEXITSTATUS(status);
-  }
-  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
-}
-
-}  // namespace
-
 Program::Program(const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
                  const std::string & out_path, const std::string & err_path) {
-  pid_ = fork();
-  if (pid_ < 0) {
-    throw std::runtime_error("fork failed");
-  }
-  if (pid_ == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test killed by a time-out
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int in = open("/dev/null", O_RDONLY);
-    if (out < 0 || err < 0 || in < 0) {
-      _exit(126);
-    }
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    for (const auto & kv : env) {
-      setenv(kv.first.c_str(), kv.second.c_str(), 1);
-    }
-    std::vector<char *> args;
-    for (const auto & a : argv) {
-      args.push_back(const_cast<char *>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
+  pid_ = e2e::Spawn(argv, env, out_path, err_path);
 }
 
 Program::~Program() {
@@ -219,7 +184,7 @@ bool Program::Running() {
   }
   int status = 0;
   if (waitpid(pid_, &status, WNOHANG) == pid_) {
-    status_ = DecodeStatus(status);
+    status_ = e2e::DecodeStatus(status);
     return false;
   }
   return true;
@@ -234,7 +199,7 @@ int Program::Wait(std::chrono::seconds limit) {
     kill(pid_, SIGKILL);
     int status = 0;
     waitpid(pid_, &status, 0);
-    status_ = DecodeStatus(status);
+    status_ = e2e::DecodeStatus(status);
   }
   return status_;
 }
