@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
 "$root/scripts/install-deps.sh" python3-matplotlib
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+  cmake -S "$root/standalone" --preset default -B "$build_dir" >/dev/null
 fi
 cmake --build "$build_dir" -j "$(nproc)" --target data_center bench_client bench_echo_floor bench_exec_stamp
 # The system interpreter: matplotlib comes from Debian.

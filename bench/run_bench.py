@@ -492,10 +492,10 @@ def main():
                         help="ROS_DOMAIN_ID of this run, 60-99 (default: 61-99 from the process id)")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folders and process outputs")
     args = parser.parse_args()
-    args.node = args.node or os.path.join(args.build_dir, "data_center")
-    args.client = args.client or os.path.join(args.build_dir, "bench", "bench_client")
-    args.floor = args.floor or os.path.join(args.build_dir, "bench", "bench_echo_floor")
-    args.exec_stamp = args.exec_stamp or os.path.join(args.build_dir, "bench", "bench_exec_stamp")
+    args.node = args.node or os.path.join(args.build_dir, "bin", "data_center")
+    args.client = args.client or os.path.join(args.build_dir, "bin", "bench_client")
+    args.floor = args.floor or os.path.join(args.build_dir, "bin", "bench_echo_floor")
+    args.exec_stamp = args.exec_stamp or os.path.join(args.build_dir, "bin", "bench_exec_stamp")
     if not 60 <= args.domain <= 99:
         parser.error("--domain must be in 60-99, apart from the tests' domains")
     for path in (args.node, args.client, args.floor, args.exec_stamp):

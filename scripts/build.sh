@@ -3,5 +3,5 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
-cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+cmake -S "$root/standalone" --preset default -B "$build_dir" "$@" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"

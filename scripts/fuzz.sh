@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (Clang, AddressSanitizer + UBSan) and runs each
-# for a bounded time, starting from its committed seeds in fuzz/corpus/.
+# for a bounded time, starting from its committed seeds (fuzz/corpus/ for the
+# node's targets, rclcpp_compat/fuzz/corpus/ for the layer's).
 #
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]     (default 60 s, all)
 #
@@ -11,9 +12,9 @@
 #
 # Fails when a target crashes, leaks, breaks an invariant, hangs or runs out
 # of memory; the input that did it is left in FUZZ_WORK_DIR as crash-*,
-# leak-*, timeout-* or oom-*. Reproduce with: <build>/fuzz/<target> <file>.
+# leak-*, timeout-* or oom-*. Reproduce with: <build>/bin/<target> <file>.
 # New inputs found during a run stay in FUZZ_WORK_DIR/<target>/ (not in the
-# repository); copy an interesting one into fuzz/corpus/<target>/ by hand.
+# repository); copy an interesting one into the target's corpus by hand.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
@@ -24,16 +25,14 @@ jobs="${FUZZ_JOBS:-$(nproc)}"
 
 "$root/scripts/install-deps.sh" clang libclang-rt-14-dev llvm
 
-cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DDATA_CENTER_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+cmake -S "$root/standalone" --preset fuzz -B "$build_dir" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)" --target fuzzers
 
 if [ "$#" -gt 0 ]; then
   targets=("$@")
 else
   targets=()
-  for dir in "$root"/fuzz/corpus/*/; do
+  for dir in "$root"/fuzz/corpus/*/ "$root"/rclcpp_compat/fuzz/corpus/*/; do
     targets+=("$(basename "$dir")")
   done
 fi
@@ -48,6 +47,17 @@ fi
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 
+# The committed seeds of a target: the node's in fuzz/, the layer's in its folder.
+corpus_of() {
+  local dir
+  for dir in "$root/fuzz/corpus/$1" "$root/rclcpp_compat/fuzz/corpus/$1"; do
+    if [ -d "$dir" ]; then
+      echo "$dir"
+      return
+    fi
+  done
+}
+
 run_one() {
   local target="$1" out="$work_dir/$1"
   rm -rf "$out" "$work_dir/$target.log" "$work_dir/$target"-{crash,leak,timeout,oom,slow-unit}-*
@@ -55,7 +65,7 @@ run_one() {
   local rc=0
   # -close_fd_mask=1: the node's code writes plain lines to standard output
   # (codec failures, "mapID = ..."); libFuzzer reports on standard error.
-  TMPDIR="$fuzz_tmp" "$build_dir/fuzz/$target" "$out" "$root/fuzz/corpus/$target" \
+  TMPDIR="$fuzz_tmp" "$build_dir/bin/$target" "$out" "$(corpus_of "$target")" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=1 \
     -close_fd_mask=1 -artifact_prefix="$work_dir/$target-" >"$work_dir/$target.log" 2>&1 || rc=$?
   echo "$rc" >"$work_dir/$target.rc"
@@ -65,7 +75,7 @@ mkdir -p "$work_dir"
 echo "fuzzing ${targets[*]} for ${seconds} s each, ${jobs} at a time"
 running=0
 for target in "${targets[@]}"; do
-  if [ ! -x "$build_dir/fuzz/$target" ]; then
+  if [ ! -x "$build_dir/bin/$target" ] || [ -z "$(corpus_of "$target")" ]; then
     echo "no such fuzz target: $target" >&2
     exit 2
   fi

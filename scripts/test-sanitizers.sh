@@ -14,7 +14,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${1:-$root/build-asan}"
 
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDATA_CENTER_SANITIZE=ON >/dev/null
+cmake -S "$root/standalone" --preset asan -B "$build_dir" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
 
 export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"

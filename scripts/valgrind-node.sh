@@ -17,8 +17,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="$(cd "${1:-$root/build}" && pwd)"
 rounds="${VALGRIND_ROUNDS:-50}"
 domain="${VALGRIND_DOMAIN_ID:-205}"
-node="$build_dir/data_center"
-cli="$build_dir/data_center_cli"
+node="$build_dir/bin/data_center"
+cli="$build_dir/bin/data_center_cli"
 
 "$root/scripts/install-deps.sh" valgrind
 for bin in "$node" "$cli"; do

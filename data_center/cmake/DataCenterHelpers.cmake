@@ -1,0 +1,40 @@
+# Small helpers so every target of ours gets the same flags and links. They
+# are global functions: the standalone build's tests and benchmarks use them
+# too.
+set(DATA_CENTER_PACKAGE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+get_filename_component(DATA_CENTER_PACKAGE_DIR "${DATA_CENTER_PACKAGE_DIR}" ABSOLUTE)
+
+# Our own sources: strict warnings, and __FILE__ relative to the package
+# folder ("./src/query_handler.cpp"), which the log lines show.
+function(data_center_own_code target)
+  target_compile_options(${target} PRIVATE ${DATA_CENTER_WARNINGS}
+    "-fmacro-prefix-map=${DATA_CENTER_PACKAGE_DIR}/=./")
+endfunction()
+
+# The generated C++ message types of korvane_protocol.
+function(data_center_link_interfaces target)
+  if(TARGET rclcpp_compat)
+    target_link_libraries(${target} PUBLIC korvane_protocol__rosidl_generator_cpp)
+  else()
+    ament_target_dependencies(${target} PUBLIC korvane_protocol)
+  endif()
+endfunction()
+
+# rclcpp: the real one on a ROS 2 machine, the layer over Cyclone DDS elsewhere.
+function(data_center_link_rclcpp target)
+  if(TARGET rclcpp_compat)
+    target_link_libraries(${target} PRIVATE rclcpp_compat)
+  else()
+    ament_target_dependencies(${target} PUBLIC rclcpp korvane_protocol)
+  endif()
+endfunction()
+
+# A GoogleTest executable whose cases are registered one by one under `label`.
+function(data_center_gtest name label)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock)
+  data_center_own_code(${name})
+  gtest_discover_tests(${name} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 30)
+endfunction()
