@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora in corpus/<target>/ (small, hand-made inputs that
-reach every branch the fuzzers start from). Run from anywhere; rewrites the
+"""Writes the seed corpora in corpus/<target>/ beside each target (small,
+hand-made inputs that reach every branch the fuzzers start from). Run from anywhere; rewrites the
 seed files it owns and leaves any other corpus file alone."""
 import os
 import struct
@@ -129,15 +129,17 @@ ROS_ARGS = {
     'two_blocks': argv('prog', '--ros-args', '--', 'mid', '--ros-args', '-r', 'a:=b'),
 }
 
+# The node's targets keep their seeds here, the layer's in its own folder.
+LAYER_FUZZ = os.path.join(os.path.dirname(HERE), 'rclcpp_compat', 'fuzz')
 CORPORA = {
-    'fuzz_payload_codec': PAYLOADS,
-    'fuzz_query_handler': QUERY_HANDLER,
-    'fuzz_wire_sample': WIRE,
-    'fuzz_ros_arguments': ROS_ARGS,
+    'fuzz_payload_codec': (HERE, PAYLOADS),
+    'fuzz_query_handler': (HERE, QUERY_HANDLER),
+    'fuzz_wire_sample': (LAYER_FUZZ, WIRE),
+    'fuzz_ros_arguments': (LAYER_FUZZ, ROS_ARGS),
 }
 
-for target, seeds in CORPORA.items():
-    folder = os.path.join(HERE, 'corpus', target)
+for target, (base, seeds) in CORPORA.items():
+    folder = os.path.join(base, 'corpus', target)
     os.makedirs(folder, exist_ok=True)
     for name, data in seeds.items():
         with open(os.path.join(folder, 'seed_' + name), 'wb') as f:

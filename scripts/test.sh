@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every check:
 #   1. the build and all CTest labels (unit, e2e, stress, bench) in build/
-#   2. the suite again under AddressSanitizer + UBSan in build-asan/
+#   2. lint: clang-format and clang-tidy on the project's own sources
+#   3. the suite again under AddressSanitizer + UBSan in build-asan/
 #      (without stress and bench)
-#   3. each libFuzzer target for FUZZ_SECONDS (default 60) in build-fuzz/
-#   4. the node under valgrind memcheck with a short client load
+#   4. each libFuzzer target for FUZZ_SECONDS (default 60) in build-fuzz/
+#   5. the node under valgrind memcheck with a short client load
 # Every section runs even when an earlier one failed (except when the build
 # fails); the summary at the end lists them, and the exit status is non-zero
 # when any failed.
@@ -48,7 +49,7 @@ summary() {
 }
 
 # Everything the sections need, in one apt run.
-run "dependencies" "$root/scripts/install-deps.sh" clang libclang-rt-14-dev llvm valgrind || {
+run "dependencies" "$root/scripts/install-deps.sh" clang libclang-rt-14-dev llvm valgrind clang-format clang-tidy || {
   summary
   exit 1
 }
@@ -58,6 +59,7 @@ run "build ($build_dir)" env BUILD_DIR="$build_dir" "$root/scripts/build.sh" || 
 }
 run "tests: unit, e2e, stress, bench" \
   sh -c 'cd "$1" && ctest --output-on-failure -j "$(nproc)" --timeout 600' sh "$build_dir"
+run "lint: clang-format, clang-tidy" "$root/scripts/lint.sh" "$build_dir"
 run "tests under ASan + UBSan (build-asan)" "$root/scripts/test-sanitizers.sh" "$root/build-asan"
 run "fuzzing, ${fuzz_seconds} s a target (build-fuzz)" \
   env FUZZ_BUILD_DIR="$root/build-fuzz" "$root/scripts/fuzz.sh" "$fuzz_seconds"

@@ -6,6 +6,7 @@
 #include <korvane_protocol/srv/data_center_srv.hpp>
 #include <rclcpp/rclcpp.hpp>
 
+#include "data_center/protocol.hpp"
 #include "logger.hpp"
 #include "query_handler.hpp"
 
@@ -18,11 +19,11 @@ int main(int argc, char ** argv) {
   data_center::QueryHandler handler;
   auto node = std::make_shared<rclcpp::Node>("data_center");
   auto service = node->create_service<korvane_protocol::srv::DataCenterSrv>(
-      "robot_status_query",
+      data_center::kServiceName,
       std::bind(&data_center::QueryHandler::HandleQuery, &handler, std::placeholders::_1,
                 std::placeholders::_2),
       rmw_qos_profile_services_default);
-  std::cout << "after advertiseService robot_status_query" << std::endl;
+  std::cout << "after advertiseService " << data_center::kServiceName << std::endl;
 
   rclcpp::spin(node);
   rclcpp::shutdown();

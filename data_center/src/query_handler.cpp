@@ -21,10 +21,10 @@ QueryHandler::QueryHandler() : QueryHandler(kHistoryMapPath) {}
 QueryHandler::QueryHandler(std::string history_map_path) : history_map_path_(std::move(history_map_path)) {
   using std::placeholders::_1;
   using std::placeholders::_2;
-  handlers_.emplace(1002, std::bind(&QueryHandler::QueryLastMap, this, _1, _2));
-  handlers_.emplace(10001, std::bind(&QueryHandler::IssueBaseStation, this, _1, _2));
-  handlers_.emplace(10002, std::bind(&QueryHandler::QueryBaseStation, this, _1, _2));
-  handlers_.emplace(10003, std::bind(&QueryHandler::QueryRobotInfo, this, _1, _2));
+  handlers_.emplace(kCmdQueryLastMap, std::bind(&QueryHandler::QueryLastMap, this, _1, _2));
+  handlers_.emplace(kCmdIssueBaseStation, std::bind(&QueryHandler::IssueBaseStation, this, _1, _2));
+  handlers_.emplace(kCmdQueryBaseStation, std::bind(&QueryHandler::QueryBaseStation, this, _1, _2));
+  handlers_.emplace(kCmdQueryRobotInfo, std::bind(&QueryHandler::QueryRobotInfo, this, _1, _2));
   LoadStationInfo();
 }
 
@@ -61,7 +61,7 @@ bool QueryHandler::HandleQuery(const std::shared_ptr<Request> request, std::shar
   response->code = kCodeInternalError;
   response->biz_data.clear();
   try {
-    response->msg = "Handle query failed";
+    response->msg = kMsgHandleQueryFailed;
     DATA_CENTER_LOG_ERROR("Handle query cmd id:({}) failed: {}", request->cmd_id,
                           reason.empty() ? std::string("unknown exception") : reason);
   } catch (...) {
@@ -131,7 +131,7 @@ bool QueryHandler::IssueBaseStation(const std::shared_ptr<Request> request,
   if (!ParseBaseStaionInfo(request, info)) {
     DATA_CENTER_LOG_ERROR("Deserialize data failed");
     response->code = kCodeDeserializeFailed;
-    response->msg = "Deserialize data failed";
+    response->msg = kMsgDeserializeFailed;
     return false;
   }
   // Disk first: the list in memory only changes once the new one is safely
@@ -140,7 +140,7 @@ bool QueryHandler::IssueBaseStation(const std::shared_ptr<Request> request,
   if (!SaveStationFile(kStationInfoFile, info, error)) {
     DATA_CENTER_LOG_ERROR("Save station info failed: {}", error);
     response->code = kCodeSaveFailed;
-    response->msg = "Save station info failed";
+    response->msg = kMsgSaveFailed;
     return false;
   }
   station_info_.Swap(&info);
@@ -155,7 +155,7 @@ bool QueryHandler::QueryBaseStation(const std::shared_ptr<Request> /*request*/,
   if (!SerializeToBytes(station_info_, bytes)) {
     DATA_CENTER_LOG_ERROR("stationInfo SerializeToArray failed");
     response->code = kCodeSerializeFailed;
-    response->msg = "stationInfo SerializeToArray failed";
+    response->msg = kMsgStationSerializeFailed;
     return false;
   }
   response->biz_data.swap(bytes);  // the answer takes the encoded bytes over, no copy
@@ -173,7 +173,7 @@ bool QueryHandler::QueryRobotInfo(const std::shared_ptr<Request> /*request*/,
   if (!SerializeToBytes(robot_info, bytes)) {
     DATA_CENTER_LOG_ERROR("robogInfo SerializeToArray failed");
     response->code = kCodeSerializeFailed;
-    response->msg = "robotInfo SerializeToArray failed";
+    response->msg = kMsgRobotInfoSerializeFailed;
     return false;
   }
   response->biz_data.swap(bytes);  // the answer takes the encoded bytes over, no copy

@@ -11,6 +11,7 @@
 
 #include <korvane_protocol/srv/data_center_srv.hpp>
 
+#include "data_center/protocol.hpp"
 #include "proto/data_center.pb.h"
 
 namespace data_center {
@@ -19,14 +20,6 @@ namespace data_center {
 inline constexpr char kHistoryMapPath[] = "/opt/korvane/data/resource/map/history.map";
 // Relative: resolved against the working folder of the process.
 inline constexpr char kStationInfoFile[] = "StationInfo.conf";
-
-// Result codes written to the response.
-inline constexpr int32_t kCodeOk = 0;
-inline constexpr int32_t kCodeNotSupported = 10002;
-inline constexpr int32_t kCodeSerializeFailed = 10005;
-inline constexpr int32_t kCodeDeserializeFailed = 10006;
-inline constexpr int32_t kCodeSaveFailed = 10007;
-inline constexpr int32_t kCodeInternalError = 10008;
 
 class QueryHandler {
  public:
@@ -39,6 +32,13 @@ class QueryHandler {
   QueryHandler();
   // For tests: reads the map history from `history_map_path` instead.
   explicit QueryHandler(std::string history_map_path);
+
+  // The command table binds `this`: a copy or a moved-to object would still
+  // call into the original, so neither is allowed.
+  QueryHandler(const QueryHandler &) = delete;
+  QueryHandler & operator=(const QueryHandler &) = delete;
+  QueryHandler(QueryHandler &&) = delete;
+  QueryHandler & operator=(QueryHandler &&) = delete;
 
   // The service callback. Lets no exception out.
   bool HandleQuery(const std::shared_ptr<Request> request, std::shared_ptr<Response> response);

@@ -176,7 +176,7 @@ int RemoveStaleTemporaryFiles(const std::string & path) {
     if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) {
       continue;
     }
-    if (::unlink((folder + "/" + name).c_str()) == 0) {
+    if (::unlink((folder + '/').append(name).c_str()) == 0) {
       ++removed;
     }
   }

@@ -191,13 +191,13 @@ ParseResult ParseArguments(const std::vector<std::string> & args) {
         options.command = command == "last-map"   ? Command::kLastMap
                           : command == "stations" ? Command::kStations
                                                   : Command::kRobotInfo;
-        options.cmd_id = command == "last-map"   ? kCmdLastMap
-                         : command == "stations" ? kCmdStations
-                                                 : kCmdRobotInfo;
+        options.cmd_id = command == "last-map"   ? kCmdQueryLastMap
+                         : command == "stations" ? kCmdQueryBaseStation
+                                                 : kCmdQueryRobotInfo;
         if (extra > 0) fail("'" + command + "' takes no arguments (got '" + positionals[1] + "')");
       } else if (command == "set-stations") {
         options.command = Command::kSetStations;
-        options.cmd_id = kCmdSetStations;
+        options.cmd_id = kCmdIssueBaseStation;
         if (extra == 0) {
           fail("set-stations needs a FILE argument ('-' for standard input)");
         } else if (extra > 1) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli_payload.hpp"
+#include "data_center/protocol.hpp"
 
 namespace data_center {
 namespace cli {
@@ -29,12 +30,7 @@ int ExitStatusFor(CallOutcome outcome, int32_t code);
 
 enum class Command { kLastMap, kStations, kSetStations, kRobotInfo, kCall };
 
-constexpr int32_t kCmdLastMap = 1002;
-constexpr int32_t kCmdSetStations = 10001;
-constexpr int32_t kCmdStations = 10002;
-constexpr int32_t kCmdRobotInfo = 10003;
-
-constexpr const char * kDefaultService = "robot_status_query";
+constexpr const char * kDefaultService = kServiceName;
 constexpr double kDefaultTimeoutSeconds = 5.0;
 constexpr double kMaxTimeoutSeconds = 86400.0;
 

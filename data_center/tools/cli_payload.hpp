@@ -18,7 +18,7 @@ using Bytes = std::vector<uint8_t>;
 
 // Largest input file or standard input we read; guards against pointing the
 // client at a device or a huge file by mistake.
-constexpr size_t kMaxInputBytes = 64u * 1024u * 1024u;
+constexpr size_t kMaxInputBytes = size_t{64} * 1024 * 1024;
 
 // Hex digits in pairs, either case; spaces, tabs, line breaks and colons
 // separate groups. Every group must hold an even number of digits so that a

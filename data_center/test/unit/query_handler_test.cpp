@@ -8,6 +8,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -67,6 +68,13 @@ std::string TwoPoses() {
 }
 
 // ---- dispatcher -------------------------------------------------------------
+
+// The command table holds handlers bound to the object that built it; a copy
+// would call into the original after it is gone.
+static_assert(!std::is_copy_constructible_v<QueryHandler> && !std::is_copy_assignable_v<QueryHandler>,
+              "QueryHandler must not be copyable");
+static_assert(!std::is_move_constructible_v<QueryHandler> && !std::is_move_assignable_v<QueryHandler>,
+              "QueryHandler must not be movable");
 
 TEST_F(QueryHandlerTest, UnknownCommandsAreNotSupported) {
   QueryHandler handler(dir_ / "history.map");

@@ -7,6 +7,8 @@
 extern "C" {
 #endif
 
+// One field a line, in rmw_qos_profile_t order.
+// clang-format off
 static const rmw_qos_profile_t rmw_qos_profile_services_default = {
   RMW_QOS_POLICY_HISTORY_KEEP_LAST,
   10,
@@ -17,6 +19,7 @@ static const rmw_qos_profile_t rmw_qos_profile_services_default = {
   RMW_QOS_POLICY_LIVELINESS_SYSTEM_DEFAULT,
   {0, 0},
   false};
+// clang-format on
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,38 @@
+// What callers of robot_status_query see: the service name, the command
+// numbers, the result codes and the fixed answer texts. The node and the
+// client both take them from here.
+#ifndef DATA_CENTER__PROTOCOL_HPP_
+#define DATA_CENTER__PROTOCOL_HPP_
+
+#include <cstdint>
+
+namespace data_center {
+
+inline constexpr char kServiceName[] = "robot_status_query";
+
+// Command numbers (request `cmd_id`).
+inline constexpr int32_t kCmdQueryLastMap = 1002;       // answer: MapInfo
+inline constexpr int32_t kCmdIssueBaseStation = 10001;  // request: BaseStationInfo
+inline constexpr int32_t kCmdQueryBaseStation = 10002;  // answer: BaseStationInfo
+inline constexpr int32_t kCmdQueryRobotInfo = 10003;    // answer: RobotInfoResp
+
+// Result codes (response `code`).
+inline constexpr int32_t kCodeOk = 0;
+inline constexpr int32_t kCodeNotSupported = 10002;
+inline constexpr int32_t kCodeSerializeFailed = 10005;
+inline constexpr int32_t kCodeDeserializeFailed = 10006;
+inline constexpr int32_t kCodeSaveFailed = 10007;
+inline constexpr int32_t kCodeInternalError = 10008;
+
+// Answer texts (response `msg`). Callers compare them as they stand, odd
+// spellings included, so they are kept exactly as deployed; the same goes for
+// the log texts in the node ("is not support", "unknow", ParseBaseStaionInfo).
+inline constexpr char kMsgDeserializeFailed[] = "Deserialize data failed";
+inline constexpr char kMsgStationSerializeFailed[] = "stationInfo SerializeToArray failed";
+inline constexpr char kMsgRobotInfoSerializeFailed[] = "robotInfo SerializeToArray failed";
+inline constexpr char kMsgSaveFailed[] = "Save station info failed";
+inline constexpr char kMsgHandleQueryFailed[] = "Handle query failed";
+
+}  // namespace data_center
+
+#endif  // DATA_CENTER__PROTOCOL_HPP_
