@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -257,6 +258,17 @@ void uninstall_signal_handlers() {
 // ---- the rclcpp functions ------------------------------------------------------
 
 namespace rclcpp {
+namespace {
+
+// The layer has the default context only; another would need state of its own
+// (its own init, shutdown and participant), which it cannot have here.
+void require_default_context(const Context * context) {
+  if (context != nullptr && context != contexts::get_global_default_context().get()) {
+    throw std::invalid_argument("rclcpp_compat: only the default context is supported");
+  }
+}
+
+}  // namespace
 
 void init(int argc, char const * const * argv, const InitOptions & init_options,
           SignalHandlerOptions signal_handler_options) {
@@ -269,12 +281,12 @@ void init(int argc, char const * const * argv, const InitOptions & init_options,
 }
 
 bool ok(std::shared_ptr<Context> context) {
-  (void)context;
+  require_default_context(context.get());
   return rclcpp_compat::ContextImpl::instance().ok();
 }
 
 bool shutdown(std::shared_ptr<Context> context, const std::string & reason) {
-  (void)context;
+  require_default_context(context.get());
   const bool was_running = rclcpp_compat::ContextImpl::instance().shutdown(reason);
   rclcpp_compat::uninstall_signal_handlers();
   return was_running;
@@ -285,14 +297,17 @@ std::vector<std::string> remove_ros_arguments(int argc, char const * const * arg
 }
 
 bool Context::is_valid() const {
+  require_default_context(this);
   return rclcpp_compat::ContextImpl::instance().ok();
 }
 
 std::string Context::shutdown_reason() const {
+  require_default_context(this);
   return rclcpp_compat::ContextImpl::instance().shutdown_reason();
 }
 
 bool Context::shutdown(const std::string & reason) {
+  require_default_context(this);
   return rclcpp_compat::ContextImpl::instance().shutdown(reason);
 }
 
