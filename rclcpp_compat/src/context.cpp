@@ -90,8 +90,18 @@ void ContextImpl::init(RosArguments args) {
     throw rclcpp::exceptions::RCLError("context is already initialized");
   }
   // rcl_init reads both here, so a bad ROS_DOMAIN_ID fails init.
-  domain_id_ = domain_id_from_env();
-  localhost_only_ = localhost_only_from_env();
+  const uint32_t domain_id = domain_id_from_env();
+  const bool localhost_only = localhost_only_from_env();
+  // The participant outlives shutdown; a new init elsewhere would silently
+  // keep talking on the old domain.
+  if (participant_ > 0 && (domain_id != domain_id_ || localhost_only != localhost_only_)) {
+    throw rclcpp::exceptions::RCLError(
+        "this process already has its participant on domain " + std::to_string(domain_id_) +
+        (localhost_only_ ? " (localhost only)" : "") + "; it cannot be initialised again on domain " +
+        std::to_string(domain_id) + (localhost_only ? " (localhost only)" : ""));
+  }
+  domain_id_ = domain_id;
+  localhost_only_ = localhost_only;
   args_ = std::move(args);
   initialized_ = true;
   shut_down_ = false;

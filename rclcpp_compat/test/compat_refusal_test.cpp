@@ -3,6 +3,8 @@
 // it does honour is still accepted.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <climits>
 #include <functional>
 #include <korvane_protocol/srv/data_center_srv.hpp>
@@ -146,6 +148,24 @@ TEST_F(Refusal, ContextsOtherThanTheDefault) {
   const auto context = rclcpp::contexts::get_global_default_context();
   EXPECT_TRUE(rclcpp::ok(context));
   EXPECT_TRUE(context->is_valid());
+}
+
+// The participant outlives shutdown, so a second init may not move the
+// process to another domain without saying so.
+TEST_F(Refusal, InitOnAnotherDomainOnceTheParticipantExists) {
+  auto node = std::make_shared<rclcpp::Node>("refusal_domain");
+  node.reset();
+  rclcpp::shutdown();
+  const char * argv[] = {"compat_refusal_test"};
+  setenv("ROS_DOMAIN_ID", std::to_string(compat_test::private_domain() + 1).c_str(), 1);
+  EXPECT_THROW(rclcpp::init(1, argv), rclcpp::exceptions::RCLError);
+  EXPECT_FALSE(rclcpp::ok());
+  setenv("ROS_LOCALHOST_ONLY", "0", 1);
+  setenv("ROS_DOMAIN_ID", std::to_string(compat_test::private_domain()).c_str(), 1);
+  EXPECT_THROW(rclcpp::init(1, argv), rclcpp::exceptions::RCLError);
+  setenv("ROS_LOCALHOST_ONLY", "1", 1);
+  EXPECT_NO_THROW(rclcpp::init(1, argv));  // the same domain again is fine
+  EXPECT_TRUE(rclcpp::ok());
 }
 
 }  // namespace
