@@ -123,7 +123,7 @@ void Setup() {
         response->biz_data = request->biz_data;
       });
 
-  const dds_entity_t participant = h->node->compat_core().participant();
+  const dds_entity_t participant = rclcpp_compat::node_core(*h->node).participant();
   dds_qos_t * qos = EndpointQos();
   const std::string request_topic = std::string("rq/") + kService + "Request";
   const std::string reply_topic = std::string("rr/") + kService + "Reply";

@@ -3,10 +3,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -19,40 +22,62 @@
 namespace rclcpp_compat {
 namespace {
 
-// Without an explicit ROS_LOCALHOST_ONLY=0 this build talks on loopback only:
-// Cyclone then disables multicast and finds peers on this host by unicast.
+// What rmw_cyclonedds_cpp (Humble) hands Cyclone for a localhost-only domain:
+// the interface and nothing else, so Cyclone uses multicast where loopback
+// supports it and unicast to this host otherwise. A real ROS 2 node on this
+// host finds ours only if both leave the rest to Cyclone.
 const char * const kLocalhostConfig =
-    "<CycloneDDS><Domain Id=\"any\"><General><Interfaces>"
-    "<NetworkInterface address=\"127.0.0.1\"/>"
-    "</Interfaces><AllowMulticast>false</AllowMulticast></General>"
-    "<Discovery><ParticipantIndex>auto</ParticipantIndex><MaxAutoParticipantIndex>32</"
-    "MaxAutoParticipantIndex><Peers><Peer address=\"127.0.0.1\"/></Peers>"
-    "</Discovery></Domain></CycloneDDS>";
+    "<CycloneDDS><Domain><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/>"
+    "</Interfaces></General></Domain></CycloneDDS>,";
 
-// The highest domain id whose ports fit Cyclone's default port mapping.
-constexpr long kMaxDomainId = 232;
+// RMW_DEFAULT_DOMAIN_ID: what rcl leaves when ROS_DOMAIN_ID is unset or
+// empty; rmw_cyclonedds_cpp turns it into 0.
+constexpr size_t kDefaultDomainId = SIZE_MAX;
 
+}  // namespace
+
+// Read as rcl_get_default_domain_id does (strtoul with base 0, so "0x10" and
+// "010" mean what they mean to a real node), then checked as
+// rmw_cyclonedds_cpp does; Cyclone refuses ids its port mapping cannot hold.
 dds_domainid_t domain_id_from_env() {
+  size_t domain_id = kDefaultDomainId;
   const char * text = std::getenv("ROS_DOMAIN_ID");
-  if (text == nullptr || *text == '\0') {
+  if (text != nullptr && *text != '\0') {
+    char * end = nullptr;
+    errno = 0;
+    const unsigned long number = std::strtoul(text, &end, 0);
+    if (number == 0UL && *end != '\0') {
+      throw rclcpp::exceptions::RCLError(std::string("ROS_DOMAIN_ID is not an integral number: '") + text +
+                                         "'");
+    }
+    if ((number == ULONG_MAX && errno == ERANGE) || number > SIZE_MAX) {
+      throw rclcpp::exceptions::RCLError(std::string("ROS_DOMAIN_ID is out of range: '") + text + "'");
+    }
+    domain_id = static_cast<size_t>(number);
+  }
+  if (domain_id == kDefaultDomainId) {
     return 0;
   }
-  char * end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value < 0 || value > kMaxDomainId) {
-    throw rclcpp::exceptions::RCLError(std::string("ROS_DOMAIN_ID is not a valid domain id (0-") +
-                                       std::to_string(kMaxDomainId) + "): '" + text + "'");
+  if (domain_id >= UINT32_MAX) {
+    throw rclcpp::exceptions::RCLError(std::string("ROS_DOMAIN_ID is out of range: '") + text + "'");
   }
-  return static_cast<dds_domainid_t>(value);
+  return static_cast<dds_domainid_t>(domain_id);
 }
 
-bool localhost_only() {
+// Deliberately unlike ROS 2 (localhost-only only for "1"): this build stays on
+// loopback unless told "0".
+bool localhost_only_from_env() {
   const char * text = std::getenv("ROS_LOCALHOST_ONLY");
   return text == nullptr || std::strcmp(text, "0") != 0;
 }
 
-}  // namespace
+std::string domain_config(bool localhost_only) {
+  // Cyclone reads CYCLONEDDS_URI only for domains it creates itself, so it
+  // comes after ours, as rmw_cyclonedds_cpp appends it; empty fragments are
+  // ignored.
+  const char * uri = std::getenv("CYCLONEDDS_URI");
+  return std::string(localhost_only ? kLocalhostConfig : "") + (uri != nullptr ? uri : "");
+}
 
 ContextImpl & ContextImpl::instance() {
   static ContextImpl * context = new ContextImpl();  // lives until exit; signal thread uses it
@@ -64,6 +89,19 @@ void ContextImpl::init(RosArguments args) {
   if (initialized_ && !shut_down_) {
     throw rclcpp::exceptions::RCLError("context is already initialized");
   }
+  // rcl_init reads both here, so a bad ROS_DOMAIN_ID fails init.
+  const uint32_t domain_id = domain_id_from_env();
+  const bool localhost_only = localhost_only_from_env();
+  // The participant outlives shutdown; a new init elsewhere would silently
+  // keep talking on the old domain.
+  if (participant_ > 0 && (domain_id != domain_id_ || localhost_only != localhost_only_)) {
+    throw rclcpp::exceptions::RCLError(
+        "this process already has its participant on domain " + std::to_string(domain_id_) +
+        (localhost_only_ ? " (localhost only)" : "") + "; it cannot be initialised again on domain " +
+        std::to_string(domain_id) + (localhost_only ? " (localhost only)" : ""));
+  }
+  domain_id_ = domain_id;
+  localhost_only_ = localhost_only;
   args_ = std::move(args);
   initialized_ = true;
   shut_down_ = false;
@@ -112,17 +150,12 @@ int32_t ContextImpl::participant() {
   if (participant_ > 0) {
     return participant_;
   }
-  const dds_domainid_t domain = domain_id_from_env();
-  std::string config = localhost_only() ? kLocalhostConfig : "";
-  if (const char * uri = std::getenv("CYCLONEDDS_URI"); uri != nullptr && *uri != '\0') {
-    // Cyclone reads this itself only when no config is passed; keep it.
-    config += (config.empty() ? "" : ",") + std::string(uri);
-  }
-  if (!config.empty()) {
-    const dds_entity_t d = dds_create_domain(domain, config.c_str());
-    if (d < 0 && d != DDS_RETCODE_PRECONDITION_NOT_MET) {  // the latter: domain exists already
-      throw_dds_error("cannot create DDS domain " + std::to_string(domain), d);
-    }
+  const dds_domainid_t domain = domain_id_;
+  // Always an explicit domain, as rmw_cyclonedds_cpp creates it; the latter
+  // code means this process created that domain already.
+  const dds_entity_t d = dds_create_domain(domain, domain_config(localhost_only_).c_str());
+  if (d < 0 && d != DDS_RETCODE_PRECONDITION_NOT_MET) {
+    throw_dds_error("cannot create DDS domain " + std::to_string(domain), d);
   }
   dds_qos_t * qos = dds_create_qos();
   static const char kEnclave[] = "enclave=/;";
@@ -235,6 +268,17 @@ void uninstall_signal_handlers() {
 // ---- the rclcpp functions ------------------------------------------------------
 
 namespace rclcpp {
+namespace {
+
+// The layer has the default context only; another would need state of its own
+// (its own init, shutdown and participant), which it cannot have here.
+void require_default_context(const Context * context) {
+  if (context != nullptr && context != contexts::get_global_default_context().get()) {
+    throw std::invalid_argument("rclcpp_compat: only the default context is supported");
+  }
+}
+
+}  // namespace
 
 void init(int argc, char const * const * argv, const InitOptions & init_options,
           SignalHandlerOptions signal_handler_options) {
@@ -247,12 +291,12 @@ void init(int argc, char const * const * argv, const InitOptions & init_options,
 }
 
 bool ok(std::shared_ptr<Context> context) {
-  (void)context;
+  require_default_context(context.get());
   return rclcpp_compat::ContextImpl::instance().ok();
 }
 
 bool shutdown(std::shared_ptr<Context> context, const std::string & reason) {
-  (void)context;
+  require_default_context(context.get());
   const bool was_running = rclcpp_compat::ContextImpl::instance().shutdown(reason);
   rclcpp_compat::uninstall_signal_handlers();
   return was_running;
@@ -263,14 +307,17 @@ std::vector<std::string> remove_ros_arguments(int argc, char const * const * arg
 }
 
 bool Context::is_valid() const {
+  require_default_context(this);
   return rclcpp_compat::ContextImpl::instance().ok();
 }
 
 std::string Context::shutdown_reason() const {
+  require_default_context(this);
   return rclcpp_compat::ContextImpl::instance().shutdown_reason();
 }
 
 bool Context::shutdown(const std::string & reason) {
+  require_default_context(this);
   return rclcpp_compat::ContextImpl::instance().shutdown(reason);
 }
 

@@ -38,9 +38,19 @@ class ContextImpl {
   bool shut_down_ = false;
   std::string shutdown_reason_;
   RosArguments args_;
+  uint32_t domain_id_ = 0;
+  bool localhost_only_ = true;
   int32_t participant_ = 0;
   int32_t guard_ = 0;
 };
+
+// ROS_DOMAIN_ID as ROS 2 Humble reads it (throws RCLError when invalid).
+uint32_t domain_id_from_env();
+// True unless ROS_LOCALHOST_ONLY is "0".
+bool localhost_only_from_env();
+// The Cyclone configuration of the context's domain: the loopback interface
+// when `localhost_only`, then CYCLONEDDS_URI.
+std::string domain_config(bool localhost_only);
 
 // Signal handling: a handler that only writes to a pipe, and a thread that
 // turns the byte into a context shutdown outside signal context.

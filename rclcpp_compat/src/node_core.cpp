@@ -116,13 +116,13 @@ bool NodeCore::wait_and_execute(std::chrono::nanoseconds timeout) {
 namespace rclcpp {
 
 void spin(Node::SharedPtr node_ptr) {
-  auto & core = node_ptr->compat_core();
+  auto & core = rclcpp_compat::node_core(*node_ptr);
   while (core.wait_and_execute(std::chrono::nanoseconds(-1))) {
   }
 }
 
 void spin_some(Node::SharedPtr node_ptr) {
-  node_ptr->compat_core().wait_and_execute(std::chrono::nanoseconds(0));
+  rclcpp_compat::node_core(*node_ptr).wait_and_execute(std::chrono::nanoseconds(0));
 }
 
 }  // namespace rclcpp

@@ -3,6 +3,7 @@
 #include <dds/ddsi/ddsi_keyhash.h>
 #include <dds/ddsi/ddsi_serdata.h>
 #include <dds/ddsi/ddsi_sertype.h>
+#include <dds/ddsi/q_radmin.h>
 
 #include <cstdio>
 #include <cstring>
@@ -56,9 +57,23 @@ uint32_t raw_get_size(const struct ddsi_serdata * d) {
   return raw(d)->size;
 }
 
-struct ddsi_serdata * raw_from_ser(const struct ddsi_sertype *, enum ddsi_serdata_kind,
-                                   const struct nn_rdata *, size_t) {
-  return nullptr;  // this type only writes
+// A sample from the network: the fragments may overlap, so each adds only the
+// bytes past what the earlier ones gave.
+struct ddsi_serdata * raw_from_ser(const struct ddsi_sertype * type, enum ddsi_serdata_kind kind,
+                                   const struct nn_rdata * fragchain, size_t size) {
+  std::vector<uint8_t> joined;
+  joined.reserve(size);
+  uint32_t off = 0;
+  for (const struct nn_rdata * f = fragchain; f != nullptr; f = f->nextfrag) {
+    if (f->maxp1 > off && f->min <= off) {
+      const auto * payload =
+          reinterpret_cast<const uint8_t *>(NN_RMSG_PAYLOADOFF(f->rmsg, NN_RDATA_PAYLOAD_OFF(f)));
+      joined.insert(joined.end(), payload + (off - f->min), payload + (f->maxp1 - f->min));
+      off = f->maxp1;
+    }
+  }
+  joined.resize(size);
+  return &new_serdata(type, kind, joined.data(), joined.size())->c;
 }
 
 struct ddsi_serdata * raw_from_ser_iov(const struct ddsi_sertype * type, enum ddsi_serdata_kind kind,
@@ -216,6 +231,23 @@ dds_entity_t create_raw_cdr_topic(dds_entity_t participant, const std::string & 
 dds_return_t write_raw_cdr(dds_entity_t writer, const std::vector<uint8_t> & bytes) {
   const RawSample sample{bytes.data(), bytes.size()};
   return dds_write(writer, &sample);
+}
+
+bool take_raw_cdr(dds_entity_t reader, std::vector<uint8_t> & bytes) {
+  struct ddsi_serdata * data = nullptr;
+  dds_sample_info_t info;
+  while (dds_takecdr(reader, &data, 1, &info, DDS_ANY_STATE) == 1) {
+    const bool valid = info.valid_data;
+    if (valid) {
+      bytes = raw(data)->bytes;
+      bytes.resize(raw(data)->size);
+    }
+    ddsi_serdata_unref(data);
+    if (valid) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace compat_test

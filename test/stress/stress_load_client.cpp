@@ -202,7 +202,7 @@ int main(int argc, char ** argv) {
   auto client = node->create_client<Srv>("robot_status_query");
 
   // The raw view of the reply topic, in the same participant.
-  const dds_entity_t participant = node->compat_core().participant();
+  const dds_entity_t participant = rclcpp_compat::node_core(*node).participant();
   const dds_entity_t topic =
       dds_create_topic(participant, &korvane_protocol_srv_dds__DataCenterSrv_Response__desc,
                        "rr/robot_status_queryReply", nullptr, nullptr);

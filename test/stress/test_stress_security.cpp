@@ -1,16 +1,24 @@
-// The standalone build talks on loopback only unless told otherwise. The
-// node's discovery announcement is caught on the wire: every locator it
-// advertises must be 127.0.0.1, with no multicast, so that no peer elsewhere
-// is ever told where to reach it. Its UDP sockets are listed too.
+// The standalone build talks on loopback only unless told otherwise. In a
+// network namespace of its own, with `lo` and an interface that leads off the
+// host, everything on both is captured while the node starts and serves: its
+// discovery announcements may advertise multicast where `lo` has it, but no
+// unicast address other than 127.0.0.1, and nothing of it may leave through
+// the other interface. Its UDP sockets are listed too. The same checks on a
+// node told ROS_LOCALHOST_ONLY=0 must find it out.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <net/if_arp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -22,20 +30,28 @@
 #include <vector>
 
 #include "e2e_support.hpp"
+#include "private_network.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
 
 constexpr int kDomain = 224;
-// A participant index no process on this domain takes: the node sends its
-// announcement to the ports of every index on the loopback peer list.
-constexpr int kListenIndex = 25;
+// The interface that leads off the host, and where what leaves through it
+// arrives. 192.0.2.0/24 is for documentation: it reaches nobody.
+const char kOutside[] = "dc-out";
+const char kOutsideAddress[] = "192.0.2.10";
+const char kOutsidePeer[] = "dc-peer";
 
-// RTPS well-known unicast discovery port (PB 7400, DG 250, PG 2, d1 10).
-int DiscoveryPort(int domain, int index) {
-  return 7400 + 250 * domain + 10 + 2 * index;
-}
+class Environment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    ASSERT_EQ(e2e::EnterPrivateNetwork(), "");
+    ASSERT_EQ(e2e::AddVethPair(kOutside, kOutsideAddress, kOutsidePeer), "");
+  }
+};
+[[maybe_unused]] ::testing::Environment * const g_environment =
+    ::testing::AddGlobalTestEnvironment(new Environment);
 
 struct Locator {
   uint16_t pid;  // which list it came in
@@ -163,70 +179,196 @@ std::vector<std::string> UdpSockets(pid_t pid) {
   return sockets;
 }
 
-TEST(Security, NodeAdvertisesOnlyLoopbackLocators) {
-  // Listen where the node's announcements go, before it starts.
-  const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(sock, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(DiscoveryPort(kDomain, kListenIndex)));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0) << std::strerror(errno);
+// Every packet on one interface, as it passes: a packet socket bound to it.
+class Capture {
+ public:
+  explicit Capture(const char * interface) {
+    fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_protocol = htons(ETH_P_ALL);
+    address.sll_ifindex = static_cast<int>(if_nametoindex(interface));
+    if (fd_ < 0 || address.sll_ifindex == 0 ||
+        bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+      error_ = std::string("packet socket on ") + interface + ": " + std::strerror(errno);
+    }
+  }
+  ~Capture() {
+    if (fd_ >= 0) {
+      close(fd_);
+    }
+  }
+  Capture(const Capture &) = delete;
+  Capture & operator=(const Capture &) = delete;
+  const std::string & error() const { return error_; }
 
+  // The UDP payload of the next UDP packet, waiting up to `wait_ms`; false
+  // when none came. On loopback every packet passes twice (out and in): only
+  // the outgoing copy counts. `udp` counts UDP packets of either IP version.
+  bool NextUdp(int wait_ms, std::vector<uint8_t> & payload, int & udp) {
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, wait_ms) <= 0) {
+        return false;
+      }
+      std::vector<uint8_t> frame(65536);
+      sockaddr_ll from{};
+      socklen_t from_size = sizeof from;
+      const ssize_t n =
+          recvfrom(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_size);
+      if (n < 14) {
+        continue;
+      }
+      if (from.sll_hatype == ARPHRD_LOOPBACK && from.sll_pkttype != PACKET_OUTGOING) {
+        continue;
+      }
+      frame.resize(static_cast<size_t>(n));
+      const uint16_t ethertype = static_cast<uint16_t>(frame[12] << 8 | frame[13]);
+      if (ethertype == ETH_P_IPV6 && frame.size() >= 14 + 40 && frame[14 + 6] == IPPROTO_UDP) {
+        ++udp;
+        payload.assign(frame.begin() + 14 + 40 + 8, frame.end());
+        return true;
+      }
+      if (ethertype != ETH_P_IP || frame.size() < 14 + 20 || frame[14 + 9] != IPPROTO_UDP) {
+        continue;
+      }
+      const size_t udp_start = 14 + 4 * static_cast<size_t>(frame[14] & 0x0f);
+      if (frame.size() < udp_start + 8) {
+        continue;
+      }
+      ++udp;
+      payload.assign(frame.begin() + static_cast<std::ptrdiff_t>(udp_start + 8), frame.end());
+      return true;
+    }
+  }
+
+ private:
+  int fd_ = -1;
+  std::string error_;
+};
+
+struct Observation {
+  int announcements = 0;          // participant announcements
+  std::vector<Locator> locators;  // the locators they carried
+  int udp_outside = 0;            // UDP packets that left through the other interface
+  std::vector<std::string> sockets;
+  int cli_exit = -1;
+};
+
+// Starts the node with `localhost_only` (nullptr: unset), waits for its
+// announcement on lo, calls it with the client, and collects what passed.
+Observation Observe(const char * localhost_only) {
+  Observation seen;
+  Capture lo("lo");
+  Capture outside(kOutsidePeer);
+  EXPECT_EQ(lo.error(), "");
+  EXPECT_EQ(outside.error(), "");
   e2e::TempDir dir;
-  // The node inherits no setting that would widen its reach.
-  unsetenv("ROS_LOCALHOST_ONLY");
+  if (localhost_only == nullptr) {
+    unsetenv("ROS_LOCALHOST_ONLY");
+  } else {
+    setenv("ROS_LOCALHOST_ONLY", localhost_only, 1);
+  }
   unsetenv("CYCLONEDDS_URI");
   e2e::NodeProcess node(kDomain, dir.path());
-  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  EXPECT_TRUE(node.WaitReady()) << node.Stderr();
 
-  std::vector<Locator> locators;
-  int announcements = 0;
+  // Announcements count wherever they pass: on lo, or (a node that reaches
+  // further) through the other interface.
+  std::vector<uint8_t> payload;
+  int udp_on_lo = 0;
+  const auto take = [&](Capture & capture, int wait_ms, int & udp) {
+    if (!capture.NextUdp(wait_ms, payload, udp)) {
+      return false;
+    }
+    const auto found = SpdpLocators(payload, seen.announcements);
+    seen.locators.insert(seen.locators.end(), found.begin(), found.end());
+    return true;
+  };
   const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (announcements == 0 && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{sock, POLLIN, 0};
-    if (poll(&p, 1, 200) <= 0) {
-      continue;
-    }
-    std::vector<uint8_t> message(65536);
-    const ssize_t n = recv(sock, message.data(), message.size(), 0);
-    if (n > 0) {
-      message.resize(static_cast<size_t>(n));
-      const auto found = SpdpLocators(message, announcements);
-      locators.insert(locators.end(), found.begin(), found.end());
-    }
+  while (seen.announcements == 0 && std::chrono::steady_clock::now() < deadline) {
+    take(lo, 100, udp_on_lo);
+    take(outside, 0, seen.udp_outside);
   }
-  close(sock);
-  ASSERT_GT(announcements, 0) << "no participant announcement reached the loopback peer port";
-
-  int unicast = 0;
-  for (const Locator & l : locators) {
-    std::cout << "advertised locator: " << l.Text() << std::endl;
-    EXPECT_TRUE(l.pid == 0x31 || l.pid == 0x32) << "a multicast locator: " << l.Text();
-    EXPECT_EQ(l.kind, 1) << l.Text();
-    const uint8_t loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 127, 0, 0, 1};
-    EXPECT_EQ(std::memcmp(l.address, loopback, 16), 0) << l.Text();
-    unicast += l.pid == 0x31 || l.pid == 0x32;
-  }
-  EXPECT_GT(unicast, 0) << "the announcement carried no unicast locator";
-
-  // Cyclone DDS binds its receive sockets to the wildcard address (it has no
-  // setting to do otherwise) and sends from a socket on the chosen interface:
-  // none may be bound to an address other than loopback or the wildcard.
-  const auto sockets = UdpSockets(node.pid());
-  ASSERT_FALSE(sockets.empty());
-  bool sends_from_loopback = false;
-  for (const auto & s : sockets) {
-    std::cout << "node UDP socket: " << s << std::endl;
-    EXPECT_TRUE(s.rfind("127.0.0.1:", 0) == 0 || s.rfind("0.0.0.0:", 0) == 0) << s;
-    sends_from_loopback = sends_from_loopback || s.rfind("127.0.0.1:", 0) == 0;
-  }
-  EXPECT_TRUE(sends_from_loopback);
-
-  // And it serves the client on the same host.
-  const auto r = e2e::Cli(kDomain, {"call", "10003"});
-  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+  seen.sockets = UdpSockets(node.pid());
+  seen.cli_exit = e2e::Cli(kDomain, {"call", "10003"}).exit_status;
   EXPECT_EQ(node.Stop(SIGTERM), 0);
+  // Whatever left through the other interface while the node ran is queued.
+  while (take(outside, 0, seen.udp_outside)) {
+  }
+  unsetenv("ROS_LOCALHOST_ONLY");
+  return seen;
+}
+
+// What would tell another host where to reach the node, or reach it.
+std::vector<std::string> Leaks(const Observation & seen) {
+  std::vector<std::string> leaks;
+  const uint8_t loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 127, 0, 0, 1};
+  for (const Locator & l : seen.locators) {
+    const bool multicast = l.pid == 0x33 || l.pid == 0x48;
+    if (multicast ? (l.kind != 1 || (l.address[12] & 0xf0) != 0xe0)
+                  : (l.kind != 1 || std::memcmp(l.address, loopback, 16) != 0)) {
+      leaks.push_back("advertised " + l.Text());
+    }
+  }
+  if (seen.udp_outside > 0) {
+    leaks.push_back(std::to_string(seen.udp_outside) + " UDP packets left through " + kOutside);
+  }
+  // Cyclone DDS binds its receive sockets to the wildcard address (it has no
+  // setting to do otherwise) and sends from a socket on the chosen interface.
+  for (const auto & s : seen.sockets) {
+    if (s.rfind("127.0.0.1:", 0) != 0 && s.rfind("0.0.0.0:", 0) != 0) {
+      leaks.push_back("UDP socket bound to " + s);
+    }
+  }
+  return leaks;
+}
+
+void Print(const Observation & seen) {
+  for (const Locator & l : seen.locators) {
+    std::cout << "advertised locator: " << l.Text() << std::endl;
+  }
+  for (const auto & s : seen.sockets) {
+    std::cout << "node UDP socket: " << s << std::endl;
+  }
+  std::cout << "UDP packets through " << kOutside << ": " << seen.udp_outside << std::endl;
+}
+
+TEST(Security, NodeAdvertisesOnlyLoopbackLocators) {
+  for (const bool multicast : {false, true}) {
+    SCOPED_TRACE(multicast ? "lo with multicast" : "lo without multicast");
+    ASSERT_EQ(e2e::SetLoopback(multicast), "");
+    // The node inherits no setting that would widen its reach.
+    const Observation seen = Observe(nullptr);
+    Print(seen);
+    ASSERT_GT(seen.announcements, 0) << "no participant announcement seen on lo";
+    EXPECT_EQ(Leaks(seen), std::vector<std::string>{});
+    int unicast = 0;
+    for (const Locator & l : seen.locators) {
+      unicast += l.pid == 0x31 || l.pid == 0x32;
+    }
+    EXPECT_GT(unicast, 0) << "the announcement carried no unicast locator";
+    EXPECT_TRUE(std::any_of(seen.sockets.begin(), seen.sockets.end(), [](const std::string & s) {
+      return s.rfind("127.0.0.1:", 0) == 0;
+    })) << "no socket to send from on loopback";
+    // And it serves the client on the same host.
+    EXPECT_EQ(seen.cli_exit, 0);
+  }
+}
+
+// The checks above are only worth something if they see a node that does
+// reach further: told ROS_LOCALHOST_ONLY=0, it advertises the other
+// interface's address and announces itself through it.
+TEST(Security, LocatorCheckFindsANodeOnEveryInterface) {
+  ASSERT_EQ(e2e::SetLoopback(true), "");
+  const Observation seen = Observe("0");
+  Print(seen);
+  ASSERT_GT(seen.announcements, 0) << "no participant announcement seen";
+  const auto leaks = Leaks(seen);
+  EXPECT_TRUE(std::any_of(leaks.begin(), leaks.end(), [](const std::string & l) {
+    return l.rfind("advertised ", 0) == 0 && l.find(kOutsideAddress) != std::string::npos;
+  })) << "the node's own address was not caught";
+  EXPECT_GT(seen.udp_outside, 0);
 }
 
 }  // namespace

@@ -5,11 +5,24 @@
 
 namespace rclcpp {
 
-// Accepted for signature compatibility; every callback runs on the spinning
-// thread, one at a time.
+enum class CallbackGroupType { MutuallyExclusive, Reentrant };
+
+// Constructible as in rclcpp, but the layer runs every callback on the
+// spinning thread, so create_service and create_client refuse a group.
 class CallbackGroup {
  public:
   using SharedPtr = std::shared_ptr<CallbackGroup>;
+  using WeakPtr = std::weak_ptr<CallbackGroup>;
+
+  explicit CallbackGroup(CallbackGroupType group_type, bool automatically_add_to_executor_with_node = true)
+      : type_(group_type), automatically_add_(automatically_add_to_executor_with_node) {}
+
+  const CallbackGroupType & type() const { return type_; }
+  bool automatically_add_to_executor_with_node() const { return automatically_add_; }
+
+ private:
+  CallbackGroupType type_;
+  bool automatically_add_;
 };
 
 }  // namespace rclcpp

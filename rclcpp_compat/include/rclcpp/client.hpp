@@ -17,6 +17,8 @@
 
 namespace rclcpp {
 
+class Node;
+
 namespace detail {
 template <typename FutureT>
 struct FutureAndRequestId {
@@ -40,8 +42,9 @@ struct FutureAndRequestId {
 };
 }  // namespace detail
 
+// Made by Node::create_client only.
 template <typename ServiceT>
-class Client : public rclcpp_compat::ClientCore {
+class Client : private rclcpp_compat::ClientCore {
  public:
   using SharedPtr = std::shared_ptr<Client<ServiceT>>;
   using WeakPtr = std::weak_ptr<Client<ServiceT>>;
@@ -63,9 +66,7 @@ class Client : public rclcpp_compat::ClientCore {
     using detail::FutureAndRequestId<std::shared_future<SharedResponse>>::FutureAndRequestId;
   };
 
-  Client(rclcpp_compat::NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos)
-      : rclcpp_compat::ClientCore(node, service_name, qos, rclcpp_compat::message_wire<Request>(),
-                                  rclcpp_compat::message_wire<Response>()) {}
+  using rclcpp_compat::ClientCore::service_is_ready;
 
   const char * get_service_name() const { return service_name().c_str(); }
 
@@ -127,6 +128,11 @@ class Client : public rclcpp_compat::ClientCore {
   }
 
  private:
+  friend class Node;
+  Client(rclcpp_compat::NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos)
+      : rclcpp_compat::ClientCore(node, service_name, qos, rclcpp_compat::message_wire<Request>(),
+                                  rclcpp_compat::message_wire<Response>()) {}
+
   struct Pending {
     Promise promise;
     std::shared_ptr<std::pair<SharedFuture, CallbackType>> callback;

@@ -6,7 +6,9 @@
 
 namespace rclcpp {
 
-// Handle on the process's one context; its state lives in the library.
+// Handle on the process's one context; its state lives in the library. Only
+// the default one (contexts::get_global_default_context) is usable: the
+// functions refuse any other with std::invalid_argument.
 class Context {
  public:
   using SharedPtr = std::shared_ptr<Context>;

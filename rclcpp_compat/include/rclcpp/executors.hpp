@@ -25,7 +25,7 @@ FutureReturnCode spin_until_future_complete(
   using std::chrono::nanoseconds;
   const auto start = std::chrono::steady_clock::now();
   const auto limit = std::chrono::duration_cast<nanoseconds>(timeout);
-  auto & core = node_ptr->compat_core();
+  auto & core = rclcpp_compat::node_core(*node_ptr);
   for (;;) {
     if (future.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
       return FutureReturnCode::SUCCESS;
@@ -44,17 +44,6 @@ FutureReturnCode spin_until_future_complete(
     core.wait_and_execute(wait);
   }
 }
-
-namespace executors {
-
-template <typename FutureT, typename TimeRepT = int64_t, typename TimeT = std::milli>
-FutureReturnCode spin_node_until_future_complete(
-    Node::SharedPtr node_ptr, const FutureT & future,
-    std::chrono::duration<TimeRepT, TimeT> timeout = std::chrono::duration<TimeRepT, TimeT>(-1)) {
-  return rclcpp::spin_until_future_complete(std::move(node_ptr), future, timeout);
-}
-
-}  // namespace executors
 
 }  // namespace rclcpp
 

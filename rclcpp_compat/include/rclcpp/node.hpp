@@ -9,8 +9,19 @@
 #include "rclcpp/client.hpp"
 #include "rclcpp/node_options.hpp"
 #include "rclcpp/service.hpp"
+#include "rclcpp_compat/api_checks.hpp"
 #include "rclcpp_compat/core.hpp"
 #include "rmw/qos_profiles.h"
+
+namespace rclcpp {
+class Node;
+}  // namespace rclcpp
+
+namespace rclcpp_compat {
+// The executor functions reach the node's wait loop through this; rclcpp's
+// Node has no such member, so it is not one here either.
+NodeCore & node_core(rclcpp::Node & node);
+}  // namespace rclcpp_compat
 
 namespace rclcpp {
 
@@ -29,9 +40,7 @@ class Node : public std::enable_shared_from_this<Node> {
       : Node(node_name, "", options) {}
   Node(const std::string & node_name, const std::string & namespace_,
        const NodeOptions & options = NodeOptions())
-      : core_(node_name, namespace_) {
-    (void)options;
-  }
+      : core_(accept(node_name, options), namespace_) {}
   virtual ~Node() = default;
 
   const char * get_name() const { return core_.name().c_str(); }
@@ -43,9 +52,10 @@ class Node : public std::enable_shared_from_this<Node> {
       const std::string & service_name, CallbackT && callback,
       const rmw_qos_profile_t & qos_profile = rmw_qos_profile_services_default,
       CallbackGroup::SharedPtr group = nullptr) {
-    (void)group;
-    return std::make_shared<Service<ServiceT>>(core_, core_.resolve_service_name(service_name),
-                                               std::forward<CallbackT>(callback), qos_profile);
+    rclcpp_compat::check_callback_group(group.get(), "service " + service_name);
+    rclcpp_compat::check_qos(qos_profile, "service " + service_name);
+    return typename Service<ServiceT>::SharedPtr(new Service<ServiceT>(
+        core_, core_.resolve_service_name(service_name), std::forward<CallbackT>(callback), qos_profile));
   }
 
   template <typename ServiceT>
@@ -53,17 +63,29 @@ class Node : public std::enable_shared_from_this<Node> {
       const std::string & service_name,
       const rmw_qos_profile_t & qos_profile = rmw_qos_profile_services_default,
       CallbackGroup::SharedPtr group = nullptr) {
-    (void)group;
-    return std::make_shared<Client<ServiceT>>(core_, core_.resolve_service_name(service_name), qos_profile);
+    rclcpp_compat::check_callback_group(group.get(), "client " + service_name);
+    rclcpp_compat::check_qos(qos_profile, "client " + service_name);
+    return typename Client<ServiceT>::SharedPtr(
+        new Client<ServiceT>(core_, core_.resolve_service_name(service_name), qos_profile));
   }
 
-  // Not part of rclcpp: the executor functions reach the wait loop here.
-  rclcpp_compat::NodeCore & compat_core() { return core_; }
-
  private:
+  friend rclcpp_compat::NodeCore & rclcpp_compat::node_core(Node & node);
+
+  static const std::string & accept(const std::string & node_name, const NodeOptions & options) {
+    rclcpp_compat::check_node_options(options);
+    return node_name;
+  }
+
   rclcpp_compat::NodeCore core_;
 };
 
 }  // namespace rclcpp
+
+namespace rclcpp_compat {
+inline NodeCore & node_core(rclcpp::Node & node) {
+  return node.core_;
+}
+}  // namespace rclcpp_compat
 
 #endif  // RCLCPP__NODE_HPP_

@@ -14,8 +14,11 @@
 
 namespace rclcpp {
 
+class Node;
+
+// Made by Node::create_service only.
 template <typename ServiceT>
-class Service : public rclcpp_compat::ServiceCore {
+class Service : private rclcpp_compat::ServiceCore {
  public:
   using SharedPtr = std::shared_ptr<Service<ServiceT>>;
   using WeakPtr = std::weak_ptr<Service<ServiceT>>;
@@ -24,13 +27,6 @@ class Service : public rclcpp_compat::ServiceCore {
   using SharedRequest = std::shared_ptr<Request>;
   using SharedResponse = std::shared_ptr<Response>;
   using CallbackType = std::function<void(std::shared_ptr<rmw_request_id_t>, SharedRequest, SharedResponse)>;
-
-  template <typename CallbackT>
-  Service(rclcpp_compat::NodeCore & node, const std::string & service_name, CallbackT && callback,
-          const rmw_qos_profile_t & qos)
-      : rclcpp_compat::ServiceCore(node, service_name, qos, rclcpp_compat::message_wire<Request>(),
-                                   rclcpp_compat::message_wire<Response>()),
-        callback_(wrap(std::forward<CallbackT>(callback))) {}
 
   const char * get_service_name() const { return service_name().c_str(); }
 
@@ -47,6 +43,14 @@ class Service : public rclcpp_compat::ServiceCore {
   }
 
  private:
+  friend class Node;
+  template <typename CallbackT>
+  Service(rclcpp_compat::NodeCore & node, const std::string & service_name, CallbackT && callback,
+          const rmw_qos_profile_t & qos)
+      : rclcpp_compat::ServiceCore(node, service_name, qos, rclcpp_compat::message_wire<Request>(),
+                                   rclcpp_compat::message_wire<Response>()),
+        callback_(wrap(std::forward<CallbackT>(callback))) {}
+
   // Both callback forms of rclcpp: (request, response) and
   // (request header, request, response); a returned value is dropped.
   template <typename CallbackT>

@@ -1,0 +1,24 @@
+// Arguments of the rclcpp API that the layer cannot honour are refused here,
+// with std::invalid_argument naming what was asked, instead of being ignored.
+#ifndef RCLCPP_COMPAT__API_CHECKS_HPP_
+#define RCLCPP_COMPAT__API_CHECKS_HPP_
+
+#include <string>
+
+#include "rmw/types.h"
+
+namespace rclcpp {
+class CallbackGroup;
+class NodeOptions;
+}  // namespace rclcpp
+
+namespace rclcpp_compat {
+
+void check_node_options(const rclcpp::NodeOptions & options);
+// `what` names the service or client for the message.
+void check_qos(const rmw_qos_profile_t & qos, const std::string & what);
+void check_callback_group(const rclcpp::CallbackGroup * group, const std::string & what);
+
+}  // namespace rclcpp_compat
+
+#endif  // RCLCPP_COMPAT__API_CHECKS_HPP_

@@ -1,0 +1,67 @@
+#include "private_network.hpp"
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "e2e_support.hpp"
+
+namespace e2e {
+
+std::string EnterPrivateNetwork() {
+  if (unshare(CLONE_NEWNET) != 0) {
+    return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno) + " (these tests need root)";
+  }
+  return "";
+}
+
+std::string SetLoopback(bool multicast) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    return std::string("socket: ") + std::strerror(errno);
+  }
+  ifreq request{};
+  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+  std::string error;
+  if (ioctl(fd, SIOCGIFFLAGS, &request) != 0) {
+    error = std::string("SIOCGIFFLAGS lo: ") + std::strerror(errno);
+  } else {
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    request.ifr_flags = static_cast<short>(multicast ? (request.ifr_flags | IFF_MULTICAST)
+                                                     : (request.ifr_flags & ~IFF_MULTICAST));
+    if (ioctl(fd, SIOCSIFFLAGS, &request) != 0) {
+      error = std::string("SIOCSIFFLAGS lo: ") + std::strerror(errno);
+    }
+  }
+  close(fd);
+  return error;
+}
+
+std::string AddVethPair(const std::string & outside, const std::string & address, const std::string & peer) {
+  const std::vector<std::vector<std::string>> commands = {
+      {"ip", "link", "add", outside, "type", "veth", "peer", "name", peer},
+      {"ip", "addr", "add", address + "/24", "dev", outside},
+      {"ip", "link", "set", outside, "up", "multicast", "on"},
+      {"ip", "link", "set", peer, "up"},
+  };
+  for (const auto & argv : commands) {
+    const Result r = Run(argv, {});
+    if (r.exit_status != 0) {
+      std::string line;
+      for (const auto & a : argv) {
+        line += a + " ";
+      }
+      return line + "failed: " + r.err;
+    }
+  }
+  return "";
+}
+
+}  // namespace e2e
