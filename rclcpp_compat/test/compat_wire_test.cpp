@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <compat_test_msgs/srv/probe.hpp>
 #include <korvane_protocol/srv/data_center_srv.hpp>
 #include <memory>
 #include <rclcpp/rclcpp.hpp>
@@ -202,6 +203,47 @@ TEST_F(WireTest, ReplyEchoesAForeignRequestHeader) {
                             .octets({0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80})
                             .bytes();
   EXPECT_EQ(hex(rr.bytes), hex(expected));
+}
+
+// Any interface type travels, not only the node's: a service of a test-only
+// type with every field kind, between a layer client and a layer service,
+// under ROS 2's type names.
+TEST_F(WireTest, AnyInterfaceTypeTravelsBetweenClientAndService) {
+  using Probe = compat_test_msgs::srv::Probe;
+  auto service = node_->create_service<Probe>("wire_any_type", [](std::shared_ptr<Probe::Request> request,
+                                                                  std::shared_ptr<Probe::Response> response) {
+    response->primitives = request->primitives;
+    response->inners = request->containers.inner_list;
+  });
+  auto client = node_->create_client<Probe>("wire_any_type");
+  ASSERT_TRUE(client->wait_for_service(compat_test::kDiscoveryTimeout));
+
+  auto request = std::make_shared<Probe::Request>();
+  request->primitives.flag = true;
+  request->primitives.i64 = -1;
+  request->primitives.f64 = 0.25;
+  request->primitives.text = "text";
+  request->primitives.wide = u"w";
+  request->containers.bools = {true, false, true};
+  request->containers.inner_list.resize(3);
+  for (uint8_t i = 0; i < 3; ++i) {
+    request->containers.inner_list[i].tag = i;
+    request->containers.inner_list[i].name = std::string(i, 'n');
+  }
+  auto pending = client->async_send_request(request);
+  ASSERT_EQ(rclcpp::spin_until_future_complete(node_, pending.future, compat_test::kDiscoveryTimeout),
+            rclcpp::FutureReturnCode::SUCCESS);
+  const auto response = pending.future.get();
+  EXPECT_EQ(response->primitives, request->primitives);
+  EXPECT_EQ(response->inners, request->containers.inner_list);
+
+  const dds_entity_t layer = compat_test::find_layer_participant(participant_.get());
+  const dds_entity_t request_writer = compat_test::find_endpoint(layer, "rq/wire_any_typeRequest", true);
+  const dds_entity_t reply_writer = compat_test::find_endpoint(layer, "rr/wire_any_typeReply", true);
+  ASSERT_GT(request_writer, 0);
+  ASSERT_GT(reply_writer, 0);
+  EXPECT_EQ(compat_test::type_name_of(request_writer), "compat_test_msgs::srv::dds_::Probe_Request_");
+  EXPECT_EQ(compat_test::type_name_of(reply_writer), "compat_test_msgs::srv::dds_::Probe_Response_");
 }
 
 void expect_service_qos(dds_entity_t endpoint, bool writer) {
