@@ -25,6 +25,7 @@ struct EndpointPair {
   Entity read_condition;
 };
 
+// Drops a reference to a sample that dds_takecdr handed out.
 void unref_serdata(struct ddsi_serdata * sample);
 
 // Takes the reader's samples one at a time, still serialised, and calls
