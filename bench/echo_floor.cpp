@@ -22,12 +22,13 @@
 #include <unordered_set>
 #include <vector>
 
-#include "korvane_protocol_srv.h"
+#include <korvane_protocol/srv/data_center_srv.hpp>
+
+#include "rclcpp_compat/wire_types.hpp"
 
 namespace {
 
-using DdsRequest = korvane_protocol_srv_dds__DataCenterSrv_Request_;
-using DdsResponse = korvane_protocol_srv_dds__DataCenterSrv_Response_;
+using Srv = korvane_protocol::srv::DataCenterSrv;
 
 // The loopback-only domain of the project's rclcpp layer, so that discovery
 // and transport are the ones the node uses.
@@ -210,11 +211,9 @@ int main(int argc, char ** argv) {
   const std::string request_topic_name = "rq/" + options.service + "Request";
   const std::string reply_topic_name = "rr/" + options.service + "Reply";
   const dds_entity_t request_topic =
-      dds_create_topic(participant, &korvane_protocol_srv_dds__DataCenterSrv_Request__desc,
-                       request_topic_name.c_str(), nullptr, nullptr);
+      rclcpp_compat::create_service_wire_topic<Srv::Request>(participant, request_topic_name);
   const dds_entity_t reply_topic =
-      dds_create_topic(participant, &korvane_protocol_srv_dds__DataCenterSrv_Response__desc,
-                       reply_topic_name.c_str(), nullptr, nullptr);
+      rclcpp_compat::create_service_wire_topic<Srv::Response>(participant, reply_topic_name);
   if (!Check(request_topic, "cannot create request topic") ||
       !Check(reply_topic, "cannot create reply topic")) {
     return 1;
@@ -234,8 +233,12 @@ int main(int argc, char ** argv) {
     return 1;
   }
 
-  // The payload is lent to every reply, never copied on our side.
-  std::vector<uint8_t> payload(options.reply_bytes, 0x5a);
+  // One reply message for all: only its header changes.
+  Srv::Response reply_msg;
+  reply_msg.code = 0;
+  reply_msg.biz_data.assign(options.reply_bytes, 0x5a);
+  rclcpp_compat::WireSample reply;
+  reply.message = &reply_msg;
   ReplyRoute route(reader, writer);
   std::printf("ready\n");
   std::fflush(stdout);
@@ -253,22 +256,16 @@ int main(int argc, char ** argv) {
       if (dds_take(reader, samples, &info, 1, 1) <= 0) {
         break;
       }
-      DdsResponse reply{};
+      // A loaned sample carries the request header only: the request's
+      // fields are never deserialised here.
       const bool valid = info.valid_data;
       if (valid) {
-        const auto * request = static_cast<const DdsRequest *>(samples[0]);
-        reply.guid = request->guid;
-        reply.seq = request->seq;
+        reply.header = static_cast<const rclcpp_compat::WireSample *>(samples[0])->header;
       }
       dds_return_loan(reader, samples, 1);
       if (!valid) {
         continue;  // a departed client's dispose or unregister
       }
-      reply.code = 0;
-      reply.msg = const_cast<char *>("");
-      reply.biz_data._buffer = payload.empty() ? nullptr : payload.data();
-      reply.biz_data._length = reply.biz_data._maximum = static_cast<uint32_t>(payload.size());
-      reply.biz_data._release = false;
       if (!route.WaitFor(info.publication_handle)) {
         ++unmatched;
       }

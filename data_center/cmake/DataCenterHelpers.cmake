@@ -11,10 +11,12 @@ function(data_center_own_code target)
     "-fmacro-prefix-map=${DATA_CENTER_PACKAGE_DIR}/=./")
 endfunction()
 
-# The generated C++ message types of korvane_protocol.
+# The generated C++ message types of korvane_protocol (standalone: with the
+# introspection type support, from which the layer serialises them).
 function(data_center_link_interfaces target)
   if(TARGET rclcpp_compat)
-    target_link_libraries(${target} PUBLIC korvane_protocol__rosidl_generator_cpp)
+    target_link_libraries(${target} PUBLIC korvane_protocol__rosidl_generator_cpp
+      korvane_protocol__rosidl_typesupport_introspection_cpp)
   else()
     ament_target_dependencies(${target} PUBLIC korvane_protocol)
   endif()

@@ -1,13 +1,13 @@
 // Arbitrary serialized samples (encapsulation header included) of the two
-// service message types, taken the way the middleware takes them: Cyclone
-// DDS validates and deserialises the bytes with the type's own sertype, and
-// only what it accepts reaches the layer's read functions.
+// service message types, taken the way the middleware takes them: the layer's
+// DDS type checks the bytes when they arrive (ddsi_serdata_from_ser_iov) and
+// only what it accepts is ever deserialised into a korvane_protocol message.
 //
-// Requests go the whole way: written (as already serialized data) to the
-// request topic of a real rclcpp_compat service in the same participant,
-// taken by the service, read into a korvane_protocol request, answered by an
-// echo callback, and the reply taken from the reply topic. Replies are
-// deserialised the same way and read into a korvane_protocol response.
+// A small reader of the two layouts written out by hand here is the judge of
+// what must be accepted and what it holds. Every accepted request then goes
+// the whole way: written (as already serialized data) to the request topic of
+// a real rclcpp_compat service in the same participant, answered by an echo
+// callback, and the reply taken from the reply topic.
 #include <dds/dds.h>
 #include <dds/ddsi/ddsi_serdata.h>
 #include <dds/ddsi/ddsi_sertype.h>
@@ -24,14 +24,12 @@
 #include <rclcpp/rclcpp.hpp>
 
 #include "fuzz_check.hpp"
-#include "korvane_protocol_srv.h"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace {
 
 using Srv = korvane_protocol::srv::DataCenterSrv;
-using DdsRequest = korvane_protocol_srv_dds__DataCenterSrv_Request_;
-using DdsResponse = korvane_protocol_srv_dds__DataCenterSrv_Response_;
+using rclcpp_compat::WireSample;
 
 // Own domain: nothing else on this machine sees these samples.
 constexpr char kDomainId[] = FUZZ_DOMAIN_ID;
@@ -75,12 +73,83 @@ void NoteOutcome(int type, const uint8_t * data, size_t size, bool accepted, siz
   }
 }
 
-std::vector<uint8_t> BytesOf(const dds_sequence_octet & seq) {
-  if (seq._buffer == nullptr) {
-    FUZZ_CHECK(seq._length == 0, "sequence of %u bytes without a buffer", seq._length);
-    return {};
+// The two layouts read by hand: plain CDR of either byte order, alignment
+// from the end of the 4-byte encapsulation, trailing bytes ignored, a string
+// length of 0 read as "". False where the layer must refuse the sample.
+class HandReader {
+ public:
+  HandReader(const uint8_t * data, size_t size) : data_(data), size_(size) {}
+
+  bool Encapsulation() {
+    if (size_ < 4 || data_[0] != 0x00 || data_[1] > 0x01) {
+      return false;
+    }
+    big_endian_ = data_[1] == 0x00;
+    pos_ = 4;
+    return true;
   }
-  return std::vector<uint8_t>(seq._buffer, seq._buffer + seq._length);
+  bool Int(uint64_t & value, size_t width) {
+    const size_t body = pos_ - 4;
+    const size_t pad = (width - body % width) % width;
+    if (size_ - pos_ < pad + width) {
+      return false;
+    }
+    pos_ += pad;
+    value = 0;
+    for (size_t i = 0; i < width; ++i) {
+      const uint64_t byte = data_[pos_ + (big_endian_ ? i : width - 1 - i)];
+      value = (value << 8) | byte;
+    }
+    pos_ += width;
+    return true;
+  }
+  bool Octets(std::vector<uint8_t> & out) {
+    uint64_t n = 0;
+    if (!Int(n, 4) || n > size_ - pos_) {
+      return false;
+    }
+    out.assign(data_ + pos_, data_ + pos_ + n);
+    pos_ += n;
+    return true;
+  }
+  bool String(std::string & out) {
+    uint64_t n = 0;
+    if (!Int(n, 4) || n > size_ - pos_ || (n > 0 && data_[pos_ + n - 1] != 0)) {
+      return false;
+    }
+    out.assign(reinterpret_cast<const char *>(data_ + pos_), n > 0 ? n - 1 : 0);
+    pos_ += n;
+    return true;
+  }
+
+ private:
+  const uint8_t * data_;
+  size_t size_;
+  size_t pos_ = 0;
+  bool big_endian_ = false;
+};
+
+struct HandRequest {
+  uint64_t guid = 0, seq = 0, cmd_id = 0;
+  std::vector<uint8_t> biz_data;
+};
+
+bool ReadRequestByHand(const uint8_t * data, size_t size, HandRequest & r) {
+  HandReader in(data, size);
+  return in.Encapsulation() && in.Int(r.guid, 8) && in.Int(r.seq, 8) && in.Int(r.cmd_id, 4) &&
+         in.Octets(r.biz_data);
+}
+
+struct HandResponse {
+  uint64_t guid = 0, seq = 0, code = 0;
+  std::string msg;
+  std::vector<uint8_t> biz_data;
+};
+
+bool ReadResponseByHand(const uint8_t * data, size_t size, HandResponse & r) {
+  HandReader in(data, size);
+  return in.Encapsulation() && in.Int(r.guid, 8) && in.Int(r.seq, 8) && in.Int(r.code, 4) &&
+         in.String(r.msg) && in.Octets(r.biz_data);
 }
 
 dds_qos_t * EndpointQos() {
@@ -127,14 +196,10 @@ void Setup() {
   dds_qos_t * qos = EndpointQos();
   const std::string request_topic = std::string("rq/") + kService + "Request";
   const std::string reply_topic = std::string("rr/") + kService + "Reply";
-  const dds_entity_t rq =
-      Checked(dds_create_topic(participant, &korvane_protocol_srv_dds__DataCenterSrv_Request__desc,
-                               request_topic.c_str(), nullptr, nullptr),
-              "request topic");
-  const dds_entity_t rr =
-      Checked(dds_create_topic(participant, &korvane_protocol_srv_dds__DataCenterSrv_Response__desc,
-                               reply_topic.c_str(), nullptr, nullptr),
-              "reply topic");
+  const dds_entity_t rq = Checked(
+      rclcpp_compat::create_service_wire_topic<Srv::Request>(participant, request_topic), "request topic");
+  const dds_entity_t rr = Checked(
+      rclcpp_compat::create_service_wire_topic<Srv::Response>(participant, reply_topic), "reply topic");
   h->request_writer = Checked(dds_create_writer(participant, rq, qos, nullptr), "request writer");
   h->reply_reader = Checked(dds_create_reader(participant, rr, qos, nullptr), "reply reader");
   // Learns the request type as Cyclone holds it, from one valid request of
@@ -142,10 +207,11 @@ void Setup() {
   const dds_entity_t probe = Checked(dds_create_reader(participant, rq, qos, nullptr), "probe reader");
   dds_delete_qos(qos);
 
-  DdsRequest warmup{};
-  warmup.guid = 1;
-  warmup.seq = 1;
-  warmup.cmd_id = 7;
+  Srv::Request warmup_request;
+  warmup_request.cmd_id = 7;
+  WireSample warmup;
+  warmup.header = {1, 1};
+  warmup.message = &warmup_request;
   FUZZ_CHECK(dds_write(h->request_writer, &warmup) == DDS_RETCODE_OK, "cannot write the first request");
   ddsi_serdata * sample = nullptr;
   dds_sample_info_t info;
@@ -171,24 +237,44 @@ ddsi_serdata * Deserialise(const ddsi_sertype * type, const uint8_t * data, size
   return ddsi_serdata_from_ser_iov(type, SDK_DATA, 1, &iov, size);
 }
 
+// Serialises `msg` behind `header` with `type` and reads it back: what the
+// layer reads, it can write again unchanged.
+template <class MsgT>
+void CheckRewrite(const ddsi_sertype * type, const rclcpp_compat::RequestHeader & header, const MsgT & msg) {
+  WireSample out;
+  out.header = header;
+  out.message = const_cast<MsgT *>(&msg);
+  ddsi_serdata * again = ddsi_serdata_from_sample(type, SDK_DATA, &out);
+  FUZZ_CHECK(again != nullptr, "an accepted sample cannot be written again");
+  MsgT back;
+  WireSample in;
+  in.message = &back;
+  const bool read = ddsi_serdata_to_sample(again, &in, nullptr, nullptr);
+  ddsi_serdata_unref(again);
+  FUZZ_CHECK(read && back == msg && in.header.guid == header.guid && in.header.seq == header.seq,
+             "writing and reading again changed the sample");
+}
+
 void FuzzRequest(Harness & h, const uint8_t * data, size_t size) {
+  HandRequest expected;
+  const bool valid = ReadRequestByHand(data, size, expected);
   ddsi_serdata * serdata = Deserialise(h.request_type, data, size);
+  NoteOutcome(0, data, size, serdata != nullptr, expected.biz_data.size());
+  FUZZ_CHECK((serdata != nullptr) == valid, "the layer %s a request the hand reader %s",
+             serdata != nullptr ? "accepted" : "refused", valid ? "accepts" : "refuses");
   if (serdata == nullptr) {
-    NoteOutcome(0, data, size, false, 0);
     return;
   }
-  DdsRequest sample{};
-  FUZZ_CHECK(ddsi_serdata_to_sample(serdata, &sample, nullptr, nullptr), "accepted request does not convert");
-  const auto & wire = rclcpp_compat::message_wire<Srv::Request>();
   Srv::Request direct;
-  wire.read(&sample, &direct);
-  const rclcpp_compat::RequestHeader header = wire.read_header(&sample);
-  const std::vector<uint8_t> expected_payload = BytesOf(sample.biz_data);
-  NoteOutcome(0, data, size, true, expected_payload.size());
-  FUZZ_CHECK(direct.cmd_id == sample.cmd_id && direct.biz_data == expected_payload,
-             "read_request changed the request");
-  FUZZ_CHECK(header.guid == sample.guid && header.seq == sample.seq, "read_header changed the header");
-  dds_sample_free(&sample, &korvane_protocol_srv_dds__DataCenterSrv_Request__desc, DDS_FREE_CONTENTS);
+  WireSample sample;
+  sample.message = &direct;
+  FUZZ_CHECK(ddsi_serdata_to_sample(serdata, &sample, nullptr, nullptr), "accepted request does not convert");
+  const rclcpp_compat::RequestHeader header = sample.header;
+  FUZZ_CHECK(header.guid == expected.guid && static_cast<uint64_t>(header.seq) == expected.seq &&
+                 static_cast<uint32_t>(direct.cmd_id) == expected.cmd_id &&
+                 direct.biz_data == expected.biz_data,
+             "the layer read another request than the bytes hold");
+  CheckRewrite(h.request_type, header, direct);
 
   // Through the service: dds_writecdr takes over our reference.
   const dds_return_t rc = dds_writecdr(h.request_writer, serdata);
@@ -196,40 +282,43 @@ void FuzzRequest(Harness & h, const uint8_t * data, size_t size) {
   h.calls = 0;
   rclcpp::spin_some(h.node);
   FUZZ_CHECK(h.calls == 1, "the service ran its callback %d times for one request", h.calls);
-  FUZZ_CHECK(h.last_request->cmd_id == direct.cmd_id && h.last_request->biz_data == direct.biz_data,
-             "the service saw another request than the one sent");
+  FUZZ_CHECK(*h.last_request == direct, "the service saw another request than the one sent");
   h.last_request.reset();
 
   ddsi_serdata * reply = TakeReplyCdr(h);
-  DdsResponse answer{};
-  FUZZ_CHECK(ddsi_serdata_to_sample(reply, &answer, nullptr, nullptr), "the reply does not convert");
+  Srv::Response answer;
+  WireSample answer_sample;
+  answer_sample.message = &answer;
+  FUZZ_CHECK(ddsi_serdata_to_sample(reply, &answer_sample, nullptr, nullptr), "the reply does not convert");
   ddsi_serdata_unref(reply);
-  FUZZ_CHECK(answer.guid == header.guid && answer.seq == header.seq,
+  FUZZ_CHECK(answer_sample.header.guid == header.guid && answer_sample.header.seq == header.seq,
              "the reply does not carry the request's header");
-  FUZZ_CHECK(answer.code == direct.cmd_id && BytesOf(answer.biz_data) == direct.biz_data,
+  FUZZ_CHECK(answer.code == direct.cmd_id && answer.biz_data == direct.biz_data,
              "the reply is not the callback's answer");
-  dds_sample_free(&answer, &korvane_protocol_srv_dds__DataCenterSrv_Response__desc, DDS_FREE_CONTENTS);
 }
 
 void FuzzResponse(Harness & h, const uint8_t * data, size_t size) {
+  HandResponse expected;
+  const bool valid = ReadResponseByHand(data, size, expected);
   ddsi_serdata * serdata = Deserialise(h.response_type, data, size);
+  NoteOutcome(1, data, size, serdata != nullptr, expected.biz_data.size() + expected.msg.size());
+  FUZZ_CHECK((serdata != nullptr) == valid, "the layer %s a reply the hand reader %s",
+             serdata != nullptr ? "accepted" : "refused", valid ? "accepts" : "refuses");
   if (serdata == nullptr) {
-    NoteOutcome(1, data, size, false, 0);
     return;
   }
-  DdsResponse sample{};
+  Srv::Response response;
+  WireSample sample;
+  sample.message = &response;
   const bool converted = ddsi_serdata_to_sample(serdata, &sample, nullptr, nullptr);
   ddsi_serdata_unref(serdata);
   FUZZ_CHECK(converted, "accepted reply does not convert");
-  NoteOutcome(1, data, size, true,
-              sample.biz_data._length + (sample.msg != nullptr ? std::strlen(sample.msg) : 0));
-  Srv::Response response;
-  rclcpp_compat::message_wire<Srv::Response>().read(&sample, &response);
-  const std::string expected_msg = sample.msg != nullptr ? sample.msg : "";
-  FUZZ_CHECK(response.code == sample.code && response.msg == expected_msg &&
-                 response.biz_data == BytesOf(sample.biz_data),
-             "read_response changed the reply");
-  dds_sample_free(&sample, &korvane_protocol_srv_dds__DataCenterSrv_Response__desc, DDS_FREE_CONTENTS);
+  FUZZ_CHECK(sample.header.guid == expected.guid &&
+                 static_cast<uint64_t>(sample.header.seq) == expected.seq &&
+                 static_cast<uint32_t>(response.code) == expected.code && response.msg == expected.msg &&
+                 response.biz_data == expected.biz_data,
+             "the layer read another reply than the bytes hold");
+  CheckRewrite(h.response_type, sample.header, response);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "endpoint_pair.hpp"
 #include "node_wait_set.hpp"
 #include "rclcpp_compat/core.hpp"
+#include "rclcpp_compat/wire_types.hpp"
 
 namespace rclcpp_compat {
 namespace {
@@ -36,13 +37,13 @@ std::string make_client_user_data(NodeCore & node) {
 // the request is never answered. The id is 0, matching nothing, until the
 // request writer exists.
 struct ReplyFilter {
-  const MessageWire * wire;
   std::atomic<uint64_t> guid{0};
 };
 
+// Cyclone hands the filter a sample of its own allocation: the header only.
 bool reply_is_for_us(const void * sample, void * arg) {
   const auto * filter = static_cast<const ReplyFilter *>(arg);
-  return filter->wire->read_header(sample).guid == filter->guid.load(std::memory_order_relaxed);
+  return static_cast<const WireSample *>(sample)->header.guid == filter->guid.load(std::memory_order_relaxed);
 }
 
 dds_topic_filter make_topic_filter(ReplyFilter & filter) {
@@ -56,13 +57,10 @@ dds_topic_filter make_topic_filter(ReplyFilter & filter) {
 }  // namespace
 
 struct ClientCore::Impl {
-  Impl(NodeCore & n, const std::string & name, const rmw_qos_profile_t & qos, const MessageWire & req,
-       const MessageWire & resp)
+  Impl(NodeCore & n, const std::string & name, const rmw_qos_profile_t & qos,
+       const rosidl_message_type_support_t * req, const rosidl_message_type_support_t * resp)
       : wait_set(n.wait_set()),
         service_name(name),
-        request_wire(req),
-        response_wire(resp),
-        reply_filter{&resp},
         topic_filter(make_topic_filter(reply_filter)),
         endpoints(n, name, qos, resp, reply_topic_name(name), req, request_topic_name(name),
                   make_client_user_data(n), &topic_filter) {
@@ -85,8 +83,6 @@ struct ClientCore::Impl {
   // Not the node itself: rclcpp lets a client outlive its node.
   std::shared_ptr<NodeCore::WaitSet> wait_set;
   std::string service_name;
-  const MessageWire & request_wire;
-  const MessageWire & response_wire;
   // Declared before the endpoints: the reader uses them until it is deleted.
   ReplyFilter reply_filter;
   dds_topic_filter topic_filter;
@@ -95,8 +91,9 @@ struct ClientCore::Impl {
 };
 
 ClientCore::ClientCore(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
-                       const MessageWire & request_wire, const MessageWire & response_wire)
-    : impl_(new Impl(node, service_name, qos, request_wire, response_wire)) {
+                       const rosidl_message_type_support_t * request_type,
+                       const rosidl_message_type_support_t * response_type)
+    : impl_(new Impl(node, service_name, qos, request_type, response_type)) {
   node.attach(impl_->endpoints.read_condition.get(), this);
 }
 
@@ -145,8 +142,7 @@ bool ClientCore::wait_for_service_nanoseconds(std::chrono::nanoseconds timeout) 
 
 int64_t ClientCore::send_request(const void * request_msg) {
   const int64_t seq = g_next_sequence.fetch_add(1);
-  const dds_return_t rc =
-      impl_->request_wire.write(impl_->endpoints.writer.get(), {impl_->guid, seq}, request_msg);
+  const dds_return_t rc = write_wire_sample(impl_->endpoints.writer.get(), {impl_->guid, seq}, request_msg);
   if (rc < 0) {
     throw_dds_error("failed to send request on " + impl_->service_name, rc);
   }
@@ -155,11 +151,15 @@ int64_t ClientCore::send_request(const void * request_msg) {
 
 void ClientCore::execute() {
   take_each(impl_->endpoints.reader.get(), [this](const void * sample, const dds_sample_info_t &) {
-    const RequestHeader header = impl_->response_wire.read_header(sample);
-    if (header.guid == impl_->guid) {  // not a reply to another client of the same service
-      on_response(sample, header.seq);
+    RequestHeader header;
+    if (read_wire_sample(sample, &header, nullptr) && header.guid == impl_->guid) {
+      on_response(sample, header.seq);  // not a reply to another client of the same service
     }
   });
+}
+
+bool ClientCore::read_response(const void * sample, void * response_msg) const {
+  return read_wire_sample(sample, nullptr, response_msg);
 }
 
 }  // namespace rclcpp_compat

@@ -1,5 +1,9 @@
 #include "endpoint_pair.hpp"
 
+#include <dds/ddsi/ddsi_serdata.h>
+
+#include "rclcpp_compat/wire_types.hpp"
+
 namespace rclcpp_compat {
 
 std::string request_topic_name(const std::string & service_name) {
@@ -11,16 +15,16 @@ std::string reply_topic_name(const std::string & service_name) {
 }
 
 EndpointPair::EndpointPair(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
-                           const MessageWire & read_wire, const std::string & read_topic_name,
-                           const MessageWire & write_wire, const std::string & write_topic_name,
-                           const std::string & user_data, const dds_topic_filter * read_filter) {
+                           const rosidl_message_type_support_t * read_type,
+                           const std::string & read_topic_name,
+                           const rosidl_message_type_support_t * write_type,
+                           const std::string & write_topic_name, const std::string & user_data,
+                           const dds_topic_filter * read_filter) {
   const dds_entity_t pp = node.participant();
-  read_topic.reset(
-      check_entity(dds_create_topic(pp, read_wire.descriptor, read_topic_name.c_str(), nullptr, nullptr),
-                   "cannot create topic " + read_topic_name));
-  write_topic.reset(
-      check_entity(dds_create_topic(pp, write_wire.descriptor, write_topic_name.c_str(), nullptr, nullptr),
-                   "cannot create topic " + write_topic_name));
+  read_topic.reset(check_entity(create_wire_topic(pp, read_topic_name, read_type, true),
+                                "cannot create topic " + read_topic_name));
+  write_topic.reset(check_entity(create_wire_topic(pp, write_topic_name, write_type, true),
+                                 "cannot create topic " + write_topic_name));
   // The topic entity is this reader's own, so the filter touches no other
   // endpoint; Cyclone wants it in place before the reader exists.
   if (read_filter != nullptr) {
@@ -37,6 +41,33 @@ EndpointPair::EndpointPair(NodeCore & node, const std::string & service_name, co
   writer.reset(check_entity(w, "cannot create writer for " + service_name));
   read_condition.reset(
       check_entity(dds_create_readcondition(reader.get(), DDS_ANY_STATE), "cannot create read condition"));
+}
+
+}  // namespace rclcpp_compat
+
+namespace rclcpp_compat {
+
+void unref_serdata(struct ddsi_serdata * sample) {
+  ddsi_serdata_unref(sample);
+}
+
+bool read_wire_sample(const void * sample, RequestHeader * header, void * msg) {
+  WireSample s;
+  s.message = msg;
+  if (!ddsi_serdata_to_sample(static_cast<const struct ddsi_serdata *>(sample), &s, nullptr, nullptr)) {
+    return false;
+  }
+  if (header != nullptr) {
+    *header = s.header;
+  }
+  return true;
+}
+
+dds_return_t write_wire_sample(dds_entity_t writer, const RequestHeader & header, const void * msg) {
+  WireSample s;
+  s.header = header;
+  s.message = const_cast<void *>(msg);
+  return dds_write(writer, &s);
 }
 
 }  // namespace rclcpp_compat

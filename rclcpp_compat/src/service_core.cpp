@@ -30,12 +30,10 @@ constexpr size_t kCacheLimit = 4096;
 }  // namespace
 
 struct ServiceCore::Impl {
-  Impl(NodeCore & n, const std::string & name, const rmw_qos_profile_t & qos, const MessageWire & req,
-       const MessageWire & resp)
+  Impl(NodeCore & n, const std::string & name, const rmw_qos_profile_t & qos,
+       const rosidl_message_type_support_t * req, const rosidl_message_type_support_t * resp)
       : wait_set(n.wait_set()),
         service_name(name),
-        request_wire(req),
-        response_wire(resp),
         endpoints(n, name, qos, req, request_topic_name(name), resp, reply_topic_name(name), "") {}
 
   // "clientid" of the writer that sent a request, "" when it has none.
@@ -61,8 +59,6 @@ struct ServiceCore::Impl {
   // Not the node itself: rclcpp lets a service outlive its node.
   std::shared_ptr<NodeCore::WaitSet> wait_set;
   std::string service_name;
-  const MessageWire & request_wire;
-  const MessageWire & response_wire;
   EndpointPair endpoints;
   std::unordered_map<uint64_t, std::string> publication_clients;
   std::unordered_map<uint64_t, std::string> subscription_clients;
@@ -124,7 +120,7 @@ bool ServiceCore::Impl::reply_reader_matched(const std::string & client_id) {
 }
 
 void ServiceCore::Impl::write(const RequestHeader & header, const void * msg) {
-  const dds_return_t rc = response_wire.write(endpoints.writer.get(), header, msg);
+  const dds_return_t rc = write_wire_sample(endpoints.writer.get(), header, msg);
   if (rc < 0) {
     std::cerr << "[WARN] failed to send response to " << service_name << ": " << dds_strretcode(rc)
               << std::endl;
@@ -157,8 +153,9 @@ void ServiceCore::Impl::send_held(bool after_match_event) {
 }
 
 ServiceCore::ServiceCore(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
-                         const MessageWire & request_wire, const MessageWire & response_wire)
-    : impl_(new Impl(node, service_name, qos, request_wire, response_wire)) {
+                         const rosidl_message_type_support_t * request_type,
+                         const rosidl_message_type_support_t * response_type)
+    : impl_(new Impl(node, service_name, qos, request_type, response_type)) {
   node.attach(impl_->endpoints.read_condition.get(), this);
   dds_set_status_mask(impl_->endpoints.writer.get(), DDS_PUBLICATION_MATCHED_STATUS);
   node.attach(impl_->endpoints.writer.get(), &impl_->match_watch);
@@ -176,10 +173,16 @@ const std::string & ServiceCore::service_name() const {
 void ServiceCore::execute() {
   take_each(impl_->endpoints.reader.get(), [this](const void * sample, const dds_sample_info_t & info) {
     RequestId id;
-    id.header = impl_->request_wire.read_header(sample);
+    if (!read_wire_sample(sample, &id.header, nullptr)) {
+      return;
+    }
     id.publication_handle = info.publication_handle;
     handle(sample, id);
   });
+}
+
+bool ServiceCore::read_request(const void * sample, void * request_msg) const {
+  return read_wire_sample(sample, nullptr, request_msg);
 }
 
 void ServiceCore::send_response(const RequestId & id, std::shared_ptr<const void> response_msg) {

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "compat_test_support.hpp"
-#include "korvane_protocol_srv.h"
 #include "raw_cdr_topic.hpp"
+#include "rclcpp_compat/wire_types.hpp"
 
 extern char ** environ;
 
@@ -118,19 +118,17 @@ struct Reply {
 bool take_reply(dds_entity_t reader, Reply & out, std::chrono::milliseconds timeout = kBound) {
   return compat_test::wait_until(
       [&] {
-        void * samples[1] = {nullptr};
+        Srv::Response response;
+        rclcpp_compat::WireSample sample;
+        sample.message = &response;
+        void * samples[1] = {&sample};
         dds_sample_info_t info;
         while (dds_take(reader, samples, &info, 1, 1) == 1) {
-          const auto * s = static_cast<const korvane_protocol_srv_dds__DataCenterSrv_Response_ *>(samples[0]);
-          const bool valid = info.valid_data;
-          if (valid) {
-            out.guid = s->guid;
-            out.seq = s->seq;
-            out.code = s->code;
-            out.payload.assign(s->biz_data._buffer, s->biz_data._buffer + s->biz_data._length);
-          }
-          dds_return_loan(reader, samples, 1);
-          if (valid) {
+          if (info.valid_data) {
+            out.guid = sample.header.guid;
+            out.seq = sample.header.seq;
+            out.code = response.code;
+            out.payload = response.biz_data;
             return true;
           }
         }
@@ -162,8 +160,7 @@ class ForeignPeerTest : public compat_test::LayerTest {
     raw_writer_ = compat_test::make_writer(participant_.get(), raw_topic_.get());
     ASSERT_GT(raw_writer_.get(), 0);
     reply_topic_ =
-        compat_test::make_topic(participant_.get(), &korvane_protocol_srv_dds__DataCenterSrv_Response__desc,
-                                "rr/" + service + "Reply");
+        compat_test::make_service_topic<Srv::Response>(participant_.get(), "rr/" + service + "Reply");
     reply_reader_ = compat_test::make_reader(participant_.get(), reply_topic_.get());
     ASSERT_GT(reply_reader_.get(), 0);
     ASSERT_TRUE(compat_test::wait_publication_matched(raw_writer_.get()));
@@ -249,10 +246,9 @@ TEST_F(ForeignPeerTest, WriterOfAnotherTypeIsNotMatched) {
 
   // Same layout, same topic, different type name; created before the proper
   // writer so that matching, which is immediate within a process, had its chance.
-  dds_topic_descriptor_t other = korvane_protocol_srv_dds__DataCenterSrv_Request__desc;
-  other.m_typename = "korvane_protocol::srv::dds_::OtherSrv_Request_";
   auto other_participant = compat_test::make_participant();
-  auto other_topic = compat_test::make_topic(other_participant.get(), &other, "rq/fp_typedRequest");
+  compat_test::Handle other_topic(compat_test::create_raw_cdr_topic(
+      other_participant.get(), "rq/fp_typedRequest", "korvane_protocol::srv::dds_::OtherSrv_Request_"));
   auto other_writer = compat_test::make_writer(other_participant.get(), other_topic.get());
   ASSERT_GT(other_writer.get(), 0);
   open_foreign_endpoints("fp_typed");
@@ -261,11 +257,7 @@ TEST_F(ForeignPeerTest, WriterOfAnotherTypeIsNotMatched) {
   ASSERT_EQ(dds_get_publication_matched_status(other_writer.get(), &status), DDS_RETCODE_OK);
   EXPECT_EQ(status.total_count, 0u);
 
-  korvane_protocol_srv_dds__DataCenterSrv_Request_ sample{};
-  sample.guid = kBadGuid;
-  sample.seq = 1;
-  sample.cmd_id = 777;
-  ASSERT_EQ(dds_write(other_writer.get(), &sample), DDS_RETCODE_OK);
+  ASSERT_EQ(compat_test::write_raw_cdr(other_writer.get(), request_le(kBadGuid, 1, 777, {})), DDS_RETCODE_OK);
   ASSERT_EQ(compat_test::write_raw_cdr(raw_writer_.get(), request_le(0xa2, 2, 1, {})), DDS_RETCODE_OK);
   expect_answer(0xa2, 2, 1, {});
   std::lock_guard<std::mutex> lock(mutex);

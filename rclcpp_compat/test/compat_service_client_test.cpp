@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "compat_test_support.hpp"
-#include "korvane_protocol_srv.h"
+#include "rclcpp_compat/wire_types.hpp"
 
 namespace {
 
@@ -128,10 +128,8 @@ TEST_F(ServiceClientTest, ClientIgnoresRepliesAddressedToAnotherClient) {
   auto node = std::make_shared<rclcpp::Node>("caller");
   auto client = node->create_client<Srv>("sc_guid");
   auto participant = compat_test::make_participant();
-  auto rq_topic = compat_test::make_topic(
-      participant.get(), &korvane_protocol_srv_dds__DataCenterSrv_Request__desc, "rq/sc_guidRequest");
-  auto rr_topic = compat_test::make_topic(
-      participant.get(), &korvane_protocol_srv_dds__DataCenterSrv_Response__desc, "rr/sc_guidReply");
+  auto rq_topic = compat_test::make_service_topic<Srv::Request>(participant.get(), "rq/sc_guidRequest");
+  auto rr_topic = compat_test::make_service_topic<Srv::Response>(participant.get(), "rr/sc_guidReply");
   auto rq_reader = compat_test::make_reader(participant.get(), rq_topic.get());
   auto rr_writer = compat_test::make_writer(participant.get(), rr_topic.get());
   ASSERT_TRUE(client->wait_for_service(compat_test::kDiscoveryTimeout));
@@ -140,32 +138,35 @@ TEST_F(ServiceClientTest, ClientIgnoresRepliesAddressedToAnotherClient) {
   request->cmd_id = 5;
   auto pending = client->async_send_request(request);
 
-  korvane_protocol_srv_dds__DataCenterSrv_Request_ received{};
+  Srv::Request received_request;
+  rclcpp_compat::WireSample received;
+  received.message = &received_request;
   const bool got = compat_test::wait_until([&] {
     void * samples[1] = {&received};
     dds_sample_info_t info;
     return dds_take(rq_reader.get(), samples, &info, 1, 1) == 1 && info.valid_data;
   });
   ASSERT_TRUE(got);
-  EXPECT_EQ(received.seq, pending.request_id);
+  EXPECT_EQ(received.header.seq, pending.request_id);
 
   auto reply = [&](uint64_t guid, int64_t seq, int32_t code) {
-    korvane_protocol_srv_dds__DataCenterSrv_Response_ sample{};
-    sample.guid = guid;
-    sample.seq = seq;
-    sample.code = code;
-    sample.msg = const_cast<char *>("");
+    Srv::Response response;
+    response.code = code;
+    rclcpp_compat::WireSample sample;
+    sample.header = {guid, seq};
+    sample.message = &response;
     return dds_write(rr_writer.get(), &sample);
   };
-  ASSERT_EQ(reply(received.guid ^ 1u, received.seq, 666), DDS_RETCODE_OK);    // someone else's
-  ASSERT_EQ(reply(received.guid, received.seq + 1000, 667), DDS_RETCODE_OK);  // nothing pending
+  const uint64_t guid = received.header.guid;
+  const int64_t seq = received.header.seq;
+  ASSERT_EQ(reply(guid ^ 1u, seq, 666), DDS_RETCODE_OK);    // someone else's
+  ASSERT_EQ(reply(guid, seq + 1000, 667), DDS_RETCODE_OK);  // nothing pending
   ASSERT_EQ(rclcpp::spin_until_future_complete(node, pending.future, 300ms),
             rclcpp::FutureReturnCode::TIMEOUT);
-  ASSERT_EQ(reply(received.guid, received.seq, 1), DDS_RETCODE_OK);  // the answer
+  ASSERT_EQ(reply(guid, seq, 1), DDS_RETCODE_OK);  // the answer
   ASSERT_EQ(rclcpp::spin_until_future_complete(node, pending.future, kBound),
             rclcpp::FutureReturnCode::SUCCESS);
   EXPECT_EQ(pending.future.get()->code, 1);
-  dds_sample_free(&received, &korvane_protocol_srv_dds__DataCenterSrv_Request__desc, DDS_FREE_CONTENTS);
 }
 
 TEST_F(ServiceClientTest, WaitForServiceIsFalseWithoutAServer) {
@@ -235,10 +236,8 @@ TEST_F(ServiceClientTest, SpinUntilFutureCompleteTimesOutWhenNobodyAnswers) {
   auto client = node->create_client<Srv>("sc_silent");
   // A server that reads requests and never replies.
   auto participant = compat_test::make_participant();
-  auto rq_topic = compat_test::make_topic(
-      participant.get(), &korvane_protocol_srv_dds__DataCenterSrv_Request__desc, "rq/sc_silentRequest");
-  auto rr_topic = compat_test::make_topic(
-      participant.get(), &korvane_protocol_srv_dds__DataCenterSrv_Response__desc, "rr/sc_silentReply");
+  auto rq_topic = compat_test::make_service_topic<Srv::Request>(participant.get(), "rq/sc_silentRequest");
+  auto rr_topic = compat_test::make_service_topic<Srv::Response>(participant.get(), "rr/sc_silentReply");
   auto rq_reader = compat_test::make_reader(participant.get(), rq_topic.get());
   auto rr_writer = compat_test::make_writer(participant.get(), rr_topic.get());
   ASSERT_TRUE(client->wait_for_service(compat_test::kDiscoveryTimeout));

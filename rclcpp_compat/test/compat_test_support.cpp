@@ -76,11 +76,6 @@ Handle make_participant() {
   return Handle(dds_create_participant(private_domain(), nullptr, nullptr));
 }
 
-Handle make_topic(dds_entity_t participant, const dds_topic_descriptor_t * descriptor,
-                  const std::string & name) {
-  return Handle(dds_create_topic(participant, descriptor, name.c_str(), nullptr, nullptr));
-}
-
 namespace {
 
 dds_qos_t * peer_qos() {

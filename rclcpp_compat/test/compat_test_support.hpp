@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "rclcpp_compat/wire_types.hpp"
+
 namespace rclcpp {
 class Node;
 }  // namespace rclcpp
@@ -89,8 +91,12 @@ class Handle {
 // A participant of the test's own in the private domain. Create it after the
 // first rclcpp::Node so that the domain runs with the layer's configuration.
 Handle make_participant();
-Handle make_topic(dds_entity_t participant, const dds_topic_descriptor_t * descriptor,
-                  const std::string & name);
+// A topic of the layer's DDS type for a service message type (request header
+// in front), as a ROS 2 peer sees it.
+template <class MsgT>
+Handle make_service_topic(dds_entity_t participant, const std::string & name) {
+  return Handle(rclcpp_compat::create_service_wire_topic<MsgT>(participant, name));
+}
 // Reliable, volatile, keep-all endpoints that accept XCDR1, as a ROS 2 peer's.
 Handle make_reader(dds_entity_t participant, dds_entity_t topic);
 Handle make_writer(dds_entity_t participant, dds_entity_t topic);

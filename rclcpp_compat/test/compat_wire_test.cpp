@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <compat_test_msgs/srv/probe.hpp>
 #include <korvane_protocol/srv/data_center_srv.hpp>
 #include <memory>
 #include <rclcpp/rclcpp.hpp>
@@ -13,7 +14,7 @@
 #include <vector>
 
 #include "compat_test_support.hpp"
-#include "korvane_protocol_srv.h"
+#include "rclcpp_compat/wire_types.hpp"
 
 namespace {
 
@@ -21,9 +22,6 @@ using Srv = korvane_protocol::srv::DataCenterSrv;
 using compat_test::CdrLe;
 using compat_test::hex;
 using compat_test::SerializedSample;
-
-const dds_topic_descriptor_t * const kRequestType = &korvane_protocol_srv_dds__DataCenterSrv_Request__desc;
-const dds_topic_descriptor_t * const kResponseType = &korvane_protocol_srv_dds__DataCenterSrv_Response__desc;
 
 std::vector<uint8_t> le64(uint64_t v) {
   std::vector<uint8_t> out;
@@ -75,8 +73,10 @@ TEST_F(WireTest, RequestAndReplyBytesOfARoundTrip) {
       });
   auto client = node_->create_client<Srv>("robot_status_query");
 
-  auto rq_topic = compat_test::make_topic(participant_.get(), kRequestType, "rq/robot_status_queryRequest");
-  auto rr_topic = compat_test::make_topic(participant_.get(), kResponseType, "rr/robot_status_queryReply");
+  auto rq_topic =
+      compat_test::make_service_topic<Srv::Request>(participant_.get(), "rq/robot_status_queryRequest");
+  auto rr_topic =
+      compat_test::make_service_topic<Srv::Response>(participant_.get(), "rr/robot_status_queryReply");
   auto rq_reader = compat_test::make_reader(participant_.get(), rq_topic.get());
   auto rr_reader = compat_test::make_reader(participant_.get(), rr_topic.get());
   ASSERT_GT(rq_reader.get(), 0);
@@ -176,22 +176,21 @@ TEST_F(WireTest, ReplyEchoesAForeignRequestHeader) {
         response->msg = "abc";  // with its NUL exactly 4 bytes: no padding
         response->biz_data = request->biz_data;
       });
-  auto rq_topic = compat_test::make_topic(participant_.get(), kRequestType, "rq/wire_foreignRequest");
-  auto rr_topic = compat_test::make_topic(participant_.get(), kResponseType, "rr/wire_foreignReply");
+  auto rq_topic = compat_test::make_service_topic<Srv::Request>(participant_.get(), "rq/wire_foreignRequest");
+  auto rr_topic = compat_test::make_service_topic<Srv::Response>(participant_.get(), "rr/wire_foreignReply");
   auto rq_writer = compat_test::make_writer(participant_.get(), rq_topic.get());
   auto rr_reader = compat_test::make_reader(participant_.get(), rr_topic.get());
   ASSERT_TRUE(compat_test::wait_publication_matched(rq_writer.get()));
   ASSERT_TRUE(compat_test::wait_subscription_matched(rr_reader.get()));
 
   compat_test::Spinner spinner(node_);
-  uint8_t payload[] = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
-  korvane_protocol_srv_dds__DataCenterSrv_Request_ sample{};
-  sample.guid = 0xfedcba9876543210ull;
-  sample.seq = 0x7fffffff00000001ll;
-  sample.cmd_id = 0x11223344;
-  sample.biz_data._length = sample.biz_data._maximum = sizeof payload;
-  sample.biz_data._buffer = payload;
-  sample.biz_data._release = false;
+  Srv::Request request;
+  request.cmd_id = 0x11223344;
+  request.biz_data = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
+  rclcpp_compat::WireSample sample;
+  sample.header.guid = 0xfedcba9876543210ull;
+  sample.header.seq = 0x7fffffff00000001ll;
+  sample.message = &request;
   ASSERT_EQ(dds_write(rq_writer.get(), &sample), DDS_RETCODE_OK);
 
   SerializedSample rr;
@@ -204,6 +203,47 @@ TEST_F(WireTest, ReplyEchoesAForeignRequestHeader) {
                             .octets({0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80})
                             .bytes();
   EXPECT_EQ(hex(rr.bytes), hex(expected));
+}
+
+// Any interface type travels, not only the node's: a service of a test-only
+// type with every field kind, between a layer client and a layer service,
+// under ROS 2's type names.
+TEST_F(WireTest, AnyInterfaceTypeTravelsBetweenClientAndService) {
+  using Probe = compat_test_msgs::srv::Probe;
+  auto service = node_->create_service<Probe>("wire_any_type", [](std::shared_ptr<Probe::Request> request,
+                                                                  std::shared_ptr<Probe::Response> response) {
+    response->primitives = request->primitives;
+    response->inners = request->containers.inner_list;
+  });
+  auto client = node_->create_client<Probe>("wire_any_type");
+  ASSERT_TRUE(client->wait_for_service(compat_test::kDiscoveryTimeout));
+
+  auto request = std::make_shared<Probe::Request>();
+  request->primitives.flag = true;
+  request->primitives.i64 = -1;
+  request->primitives.f64 = 0.25;
+  request->primitives.text = "text";
+  request->primitives.wide = u"w";
+  request->containers.bools = {true, false, true};
+  request->containers.inner_list.resize(3);
+  for (uint8_t i = 0; i < 3; ++i) {
+    request->containers.inner_list[i].tag = i;
+    request->containers.inner_list[i].name = std::string(i, 'n');
+  }
+  auto pending = client->async_send_request(request);
+  ASSERT_EQ(rclcpp::spin_until_future_complete(node_, pending.future, compat_test::kDiscoveryTimeout),
+            rclcpp::FutureReturnCode::SUCCESS);
+  const auto response = pending.future.get();
+  EXPECT_EQ(response->primitives, request->primitives);
+  EXPECT_EQ(response->inners, request->containers.inner_list);
+
+  const dds_entity_t layer = compat_test::find_layer_participant(participant_.get());
+  const dds_entity_t request_writer = compat_test::find_endpoint(layer, "rq/wire_any_typeRequest", true);
+  const dds_entity_t reply_writer = compat_test::find_endpoint(layer, "rr/wire_any_typeReply", true);
+  ASSERT_GT(request_writer, 0);
+  ASSERT_GT(reply_writer, 0);
+  EXPECT_EQ(compat_test::type_name_of(request_writer), "compat_test_msgs::srv::dds_::Probe_Request_");
+  EXPECT_EQ(compat_test::type_name_of(reply_writer), "compat_test_msgs::srv::dds_::Probe_Response_");
 }
 
 void expect_service_qos(dds_entity_t endpoint, bool writer) {
@@ -292,7 +332,7 @@ TEST_F(WireTest, EndpointsCarryRosNamesTypesAndServiceQos) {
   EXPECT_EQ(writer_data, reader_data);
 
   // What a remote peer learns through discovery.
-  auto rq_topic = compat_test::make_topic(participant_.get(), kRequestType, rq_name);
+  auto rq_topic = compat_test::make_service_topic<Srv::Request>(participant_.get(), rq_name);
   auto rq_reader = compat_test::make_reader(participant_.get(), rq_topic.get());
   ASSERT_TRUE(compat_test::wait_subscription_matched(rq_reader.get()));
   dds_instance_handle_t handles[8];

@@ -29,8 +29,8 @@
 #include <thread>
 #include <vector>
 
-#include "korvane_protocol_srv.h"
 #include "proto/data_center.pb.h"
+#include "rclcpp_compat/wire_types.hpp"
 #include "stress_support.hpp"
 
 namespace {
@@ -204,8 +204,7 @@ int main(int argc, char ** argv) {
   // The raw view of the reply topic, in the same participant.
   const dds_entity_t participant = rclcpp_compat::node_core(*node).participant();
   const dds_entity_t topic =
-      dds_create_topic(participant, &korvane_protocol_srv_dds__DataCenterSrv_Response__desc,
-                       "rr/robot_status_queryReply", nullptr, nullptr);
+      rclcpp_compat::create_service_wire_topic<Srv::Response>(participant, "rr/robot_status_queryReply");
   dds_qos_t * qos = dds_create_qos();
   dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_INFINITY);
   dds_qset_history(qos, DDS_HISTORY_KEEP_ALL, DDS_LENGTH_UNLIMITED);
@@ -260,12 +259,12 @@ int main(int argc, char ** argv) {
         if (!infos[i].valid_data) {
           continue;
         }
-        const auto * reply =
-            static_cast<const korvane_protocol_srv_dds__DataCenterSrv_Response_ *>(samples[i]);
-        if (reply->guid != my_id) {
+        // Loaned samples carry the header only, which is all this counts.
+        const auto & header = static_cast<const rclcpp_compat::WireSample *>(samples[i])->header;
+        if (header.guid != my_id) {
           ++other_clients;
         } else {
-          ++raw_count[reply->seq];
+          ++raw_count[header.seq];
         }
       }
       dds_return_loan(raw_reader, samples, n);

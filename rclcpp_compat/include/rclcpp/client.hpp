@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "rclcpp_compat/core.hpp"
-#include "rclcpp_compat/wire_types.hpp"
 #include "rmw/types.h"
+#include "rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp"
 
 namespace rclcpp {
 
@@ -111,6 +111,11 @@ class Client : private rclcpp_compat::ClientCore {
 
  protected:
   void on_response(const void * sample, int64_t seq) override {
+    // Read before locking: a large reply must not hold up async_send_request.
+    auto response = std::make_shared<Response>();
+    if (!read_response(sample, response.get())) {
+      return;  // unreadable: the request stays pending, as if no reply had come
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     auto it = pending_.find(seq);
     if (it == pending_.end()) {
@@ -119,8 +124,6 @@ class Client : private rclcpp_compat::ClientCore {
     Pending pending = std::move(it->second);
     pending_.erase(it);
     lock.unlock();
-    auto response = std::make_shared<Response>();
-    rclcpp_compat::message_wire<Response>().read(sample, response.get());
     pending.promise.set_value(std::move(response));
     if (pending.callback) {
       pending.callback->second(pending.callback->first);
@@ -130,8 +133,10 @@ class Client : private rclcpp_compat::ClientCore {
  private:
   friend class Node;
   Client(rclcpp_compat::NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos)
-      : rclcpp_compat::ClientCore(node, service_name, qos, rclcpp_compat::message_wire<Request>(),
-                                  rclcpp_compat::message_wire<Response>()) {}
+      : rclcpp_compat::ClientCore(
+            node, service_name, qos,
+            rosidl_typesupport_introspection_cpp::get_message_type_support_handle<Request>(),
+            rosidl_typesupport_introspection_cpp::get_message_type_support_handle<Response>()) {}
 
   struct Pending {
     Promise promise;

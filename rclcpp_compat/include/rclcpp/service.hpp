@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "rclcpp_compat/core.hpp"
-#include "rclcpp_compat/wire_types.hpp"
 #include "rmw/types.h"
+#include "rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp"
 
 namespace rclcpp {
 
@@ -33,7 +33,9 @@ class Service : private rclcpp_compat::ServiceCore {
  protected:
   void handle(const void * sample, const rclcpp_compat::RequestId & id) override {
     auto request = std::make_shared<Request>();
-    rclcpp_compat::message_wire<Request>().read(sample, request.get());
+    if (!read_request(sample, request.get())) {
+      return;  // cannot happen for data the middleware accepted, short of memory
+    }
     auto response = std::make_shared<Response>();
     auto request_header = std::make_shared<rmw_request_id_t>();
     std::memcpy(request_header->writer_guid, &id.header.guid, sizeof id.header.guid);
@@ -47,8 +49,10 @@ class Service : private rclcpp_compat::ServiceCore {
   template <typename CallbackT>
   Service(rclcpp_compat::NodeCore & node, const std::string & service_name, CallbackT && callback,
           const rmw_qos_profile_t & qos)
-      : rclcpp_compat::ServiceCore(node, service_name, qos, rclcpp_compat::message_wire<Request>(),
-                                   rclcpp_compat::message_wire<Response>()),
+      : rclcpp_compat::ServiceCore(
+            node, service_name, qos,
+            rosidl_typesupport_introspection_cpp::get_message_type_support_handle<Request>(),
+            rosidl_typesupport_introspection_cpp::get_message_type_support_handle<Response>()),
         callback_(wrap(std::forward<CallbackT>(callback))) {}
 
   // Both callback forms of rclcpp: (request, response) and

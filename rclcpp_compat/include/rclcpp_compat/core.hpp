@@ -9,8 +9,7 @@
 #include <string>
 
 #include "rmw/types.h"
-
-struct dds_topic_descriptor;
+#include "rosidl_runtime_c/message_type_support_struct.h"
 
 namespace rclcpp_compat {
 
@@ -19,20 +18,6 @@ struct RequestHeader {
   uint64_t guid = 0;
   int64_t seq = 0;
 };
-
-// How one message type travels: its DDS type and the conversions between the
-// C++ message and the DDS sample (header first, then the fields).
-struct MessageWire {
-  const dds_topic_descriptor * descriptor;
-  // Writes `msg` behind `header` on `writer`; returns a dds_return_t.
-  int32_t (*write)(int32_t writer, const RequestHeader & header, const void * msg);
-  RequestHeader (*read_header)(const void * sample);
-  void (*read)(const void * sample, void * msg);
-};
-
-// Specialised for every message type that can travel (see wire_types.hpp).
-template <class MsgT>
-const MessageWire & message_wire();
 
 // Something the wait loop runs when its DDS condition triggers.
 class Waitable {
@@ -81,8 +66,10 @@ struct RequestId {
 
 class ServiceCore : public Waitable {
  public:
+  // The message types come as their C++ introspection type support.
   ServiceCore(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
-              const MessageWire & request_wire, const MessageWire & response_wire);
+              const rosidl_message_type_support_t * request_type,
+              const rosidl_message_type_support_t * response_type);
   ~ServiceCore() override;
   ServiceCore(const ServiceCore &) = delete;
   ServiceCore & operator=(const ServiceCore &) = delete;
@@ -91,8 +78,12 @@ class ServiceCore : public Waitable {
   void execute() override;
 
  protected:
-  // One request sample; the implementation answers through send_response.
+  // One request sample; the implementation reads it with read_request and
+  // answers through send_response.
   virtual void handle(const void * sample, const RequestId & id) = 0;
+  // Deserialises `sample` into `request_msg` (of the request type); false
+  // when it cannot be read.
+  bool read_request(const void * sample, void * request_msg) const;
   // Sends the reply, or holds it (shared, so it outlives the call) until the
   // client's reply reader has been discovered.
   void send_response(const RequestId & id, std::shared_ptr<const void> response_msg);
@@ -105,7 +96,8 @@ class ServiceCore : public Waitable {
 class ClientCore : public Waitable {
  public:
   ClientCore(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
-             const MessageWire & request_wire, const MessageWire & response_wire);
+             const rosidl_message_type_support_t * request_type,
+             const rosidl_message_type_support_t * response_type);
   ~ClientCore() override;
   ClientCore(const ClientCore &) = delete;
   ClientCore & operator=(const ClientCore &) = delete;
@@ -119,8 +111,9 @@ class ClientCore : public Waitable {
  protected:
   // Writes one request; returns its sequence number. Throws RCLError.
   int64_t send_request(const void * request_msg);
-  // One reply addressed to this client.
+  // One reply addressed to this client; read it with read_response.
   virtual void on_response(const void * sample, int64_t seq) = 0;
+  bool read_response(const void * sample, void * response_msg) const;
 
  private:
   struct Impl;
