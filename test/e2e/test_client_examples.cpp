@@ -1,5 +1,5 @@
 // The client as a newcomer meets it: every example of the README and of
-// --help run as written against a real node, and text that is not UTF-8.
+// --help, run as written against a real node.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,11 +14,10 @@
 
 namespace {
 
-using e2e::Cli;
 using e2e::NodeProcess;
 using e2e::TempDir;
 
-// Domain ids 150-159 belong to this file, one per test.
+// Domain id 150 belongs to this file.
 
 std::string BinDir() {
   const std::string cli = DATA_CENTER_CLI_BIN;
@@ -107,34 +106,6 @@ TEST(ClientExamples, EveryExampleOfTheReadmeAndHelpRunsAsWritten) {
     }
     EXPECT_EQ(r.err.find("libprotobuf"), std::string::npos) << r.err;
   }
-}
-
-TEST(ClientExamples, TextThatIsNotUtf8IsShownEscapedAndNeverSent) {
-  TempDir dir;
-  NodeProcess node(151, dir.path());
-  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  ASSERT_EQ(system(("mkdir -p '" + dir.path() + "/korvane/data/resource/map'").c_str()), 0);
-  e2e::WriteFile(node.HistoryFile(), "map\xFF\xFE_7\n");
-
-  const auto text = Cli(151, {"last-map"});
-  EXPECT_EQ(text.exit_status, 0);
-  EXPECT_EQ(text.out,
-            "code: 0\nmsg: \"\"\npayload: MapInfo (9 bytes; map_id_str is not UTF-8, shown with \\xHH "
-            "escapes)\nmap_id_str: \"map\\xFF\\xFE_7\"\n");
-  EXPECT_EQ(text.err, "");
-  const auto json = Cli(151, {"last-map", "--json", "--quiet"});
-  EXPECT_EQ(json.exit_status, 0);
-  EXPECT_EQ(json.out, "{\"map_id\":0,\"map_id_str\":\"map\\\\xFF\\\\xFE_7\"}\n");
-  EXPECT_EQ(json.err, "data_center_cli: payload: map_id_str is not UTF-8, shown with \\xHH escapes\n");
-
-  TempDir input;
-  e2e::WriteFile(input.path() + "/list.txt", "bs_pose { map_id: 1 }\nbs_pose { map_id_str: \"\\xff\" }\n");
-  const auto set = Cli(151, {"set-stations", input.path() + "/list.txt"});
-  EXPECT_EQ(set.exit_status, 2);
-  EXPECT_EQ(set.out, "");
-  EXPECT_NE(set.err.find("bs_pose[1].map_id_str is not UTF-8"), std::string::npos) << set.err;
-  EXPECT_EQ(set.err.find("libprotobuf"), std::string::npos) << set.err;
-  EXPECT_EQ(e2e::ListFiles(node.WorkDir()), std::vector<std::string>{}) << "nothing reached the node";
 }
 
 }  // namespace
