@@ -1,13 +1,36 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the node in the foreground.
-# Its working folder (where "StationInfo.conf" lives) is
+# Installs what is missing, builds the node and the client (nothing else: the
+# tests, fuzz replays and benchmarks are scripts/test.sh's), and starts the
+# node in the foreground. One line per step; the compiler's output goes to
+# build/run-node.log and is shown only when a step fails.
+# The node's working folder (where "StationInfo.conf" lives) is
 # ${DATA_CENTER_WORKDIR:-/opt/korvane/data/data_center}. Arguments go to the
 # node (for example --ros-args -r __ns:=/robot1).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+build_dir="${BUILD_DIR:-$root/build}"
+log="$build_dir/run-node.log"
+
+step() {
+  echo "run-node: $*"
+}
+failed() {
+  echo "run-node: $1 failed; the end of $log:" >&2
+  tail -n 40 "$log" >&2
+  exit 1
+}
+
+step "[1/3] Debian packages (scripts/install-deps.sh)"
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+mkdir -p "$build_dir"
+step "[2/3] configuring $build_dir"
+cmake -S "$root/standalone" --preset default -B "$build_dir" >"$log" 2>&1 || failed "configuring"
+step "[3/3] building data_center and data_center_cli"
+cmake --build "$build_dir" -j "$(nproc)" --target data_center data_center_cli >>"$log" 2>&1 ||
+  failed "building"
+
 workdir="${DATA_CENTER_WORKDIR:-/opt/korvane/data/data_center}"
 mkdir -p "$workdir"
 cd "$workdir"
-exec "${BUILD_DIR:-$root/build}/bin/data_center" "$@"
+step "starting $build_dir/bin/data_center in $workdir (Ctrl-C stops it)"
+exec "$build_dir/bin/data_center" "$@"

@@ -1,17 +1,18 @@
 #include "query_handler.hpp"
 
+#include <unistd.h>
+
 #include <exception>
 #include <iostream>
 #include <utility>
 #include <vector>
 
-#include <boost/filesystem/fstream.hpp>
-#include <boost/filesystem/operations.hpp>
 #include <boost/system/error_code.hpp>
 
 #include "codec.hpp"
 #include "logger.hpp"
 #include "path_utils.hpp"
+#include "regular_file.hpp"
 #include "station_file.hpp"
 
 namespace data_center {
@@ -75,24 +76,26 @@ bool QueryHandler::QueryLastMap(const std::shared_ptr<Request> /*request*/,
   response->code = kCodeOk;
   std::string map_id;
   const std::string path = ExpandUserPath(history_map_path_);
+  // Opened first and examined afterwards: a FIFO or device put under the name
+  // at any moment must not stop the node from answering. Only a regular file
+  // is read; anything else counts as unreadable.
+  int fd = -1;
+  int open_errno = 0;
+  const OpenStatus opened = OpenRegularFile(path, fd, open_errno);
+  if (opened == OpenStatus::kOpened) {
+    int read_errno = 0;
+    ReadFirstToken(fd, map_id, read_errno);
+    ::close(fd);
+  }
   boost::system::error_code status_error;
-  if (PathExists(path, status_error)) {
-    // Only a regular file is read (a folder too: its read just fails). Opening
-    // a FIFO waits for a writer and a device may never end its token; either
-    // would stop the node from answering anything. Such an entry counts as
-    // unreadable.
-    boost::system::error_code type_error;
-    const boost::filesystem::file_type type = boost::filesystem::status(path, type_error).type();
-    if (type == boost::filesystem::regular_file || type == boost::filesystem::directory_file) {
-      boost::filesystem::fstream history(path, std::ios_base::in);
-      history >> map_id;
-    }
+  // Why the open failed, in the log's terms: an entry that exists but cannot
+  // be read is "empty", one whose status cannot be read says why.
+  if (opened == OpenStatus::kOpened || opened == OpenStatus::kNotRegular ||
+      (opened == OpenStatus::kFailed && PathExists(path, status_error))) {
     if (map_id.empty()) {
       DATA_CENTER_LOG_ERROR("map history file empty");
     }
   } else if (status_error) {
-    // The file's status could not be read (no search permission, say): answer
-    // as for a missing file, with the reason.
     DATA_CENTER_LOG_ERROR("map history file is not exist: {}", status_error.message());
   } else {
     DATA_CENTER_LOG_ERROR("map history file is not exist");
@@ -134,14 +137,24 @@ bool QueryHandler::IssueBaseStation(const std::shared_ptr<Request> request,
     response->msg = kMsgDeserializeFailed;
     return false;
   }
-  // Disk first: the list in memory only changes once the new one is safely
-  // stored, so memory and disk never disagree after an answer.
-  std::string error;
-  if (!SaveStationFile(kStationInfoFile, info, error)) {
-    DATA_CENTER_LOG_ERROR("Save station info failed: {}", error);
+  // Disk first: the list in memory only changes once the new one is stored,
+  // so memory and disk never disagree after an answer.
+  const SaveResult saved = SaveStationFile(kStationInfoFile, info);
+  if (saved.status == SaveStatus::kFailed) {
+    DATA_CENTER_LOG_ERROR("Save station info failed: {}", saved.error);
     response->code = kCodeSaveFailed;
     response->msg = kMsgSaveFailed;
     return false;
+  }
+  // Once is enough to tell the operator how the deployment stores the list.
+  if (!saved.in_place.empty() && !in_place_reported_) {
+    in_place_reported_ = true;
+    DATA_CENTER_LOG_ERROR("Station info saves are not atomic, the file is rewritten in place: {}",
+                          saved.in_place);
+  }
+  if (saved.status == SaveStatus::kNotDurable) {
+    DATA_CENTER_LOG_ERROR("Station info saved, but a power cut may still bring the old list back: {}",
+                          saved.error);
   }
   station_info_.Swap(&info);
   response->code = kCodeOk;

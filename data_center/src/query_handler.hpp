@@ -62,6 +62,8 @@ class QueryHandler {
  private:
   BaseStationInfo station_info_;
   std::string history_map_path_;
+  // The station file has been found to need in-place saves, and the log says so.
+  bool in_place_reported_ = false;
 
   void LoadStationInfo();
 };

@@ -15,6 +15,7 @@
 #include <boost/filesystem/path.hpp>
 
 #include "codec.hpp"
+#include "regular_file.hpp"
 
 namespace data_center {
 namespace {
@@ -66,26 +67,146 @@ bool SyncFolder(const std::string & folder, std::string & error) {
   return synced;
 }
 
+// Where the list really goes: `path` with every symbolic link of its last
+// component followed (the folders on the way are followed by the kernel). A
+// dangling link gives its target, which the save then creates. Only a loop is
+// an error; any other failure to look stops here and the save reports it.
+bool ResolveLinks(const std::string & path, std::string & target, std::string & error) {
+  target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat entry;
+    if (::lstat(target.c_str(), &entry) != 0 || !S_ISLNK(entry.st_mode)) {
+      return true;
+    }
+    std::vector<char> link(static_cast<std::size_t>(entry.st_size > 0 ? entry.st_size : 255) + 1);
+    const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= link.size()) {
+      return true;  // changed under us; the save itself will see what is there
+    }
+    const std::string next(link.data(), static_cast<std::size_t>(length));
+    if (next.empty() || next[0] == '/') {
+      target = next;
+    } else {
+      const boost::filesystem::path parent = boost::filesystem::path(target).parent_path();
+      target = parent.empty() ? next : (parent / next).string();
+    }
+  }
+  error = Reason("follow " + path, ELOOP);
+  return false;
+}
+
+std::string FolderOf(const std::string & path) {
+  const std::string folder = boost::filesystem::path(path).parent_path().string();
+  return folder.empty() ? std::string(".") : folder;
+}
+
+bool PreadAll(int fd, std::string & bytes, std::size_t size) {
+  bytes.resize(size);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::pread(fd, &bytes[done], size - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      if (got == 0) {
+        bytes.resize(done);  // shorter than its size said: take what is there
+        return true;
+      }
+      return false;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// Truncates `fd` and writes `bytes` from its start, flushed to the device.
+bool Rewrite(int fd, const std::vector<uint8_t> & bytes, const std::string & name, std::string & error) {
+  int result;
+  do {
+    result = ::ftruncate(fd, 0);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    error = Reason("truncate " + name, errno);
+    return false;
+  }
+  if (::lseek(fd, 0, SEEK_SET) != 0) {
+    error = Reason("seek " + name, errno);
+    return false;
+  }
+  if (!WriteAll(fd, bytes, name, error)) {
+    return false;
+  }
+  if (::fsync(fd) != 0) {
+    error = Reason("fsync " + name, errno);
+    return false;
+  }
+  return true;
+}
+
+// The save for a file that cannot be replaced. Nothing makes it atomic, so
+// a failure writes the old content back.
+bool SaveInPlace(const std::string & target, const std::vector<uint8_t> & bytes, std::string & error) {
+  // Non-blocking and without following a link, like the readers: whatever
+  // replaced the file since it was examined is refused, not waited on.
+  const int fd =
+      OpenRetrying(target.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = Reason("open " + target, errno);
+    return false;
+  }
+  struct stat file;
+  if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) {
+    error = "open " + target + ": not a regular file";
+    ::close(fd);
+    return false;
+  }
+  std::string old_content;
+  if (!PreadAll(fd, old_content, static_cast<std::size_t>(file.st_size))) {
+    error = Reason("read " + target, errno);
+    ::close(fd);
+    return false;
+  }
+  bool ok = Rewrite(fd, bytes, target, error);
+  if (!ok) {
+    std::string restore_error;
+    const std::vector<uint8_t> old_bytes(old_content.begin(), old_content.end());
+    if (Rewrite(fd, old_bytes, target, restore_error)) {
+      error += "; the old content was written back";
+    } else {
+      error += "; writing the old content back failed too (" + restore_error + ")";
+    }
+  }
+  if (::close(fd) != 0 && errno != EINTR && ok) {
+    error = Reason("close " + target, errno);
+    ok = false;
+  }
+  return ok;
+}
+
+// Failures to create a file in the folder that say the folder, not the
+// file, may not be written: the file itself may still be.
+bool FolderRefusesNewFiles(int error_number) {
+  return error_number == EACCES || error_number == EPERM || error_number == EROFS;
+}
+
 }  // namespace
 
 StationFileStatus LoadStationFile(const std::string & path, BaseStationInfo & info, std::string & error) {
   info.Clear();
-  // Non-blocking, so that a FIFO under the name does not wait for a writer;
-  // the flag means nothing for the regular file read below.
-  const int fd = OpenRetrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) {
+  int fd = -1;
+  int error_number = 0;
+  switch (OpenRegularFile(path, fd, error_number)) {
+    case OpenStatus::kOpened:
+      break;
+    case OpenStatus::kMissing:
       return StationFileStatus::kMissing;
-    }
-    error = Reason("open", errno);
-    return StationFileStatus::kFailed;
-  }
-  // A folder, FIFO or device is no station file (a device may never end).
-  struct stat file;
-  if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) {
-    error = "not a regular file";
-    ::close(fd);
-    return StationFileStatus::kFailed;
+    case OpenStatus::kNotRegular:
+      error = "not a regular file";
+      return StationFileStatus::kFailed;
+    case OpenStatus::kFailed:
+      error = Reason("open", error_number);
+      return StationFileStatus::kFailed;
   }
   google::protobuf::io::FileInputStream stream(fd);
   stream.SetCloseOnDelete(true);
@@ -101,59 +222,107 @@ StationFileStatus LoadStationFile(const std::string & path, BaseStationInfo & in
   return StationFileStatus::kFailed;
 }
 
-bool SaveStationFile(const std::string & path, const BaseStationInfo & info, std::string & error) {
+SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & info) {
+  SaveResult result;
   std::vector<uint8_t> bytes;
   if (!SerializeToBytes(info, bytes)) {
-    error = "the station list cannot be encoded";
-    return false;
+    result.error = "the station list cannot be encoded";
+    return result;
+  }
+  std::string target;
+  if (!ResolveLinks(path, target, result.error)) {
+    return result;
+  }
+
+  struct stat old_file;
+  const bool exists = ::lstat(target.c_str(), &old_file) == 0;
+  // Replacing one name of several would leave the others on the old list.
+  if (exists && S_ISREG(old_file.st_mode) && old_file.st_nlink > 1) {
+    result.in_place = target + " has " + std::to_string(old_file.st_nlink) + " hard links";
+    if (SaveInPlace(target, bytes, result.error)) {
+      result.status = SaveStatus::kSaved;
+    }
+    return result;
   }
 
   // One writer per process: the pid keeps two processes sharing a working
   // folder apart. Whatever is left under the name (a crash's file, or a FIFO,
   // whose opening would wait for a reader) is removed and the file created
   // afresh; a folder there makes the open fail.
-  const std::string temp = path + kTemporarySuffix + std::to_string(::getpid());
+  const std::string temp = target + kTemporarySuffix + std::to_string(::getpid());
   (void)::unlink(temp.c_str());
   const int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) {
-    error = Reason("open " + temp, errno);
-    return false;
+    const int open_errno = errno;
+    result.error = Reason("open " + temp, open_errno);
+    if (FolderRefusesNewFiles(open_errno)) {
+      result.in_place = "no temporary file can be made beside " + target + " (" + result.error + ")";
+      std::string in_place_error;
+      if (SaveInPlace(target, bytes, in_place_error)) {
+        result.status = SaveStatus::kSaved;
+        result.error.clear();
+      } else {
+        result.error += "; in place: " + in_place_error;
+      }
+    }
+    return result;
   }
-  // Keep the permissions of the file being replaced; best effort.
-  struct stat old_file;
-  if (::stat(path.c_str(), &old_file) == 0 && S_ISREG(old_file.st_mode)) {
+  // Keep the permissions and owner of the file being replaced; best effort
+  // (only root may give a file away).
+  if (exists && S_ISREG(old_file.st_mode)) {
     (void)::fchmod(fd, old_file.st_mode & 07777);
+    if (old_file.st_uid != ::geteuid() || old_file.st_gid != ::getegid()) {
+      (void)::fchown(fd, old_file.st_uid, old_file.st_gid);
+    }
   }
 
-  bool ok = WriteAll(fd, bytes, temp, error);
+  bool ok = WriteAll(fd, bytes, temp, result.error);
   if (ok && ::fsync(fd) != 0) {
-    error = Reason("fsync " + temp, errno);
+    result.error = Reason("fsync " + temp, errno);
     ok = false;
   }
   // After a successful fsync only EIO here would mean lost data; EINTR still
   // closes the descriptor on Linux.
   if (::close(fd) != 0 && errno != EINTR && ok) {
-    error = Reason("close " + temp, errno);
+    result.error = Reason("close " + temp, errno);
     ok = false;
   }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-    error = Reason("rename " + temp + " to " + path, errno);
+  int rename_errno = 0;
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    rename_errno = errno;
+    result.error = Reason("rename " + temp + " to " + target, rename_errno);
     ok = false;
   }
   if (!ok) {
     ::unlink(temp.c_str());
-    return false;
+    // A file mounted over the name (a container's bind mount, say) cannot be
+    // replaced, only written.
+    if (rename_errno == EBUSY) {
+      result.in_place = target + " cannot be replaced (" + result.error + ")";
+      std::string in_place_error;
+      if (SaveInPlace(target, bytes, in_place_error)) {
+        result.status = SaveStatus::kSaved;
+        result.error.clear();
+      } else {
+        result.error += "; in place: " + in_place_error;
+      }
+    }
+    return result;
   }
 
-  std::string folder = boost::filesystem::path(path).parent_path().string();
-  if (folder.empty()) {
-    folder = ".";
-  }
-  return SyncFolder(folder, error);
+  // The rename is the commit point: from here on the new list is the stored
+  // one, whatever the folder flush says.
+  result.status = SyncFolder(FolderOf(target), result.error) ? SaveStatus::kSaved : SaveStatus::kNotDurable;
+  return result;
 }
 
 int RemoveStaleTemporaryFiles(const std::string & path) {
-  const boost::filesystem::path file(path);
+  std::string target;
+  std::string ignored;
+  if (!ResolveLinks(path, target, ignored)) {
+    return 0;
+  }
+  const boost::filesystem::path file(target);
   const std::string folder = file.has_parent_path() ? file.parent_path().string() : ".";
   const std::string prefix = file.filename().string() + kTemporarySuffix;
   DIR * dir = ::opendir(folder.c_str());

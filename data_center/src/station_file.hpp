@@ -17,18 +17,33 @@ enum class StationFileStatus {
 
 StationFileStatus LoadStationFile(const std::string & path, BaseStationInfo & info, std::string & error);
 
-// Replaces the file with `info` so that a crash, a power cut or a full disk
-// leaves either the old or the new list on disk, never a part of one: the list
-// goes to a temporary file in the same folder, is flushed to the device and
-// renamed over `path`, then the folder itself is flushed. On failure before the
-// rename the temporary file is removed and `path` is untouched. Only a failure
-// to flush the folder comes after the rename: the new list is then in place but
-// may not survive a power cut, and that is reported as a failure too.
-bool SaveStationFile(const std::string & path, const BaseStationInfo & info, std::string & error);
+enum class SaveStatus {
+  kSaved,       // the file holds the new list
+  kNotDurable,  // the file holds the new list, but the folder could not be
+                // flushed: a power cut may still bring the old one back
+  kFailed,      // the file holds the old list as before
+};
 
-// Removes temporary files that SaveStationFile left beside `path` when its
-// process died mid-save; those of processes still running are kept. Returns
-// how many were removed.
+struct SaveResult {
+  SaveStatus status = SaveStatus::kFailed;
+  std::string error;     // why, for kNotDurable and kFailed
+  std::string in_place;  // when the file was rewritten in place instead of replaced: why
+};
+
+// Stores `info` in the file so that a crash, a power cut or a full disk
+// leaves either the old or the new list on disk, never a part of one: the list
+// goes to a temporary file beside the file, is flushed to the device and
+// renamed over it, then the folder is flushed. The rename is the commit point.
+// A symbolic link is followed, so the link stays and its target gets the list.
+// Where the file cannot be replaced (no temporary file can be made beside it,
+// it is a mount point, or it has more than one hard link, whose other names
+// would keep the old list) it is rewritten in place: truncated, written and
+// flushed; a failure there puts the old content back where it can.
+SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & info);
+
+// Removes temporary files that SaveStationFile left beside `path` (or the
+// target of the link `path`) when its process died mid-save; those of processes still running are kept.
+// Returns how many were removed.
 int RemoveStaleTemporaryFiles(const std::string & path);
 
 }  // namespace data_center

@@ -16,6 +16,9 @@
 // Otherwise KIND is "hex": raw calls, set-stations, or a payload that does not
 // decode (NOTE "not a valid T") or whose unknown fields JSON cannot carry; the
 // body is upper-case hex, 16 space-separated bytes a line.
+// Text fields that are not UTF-8 are shown with \xHH escapes and a NOTE
+// naming them (without --quiet on the payload line, with it on standard
+// error); set-stations refuses such text before sending (status 2).
 // With --quiet only the body is printed. Notes and errors go to standard
 // error. Exit status: 0 code 0, 1 non-zero code, 2 usage error, 3 no service
 // or no answer within the timeout, 4 other failure.

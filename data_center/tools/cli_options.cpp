@@ -289,7 +289,9 @@ KIND is MapInfo, BaseStationInfo or RobotInfoResp when the payload was decoded
 (BODY: protobuf text format, fields outside the schema shown by number; or one
 line of JSON with --json). KIND is hex for call and set-stations and for a
 payload that does not decode or holds fields JSON cannot show (BODY: upper-case
-hex, 16 bytes a line; NOTE says why). An empty BODY prints nothing.
+hex, 16 bytes a line; NOTE says why). An empty BODY prints nothing. Text
+fields that are not UTF-8 (a map identifier, say) are shown with \xHH escapes
+and a NOTE naming them; set-stations refuses such text before sending.
 
 Result codes of the service: 0 success, 10002 command not supported, 10005 the
 answer could not be encoded, 10006 the request payload was empty or did not

@@ -1,5 +1,7 @@
 #include "cli_payload.hpp"
 
+#include <google/protobuf/descriptor.pb.h>
+#include <google/protobuf/dynamic_message.h>
 #include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/util/json_util.h>
@@ -17,6 +19,7 @@ namespace cli {
 
 namespace {
 
+using google::protobuf::Descriptor;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 using google::protobuf::Reflection;
@@ -110,6 +113,159 @@ std::unique_ptr<Message> NewMessage(PayloadKind kind) {
   return nullptr;
 }
 
+bool IsUtf8(const std::string & text) {
+  const auto * p = reinterpret_cast<const unsigned char *>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    const size_t len = Utf8SequenceLength(p + i, text.size() - i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+// QuoteText without the quotes: the text as it may stand inside a JSON string.
+std::string EscapedText(const std::string & text) {
+  const std::string quoted = QuoteText(text);
+  return quoted.substr(1, quoted.size() - 2);
+}
+
+// The schema with every string field turned into bytes: the same wire
+// format, but decoding accepts text that is not UTF-8 (and logs nothing), so
+// such an answer can still be shown.
+class LenientSchema {
+ public:
+  static const LenientSchema & Get() {
+    static const LenientSchema schema;
+    return schema;
+  }
+
+  std::unique_ptr<Message> New(const Descriptor * strict) const {
+    const Descriptor * lenient = pool_.FindMessageTypeByName(strict->full_name());
+    if (lenient == nullptr) return nullptr;
+    return std::unique_ptr<Message>(factory_.GetPrototype(lenient)->New());
+  }
+
+  // Whether `field` of a lenient message is text in the real schema.
+  static bool IsText(const FieldDescriptor * field) {
+    if (field->type() != FieldDescriptor::TYPE_BYTES) return false;
+    const FieldDescriptor * strict =
+        google::protobuf::DescriptorPool::generated_pool()->FindFieldByName(field->full_name());
+    return strict != nullptr && strict->type() == FieldDescriptor::TYPE_STRING;
+  }
+
+ private:
+  LenientSchema() {
+    google::protobuf::FileDescriptorProto file;
+    MapInfo::descriptor()->file()->CopyTo(&file);
+    for (auto & message : *file.mutable_message_type()) StringsToBytes(&message);
+    pool_.BuildFile(file);
+  }
+
+  static void StringsToBytes(google::protobuf::DescriptorProto * message) {
+    for (auto & field : *message->mutable_field()) {
+      if (field.type() == google::protobuf::FieldDescriptorProto::TYPE_STRING) {
+        field.set_type(google::protobuf::FieldDescriptorProto::TYPE_BYTES);
+      }
+    }
+    for (auto & nested : *message->mutable_nested_type()) StringsToBytes(&nested);
+  }
+
+  google::protobuf::DescriptorPool pool_;
+  // Declared after the pool, so destroyed before it.
+  mutable google::protobuf::DynamicMessageFactory factory_;
+};
+
+// Text fields of `message` (and the messages inside it) that are not UTF-8,
+// named by path ("bs_pose[1].map_id_str"). `is_text` tells text fields; with
+// `escape` their values are replaced by EscapedText.
+void FindBadText(Message * message, bool (*is_text)(const FieldDescriptor *), bool escape,
+                 const std::string & prefix, std::vector<std::string> * paths) {
+  const Reflection * reflection = message->GetReflection();
+  std::vector<const FieldDescriptor *> fields;
+  reflection->ListFields(*message, &fields);
+  for (const FieldDescriptor * field : fields) {
+    const std::string name = prefix + field->name();
+    if (field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE) {
+      if (field->is_repeated()) {
+        for (int i = 0; i < reflection->FieldSize(*message, field); ++i) {
+          FindBadText(reflection->MutableRepeatedMessage(message, field, i), is_text, escape,
+                      name + "[" + std::to_string(i) + "].", paths);
+        }
+      } else {
+        FindBadText(reflection->MutableMessage(message, field), is_text, escape, name + ".", paths);
+      }
+      continue;
+    }
+    if (!is_text(field)) continue;
+    if (field->is_repeated()) {
+      for (int i = 0; i < reflection->FieldSize(*message, field); ++i) {
+        const std::string value = reflection->GetRepeatedString(*message, field, i);
+        if (IsUtf8(value)) continue;
+        paths->push_back(name + "[" + std::to_string(i) + "]");
+        if (escape) reflection->SetRepeatedString(message, field, i, EscapedText(value));
+      }
+    } else {
+      const std::string value = reflection->GetString(*message, field);
+      if (IsUtf8(value)) continue;
+      paths->push_back(name);
+      if (escape) reflection->SetString(message, field, EscapedText(value));
+    }
+  }
+}
+
+bool IsStringField(const FieldDescriptor * field) {
+  return field->type() == FieldDescriptor::TYPE_STRING;
+}
+
+// Prints bytes (the text fields of a lenient message) the way QuoteText
+// quotes, which protobuf text format reads back byte for byte.
+class QuotingPrinter : public google::protobuf::TextFormat::FastFieldValuePrinter {
+ public:
+  void PrintBytes(const std::string & value,
+                  google::protobuf::TextFormat::BaseTextGenerator * generator) const override {
+    generator->PrintString(QuoteText(value));
+  }
+};
+
+std::string Join(const std::vector<std::string> & parts) {
+  std::string joined;
+  for (const std::string & part : parts) joined += (joined.empty() ? "" : ", ") + part;
+  return joined;
+}
+
+// An answer whose text fields are not all UTF-8: shown from the lenient
+// schema, those fields with \xHH escapes. False when it does not decode even
+// so, or holds no such text (the ordinary path shows it then).
+bool RenderBadText(const Bytes & payload, const Descriptor * type, OutputFormat format, std::string * body,
+                   std::string * note) {
+  std::unique_ptr<Message> lenient = LenientSchema::Get().New(type);
+  if (!lenient || payload.size() > static_cast<size_t>(INT_MAX) ||
+      !lenient->ParseFromArray(payload.data(), static_cast<int>(payload.size()))) {
+    return false;
+  }
+  std::vector<std::string> bad;
+  FindBadText(lenient.get(), &LenientSchema::IsText, format == OutputFormat::kJson, "", &bad);
+  if (bad.empty()) return false;
+  *note = Join(bad) + (bad.size() == 1 ? " is" : " are") + " not UTF-8, shown with \\xHH escapes";
+  if (format == OutputFormat::kText) {
+    google::protobuf::TextFormat::Printer printer;
+    printer.SetDefaultFieldValuePrinter(new QuotingPrinter());
+    return printer.PrintToString(*lenient, body);
+  }
+  // JSON strings cannot hold such bytes: the escaped text, now UTF-8, goes
+  // through the real schema.
+  std::unique_ptr<Message> strict(
+      google::protobuf::MessageFactory::generated_factory()->GetPrototype(type)->New());
+  if (HasUnknownFields(*lenient) || !strict->ParseFromString(lenient->SerializeAsString())) return false;
+  google::protobuf::util::JsonPrintOptions options;
+  options.preserve_proto_field_names = true;
+  options.always_print_primitive_fields = true;
+  std::string json;
+  if (!google::protobuf::util::MessageToJsonString(*strict, &json, options).ok()) return false;
+  *body = json + "\n";
+  return true;
+}
+
 std::string SizeText(size_t n) {
   return std::to_string(n) + (n == 1 ? " byte" : " bytes");
 }
@@ -186,6 +342,15 @@ bool ParseStationList(const std::string & text, InputFormat format, BaseStationI
   if (!parser.ParseFromString(text, out)) {
     *error = "not a BaseStationInfo in protobuf text format: " +
              (collector.error().empty() ? std::string("parse error") : collector.error());
+    return false;
+  }
+  // Text format takes any bytes in a string; the service would refuse the
+  // list (code 10006), so it is refused here, naming the field.
+  std::vector<std::string> bad;
+  FindBadText(out, &IsStringField, false, "", &bad);
+  if (!bad.empty()) {
+    *error = Join(bad) + (bad.size() == 1 ? " is" : " are") +
+             " not UTF-8, which the service refuses (code 10006); nothing was sent";
     return false;
   }
   return true;
@@ -314,8 +479,13 @@ Rendered RenderAnswer(const Answer & answer, PayloadKind kind, OutputFormat form
   std::string note;      // why a decodable kind is shown in hex
   std::string body;
 
+  std::string text_note;  // text shown with escapes
   std::unique_ptr<Message> message = NewMessage(kind);
-  if (message) {
+  if (message && RenderBadText(payload, message->GetDescriptor(), format, &body, &text_note)) {
+    shown_as = message->GetDescriptor()->name();
+  } else if (message) {
+    body.clear();
+    text_note.clear();
     const std::string type = message->GetDescriptor()->name();
     if (payload.size() > static_cast<size_t>(INT_MAX) ||
         !message->ParseFromArray(payload.data(), static_cast<int>(payload.size()))) {
@@ -363,8 +533,10 @@ Rendered RenderAnswer(const Answer & answer, PayloadKind kind, OutputFormat form
           "service answered code " + std::to_string(answer.code) + ", msg " + QuoteText(answer.msg) + "\n";
     }
     if (!note.empty()) rendered.err += "payload shown in hex: " + note + "\n";
+    if (!text_note.empty()) rendered.err += "payload: " + text_note + "\n";
     return rendered;
   }
+  if (!text_note.empty()) note = text_note;
   rendered.out = "code: " + std::to_string(answer.code) + "\n";
   rendered.out += "msg: " + QuoteText(answer.msg) + "\n";
   rendered.out +=

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -160,7 +161,7 @@ Result Run(const std::vector<std::string> & argv, const std::map<std::string, st
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args,
                          bool read_only_workdir)
-    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, ""}) {}
+    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", ""}) {}
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOptions & options) : root_(root) {
   mkdir((root_ + "/korvane").c_str(), 0755);
@@ -174,8 +175,17 @@ NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOpti
     script += "KORVANE=\"$1\" WORK=\"$2\" && ( " + options.setup + "\n) && ";
   }
   script += "cd \"$2\" && shift 2 && exec \"$@\"";
-  std::vector<std::string> argv = {"unshare", "-m", "--propagation",    "private",       "sh",           "-c",
-                                   script,    "sh", root_ + "/korvane", root_ + "/work", DATA_CENTER_BIN};
+  std::vector<std::string> argv = {"unshare", "-m", "--propagation",    "private",      "sh", "-c",
+                                   script,    "sh", root_ + "/korvane", root_ + "/work"};
+  if (!options.user.empty()) {
+    const passwd * user = getpwnam(options.user.c_str());
+    if (user == nullptr) {
+      throw std::runtime_error("no such user: " + options.user);
+    }
+    argv.insert(argv.end(), {"setpriv", "--reuid=" + std::to_string(user->pw_uid),
+                             "--regid=" + std::to_string(user->pw_gid), "--clear-groups", "--"});
+  }
+  argv.push_back(DATA_CENTER_BIN);
   argv.insert(argv.end(), options.extra_args.begin(), options.extra_args.end());
   pid_ = Spawn(argv, {{"ROS_DOMAIN_ID", std::to_string(domain_id)}}, root_ + "/stdout", root_ + "/stderr");
 }

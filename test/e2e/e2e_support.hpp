@@ -60,6 +60,8 @@ struct NodeOptions {
   // host folders behind /opt/korvane and the working folder. Mounts made here
   // are seen by the node only. If the commands fail the node is not started.
   std::string setup;
+  // When set, the node runs as this user, with its primary group only.
+  std::string user;
 };
 
 // The data_center binary, started in `root`/work with `root`/korvane mounted

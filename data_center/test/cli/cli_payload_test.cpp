@@ -1,3 +1,4 @@
+#include <google/protobuf/text_format.h>
 #include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -132,6 +133,9 @@ TEST(CliStations, BadInputIsRefusedWithAPosition) {
       {R"({"bs_pose": []} trailing)", InputFormat::kJson, "JSON"},
       {"bs_pose { x: 1 }", InputFormat::kJson, "JSON"},
       {R"({"bs_pose": []})", InputFormat::kText, "text format"},
+      // The service would refuse it; the field is named before anything is sent.
+      {"bs_pose { map_id_str: \"ok\" } bs_pose { map_id_str: \"\\xff\" }", InputFormat::kText,
+       "bs_pose[1].map_id_str is not UTF-8"},
   };
   for (const Case & c : cases) {
     SCOPED_TRACE(c.text);
@@ -194,11 +198,47 @@ TEST(CliAnswer, UndecodablePayloadFallsBackToHex) {
   // A length-delimited tag with no length.
   EXPECT_EQ(RenderAnswer(Make(0, "", {0x0A}), PayloadKind::kBaseStationInfo, OutputFormat::kText, false).out,
             "code: 0\nmsg: \"\"\npayload: hex (1 byte; not a valid BaseStationInfo)\n0A\n");
-  // A map identifier that is not UTF-8 does not decode as proto3 string.
+  // A string field cut short is no MapInfo either, whatever its bytes.
   const Rendered quiet =
-      RenderAnswer(Make(0, "", {0x12, 0x01, 0xFF}), PayloadKind::kMapInfo, OutputFormat::kText, true);
-  EXPECT_EQ(quiet.out, "12 01 FF\n");
+      RenderAnswer(Make(0, "", {0x12, 0x03, 0xFF}), PayloadKind::kMapInfo, OutputFormat::kText, true);
+  EXPECT_EQ(quiet.out, "12 03 FF\n");
   EXPECT_NE(quiet.err.find("not a valid MapInfo"), std::string::npos) << quiet.err;
+}
+
+// The node answers a map identifier as it read it, UTF-8 or not.
+TEST(CliAnswer, TextThatIsNotUtf8IsShownWithEscapesAndANote) {
+  const Bytes map = {0x12, 0x03, 'm', 0xFF, '"'};
+  testing::internal::CaptureStderr();
+  const Rendered text = RenderAnswer(Make(0, "", map), PayloadKind::kMapInfo, OutputFormat::kText, false);
+  const Rendered json = RenderAnswer(Make(0, "", map), PayloadKind::kMapInfo, OutputFormat::kJson, false);
+  const Rendered quiet = RenderAnswer(Make(0, "", map), PayloadKind::kMapInfo, OutputFormat::kJson, true);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "no library noise on the terminal";
+
+  const std::string header =
+      "code: 0\nmsg: \"\"\npayload: MapInfo (5 bytes; map_id_str is not UTF-8, shown "
+      "with \\xHH escapes)\n";
+  EXPECT_EQ(text.out, header + "map_id_str: \"m\\xFF\\\"\"\n");
+  EXPECT_EQ(json.out, header + R"({"map_id":0,"map_id_str":"m\\xFF\\\""})" + "\n");
+  EXPECT_EQ(quiet.out, R"({"map_id":0,"map_id_str":"m\\xFF\\\""})"
+                       "\n");
+  EXPECT_EQ(quiet.err, "payload: map_id_str is not UTF-8, shown with \\xHH escapes\n");
+
+  // Every such field is named, and the text form reads back to the same bytes.
+  BaseStationInfo info = TwoStations();
+  info.mutable_bs_pose(1)->set_map_id_str("\xE5\x9C");  // cut short
+  info.add_bs_pose()->set_map_id_str("\xC0\x80");       // overlong
+  const std::string wire = info.SerializePartialAsString();
+  const Bytes bytes(wire.begin(), wire.end());
+  testing::internal::CaptureStderr();
+  const Rendered list =
+      RenderAnswer(Make(0, "", bytes), PayloadKind::kBaseStationInfo, OutputFormat::kText, true);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(list.err,
+            "payload: bs_pose[1].map_id_str, bs_pose[2].map_id_str are not UTF-8, shown with \\xHH "
+            "escapes\n");
+  BaseStationInfo read_back;
+  ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(list.out, &read_back)) << list.out;
+  EXPECT_EQ(read_back.SerializePartialAsString(), wire) << list.out;
 }
 
 TEST(CliAnswer, UnknownFieldsAreNeverDropped) {

@@ -1,0 +1,168 @@
+// The station file's save and load where links and in-place rewrites are
+// involved; the plain cases run through QueryHandler in query_handler_test.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <boost/filesystem.hpp>
+
+#include "proto/data_center.pb.h"
+#include "station_file.hpp"
+#include "test_support.hpp"
+
+namespace data_center {
+namespace {
+
+namespace fs = boost::filesystem;
+using testing::HasSubstr;
+
+BaseStationInfo Poses(int count) {
+  BaseStationInfo info;
+  for (int i = 0; i < count; ++i) {
+    BsPose * pose = info.add_bs_pose();
+    pose->set_map_id(i + 1);
+    pose->set_x(0.5 * i);
+    pose->set_map_id_str("map " + std::to_string(i));
+  }
+  return info;
+}
+
+std::vector<std::string> Names(const std::string & folder) {
+  std::vector<std::string> names;
+  for (const auto & entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class StationFileTest : public testing::Test {
+ protected:
+  test::TempDir dir_;
+  test::ScopedCwd cwd_{dir_.path()};
+};
+
+TEST_F(StationFileTest, SymbolicLinksStayAndTheirTargetGetsTheList) {
+  fs::create_directories(dir_ / "persist/deeper");
+  struct Case {
+    std::string name;
+    std::string target;  // what finally holds the list, relative to the folder
+    std::vector<std::pair<std::string, std::string>> links;  // link, what it points at
+  };
+  const std::vector<Case> cases = {
+      // The second link is relative to the folder of the first one's target.
+      {"a chain", "persist/deeper/end", {{"StationInfo.conf", "persist/hop"}, {"persist/hop", "deeper/end"}}},
+      {"dangling", "persist/new", {{"StationInfo.conf", "persist/new"}}},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove("StationInfo.conf");
+    for (const auto & link : c.links) {
+      fs::create_symlink(link.second, link.first);
+    }
+    if (c.name != "dangling") {
+      test::WriteFile(c.target, Poses(1).SerializeAsString());
+    }
+    const SaveResult saved = SaveStationFile("StationInfo.conf", Poses(2));
+    EXPECT_EQ(saved.status, SaveStatus::kSaved) << saved.error;
+    EXPECT_EQ(saved.in_place, "");
+    for (const auto & link : c.links) {
+      EXPECT_TRUE(fs::is_symlink(link.first)) << link.first;
+    }
+    EXPECT_EQ(test::ReadFile(c.target), Poses(2).SerializeAsString());
+    BaseStationInfo loaded;
+    std::string error;
+    EXPECT_EQ(LoadStationFile("StationInfo.conf", loaded, error), StationFileStatus::kLoaded) << error;
+    EXPECT_EQ(loaded.SerializeAsString(), Poses(2).SerializeAsString());
+    for (const auto & link : c.links) {
+      fs::remove(link.first);
+    }
+  }
+  EXPECT_THAT(Names(dir_.path()), testing::ElementsAre("persist"));
+  EXPECT_THAT(Names(dir_ / "persist"), testing::ElementsAre("deeper", "new"));
+  EXPECT_THAT(Names(dir_ / "persist/deeper"), testing::ElementsAre("end"));
+}
+
+TEST_F(StationFileTest, ALinkLoopIsRefusedAndNothingIsWritten) {
+  fs::create_symlink("other", "StationInfo.conf");
+  fs::create_symlink("StationInfo.conf", "other");
+  const SaveResult saved = SaveStationFile("StationInfo.conf", Poses(1));
+  EXPECT_EQ(saved.status, SaveStatus::kFailed);
+  EXPECT_THAT(saved.error, HasSubstr("Too many levels of symbolic links"));
+  EXPECT_THAT(Names(dir_.path()), testing::ElementsAre("StationInfo.conf", "other"));
+}
+
+TEST_F(StationFileTest, EveryHardLinkSeesTheNewList) {
+  test::WriteFile("StationInfo.conf", Poses(1).SerializeAsString());
+  fs::create_hard_link("StationInfo.conf", "backup_name");
+  struct stat before;
+  ASSERT_EQ(::stat("StationInfo.conf", &before), 0);
+
+  const SaveResult saved = SaveStationFile("StationInfo.conf", Poses(3));
+  EXPECT_EQ(saved.status, SaveStatus::kSaved) << saved.error;
+  EXPECT_EQ(saved.in_place, "StationInfo.conf has 2 hard links");
+  struct stat after;
+  ASSERT_EQ(::stat("StationInfo.conf", &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(test::ReadFile("StationInfo.conf"), Poses(3).SerializeAsString());
+  EXPECT_EQ(test::ReadFile("backup_name"), Poses(3).SerializeAsString());
+
+  // A shorter list leaves no tail of the longer one behind.
+  ASSERT_EQ(SaveStationFile("StationInfo.conf", Poses(1)).status, SaveStatus::kSaved);
+  EXPECT_EQ(test::ReadFile("backup_name"), Poses(1).SerializeAsString());
+  EXPECT_THAT(Names(dir_.path()), testing::ElementsAre("StationInfo.conf", "backup_name"));
+}
+
+// Root ignores permission bits, so the failure is a full disk: the file size
+// limit stops the write midway, after the truncation.
+TEST_F(StationFileTest, AFailedInPlaceRewriteWritesTheOldContentBack) {
+  const std::string old_list = Poses(1).SerializeAsString();
+  test::WriteFile("StationInfo.conf", old_list);
+  fs::create_hard_link("StationInfo.conf", "backup_name");
+
+  rlimit saved_limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_limit), 0);
+  rlimit limit = saved_limit;
+  limit.rlim_cur = old_list.size();
+  const auto saved_signal = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const SaveResult saved = SaveStationFile("StationInfo.conf", Poses(3));
+  ::setrlimit(RLIMIT_FSIZE, &saved_limit);
+  std::signal(SIGXFSZ, saved_signal);
+
+  EXPECT_EQ(saved.status, SaveStatus::kFailed);
+  EXPECT_THAT(saved.error, HasSubstr("write StationInfo.conf: File too large"));
+  EXPECT_THAT(saved.error, HasSubstr("the old content was written back"));
+  EXPECT_EQ(test::ReadFile("StationInfo.conf"), old_list);
+  EXPECT_EQ(test::ReadFile("backup_name"), old_list);
+}
+
+TEST_F(StationFileTest, StaleTemporaryFilesAreFoundBesideTheLinkTarget) {
+  fs::create_directory("persist");
+  fs::create_symlink("persist/st", "StationInfo.conf");
+  // A child that has exited and been reaped leaves a pid no process has.
+  const pid_t dead = ::fork();
+  if (dead == 0) {
+    ::_exit(0);
+  }
+  ASSERT_GT(dead, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(dead, &status, 0), dead);
+  test::WriteFile("persist/st.tmp." + std::to_string(dead), "half a list");
+  test::WriteFile("persist/st.tmp." + std::to_string(::getpid()), "ours");
+
+  EXPECT_EQ(RemoveStaleTemporaryFiles("StationInfo.conf"), 1);
+  EXPECT_THAT(Names(dir_ / "persist"), testing::ElementsAre("st.tmp." + std::to_string(::getpid())));
+}
+
+}  // namespace
+}  // namespace data_center

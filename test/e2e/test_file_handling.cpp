@@ -1,0 +1,231 @@
+// How the node stores the station list in the deployments operators make
+// (folders it may not read or write, links, mounted files), and how it reads
+// a map history file that is swapped under it.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e_support.hpp"
+#include "proto/data_center.pb.h"
+
+namespace {
+
+using e2e::Cli;
+using e2e::NodeProcess;
+using e2e::TempDir;
+
+// Domain ids 140-149 belong to this file, one per test.
+
+constexpr char kUser[] = "nobody";
+
+std::string List(int map_id) {
+  data_center::BaseStationInfo info;
+  auto * pose = info.add_bs_pose();
+  pose->set_map_id(map_id);
+  pose->set_x(1.5);
+  pose->set_map_id_str("m" + std::to_string(map_id));
+  return info.SerializeAsString();
+}
+
+std::string Hex(const std::string & bytes) {
+  static const char * digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+// The answer of `call 10002` as hex, with the client's layout removed.
+std::string StoredInMemory(int domain) {
+  const auto r = Cli(domain, {"call", "10002", "--quiet"});
+  std::string hex;
+  for (char c : r.out) {
+    if (c != ' ' && c != '\n') {
+      hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  return hex;
+}
+
+std::vector<std::string> ErrorLines(const NodeProcess & node) {
+  std::vector<std::string> errors;
+  for (const auto & line : e2e::Lines(e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName()))) {
+    if (line.find("] [error] ") != std::string::npos) {
+      errors.push_back(line);
+    }
+  }
+  return errors;
+}
+
+void GiveTo(const std::string & path, const char * user) {
+  const passwd * entry = getpwnam(user);
+  ASSERT_NE(entry, nullptr) << user;
+  ASSERT_EQ(chown(path.c_str(), entry->pw_uid, entry->pw_gid), 0) << path;
+}
+
+// The node's folders, prepared before it starts: its log folder writable by
+// `user`, its working folder with `mode`, and an old list in the station file.
+void Prepare(const std::string & root, const char * user, mode_t work_mode) {
+  ASSERT_EQ(system(("mkdir -p '" + root + "/korvane/logs/data_center' '" + root + "/work'").c_str()), 0);
+  GiveTo(root + "/korvane/logs/data_center", user);
+  e2e::WriteFile(root + "/work/StationInfo.conf", List(1));
+  GiveTo(root + "/work/StationInfo.conf", user);
+  ASSERT_EQ(chmod((root + "/work").c_str(), work_mode), 0);
+}
+
+TEST(StationSaves, AFolderThatCannotBeFlushedAfterTheRenameStillStoresTheList) {
+  TempDir dir;
+  // Write and search but no read: the rename works, opening the folder to
+  // flush it does not.
+  ASSERT_NO_FATAL_FAILURE(Prepare(dir.path(), kUser, 0300));
+  GiveTo(dir.path() + "/work", kUser);
+  e2e::NodeOptions options;
+  options.user = kUser;
+  NodeProcess node(140, dir.path(), options);
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  ASSERT_EQ(StoredInMemory(140), Hex(List(1)));
+
+  const auto r = Cli(140, {"call", "10001", Hex(List(2))});
+  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 0");
+  EXPECT_EQ(StoredInMemory(140), Hex(List(2)));
+  EXPECT_EQ(e2e::ReadFile(node.WorkDir() + "/StationInfo.conf"), List(2));
+  const auto errors = ErrorLines(node);
+  ASSERT_EQ(errors.size(), 1u) << node.Stderr();
+  EXPECT_NE(
+      errors[0].find("Station info saved, but a power cut may still bring the old list back: open folder "
+                     ".: Permission denied"),
+      std::string::npos)
+      << errors[0];
+}
+
+TEST(StationSaves, AFolderTheNodeMayNotWriteGetsTheListInPlace) {
+  TempDir dir;
+  // The folder is root's; only the file is the node's.
+  ASSERT_NO_FATAL_FAILURE(Prepare(dir.path(), kUser, 0755));
+  const std::string file = dir.path() + "/work/StationInfo.conf";
+  struct stat before;
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  e2e::NodeOptions options;
+  options.user = kUser;
+  NodeProcess node(141, dir.path(), options);
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+
+  for (int map_id : {2, 3}) {
+    const auto r = Cli(141, {"call", "10001", Hex(List(map_id))});
+    EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+    EXPECT_EQ(StoredInMemory(141), Hex(List(map_id)));
+    EXPECT_EQ(e2e::ReadFile(file), List(map_id));
+  }
+  struct stat after;
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten, not replaced";
+  EXPECT_EQ(e2e::ListFiles(node.WorkDir()), std::vector<std::string>{"StationInfo.conf"});
+  const auto errors = ErrorLines(node);
+  ASSERT_EQ(errors.size(), 1u) << "one line for the run, not one a save";
+  EXPECT_NE(errors[0].find("Station info saves are not atomic, the file is rewritten in place: no temporary "
+                           "file can be made beside StationInfo.conf (open StationInfo.conf.tmp."),
+            std::string::npos)
+      << errors[0];
+  EXPECT_NE(errors[0].find("Permission denied"), std::string::npos) << errors[0];
+}
+
+TEST(StationSaves, ALinkToPersistentStorageStaysALink) {
+  TempDir dir;
+  ASSERT_EQ(system(("mkdir -p '" + dir.path() + "/korvane/persist' '" + dir.path() + "/work'").c_str()), 0);
+  const std::string target = dir.path() + "/korvane/persist/st";
+  e2e::WriteFile(target, List(1));
+  ASSERT_EQ(symlink("/opt/korvane/persist/st", (dir.path() + "/work/StationInfo.conf").c_str()), 0);
+  NodeProcess node(142, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  ASSERT_EQ(StoredInMemory(142), Hex(List(1)));
+  EXPECT_EQ(Cli(142, {"call", "10001", Hex(List(2))}).exit_status, 0);
+  struct stat link;
+  ASSERT_EQ(lstat((node.WorkDir() + "/StationInfo.conf").c_str(), &link), 0);
+  EXPECT_TRUE(S_ISLNK(link.st_mode));
+  EXPECT_EQ(e2e::ReadFile(target), List(2));
+  EXPECT_EQ(e2e::ListFiles(dir.path() + "/korvane/persist"), std::vector<std::string>{"st"});
+  EXPECT_EQ(ErrorLines(node), std::vector<std::string>{});
+}
+
+// A container or an init script may mount a persistent file over the name:
+// it can be written but never replaced, in a writable folder or a read-only one.
+TEST(StationSaves, AFileMountedOverTheNameIsWrittenInPlace) {
+  for (bool read_only_folder : {false, true}) {
+    SCOPED_TRACE(read_only_folder ? "read-only folder" : "writable folder");
+    TempDir dir;
+    ASSERT_EQ(system(("mkdir -p '" + dir.path() + "/korvane/persist' '" + dir.path() + "/work'").c_str()), 0);
+    const std::string persistent = dir.path() + "/korvane/persist/st";
+    e2e::WriteFile(persistent, List(1));
+    e2e::WriteFile(dir.path() + "/work/StationInfo.conf", "");
+    e2e::NodeOptions options;
+    options.read_only_workdir = read_only_folder;
+    options.setup = "mount --bind \"$KORVANE/persist/st\" \"$WORK/StationInfo.conf\"";
+    NodeProcess node(143, dir.path(), options);
+    ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+    ASSERT_EQ(StoredInMemory(143), Hex(List(1)));
+
+    const auto r = Cli(143, {"call", "10001", Hex(List(2))});
+    EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+    EXPECT_EQ(e2e::ReadFile(persistent), List(2));
+    EXPECT_EQ(e2e::ListFiles(node.WorkDir()), std::vector<std::string>{"StationInfo.conf"});
+    const auto errors = ErrorLines(node);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(read_only_folder ? "Read-only file system" : "Device or resource busy"),
+              std::string::npos)
+        << errors[0];
+    EXPECT_EQ(node.Stop(SIGTERM), 0);
+  }
+}
+
+TEST(MapHistory, AFifoSwappedInBetweenRequestsNeverBlocksTheNode) {
+  TempDir dir;
+  NodeProcess node(144, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  const std::string folder = dir.path() + "/korvane/data/resource/map";
+  ASSERT_EQ(system(("mkdir -p '" + folder + "'").c_str()), 0);
+  const std::string history = folder + "/history.map";
+
+  // Swaps a regular file and a FIFO without a writer under the name as fast
+  // as it can (a new name for each, renamed over the old), so that requests
+  // meet either, and one may change between being examined and being opened.
+  e2e::WriteFile(folder + "/file", "map_9\n");
+  ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0644), 0);
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    const std::string next = folder + "/next";
+    while (!stop) {
+      for (const char * source : {"/file", "/fifo"}) {
+        link((folder + source).c_str(), next.c_str());
+        std::rename(next.c_str(), history.c_str());
+      }
+    }
+  });
+  int answered = 0;
+  for (int i = 0; i < 60; ++i) {
+    const auto r = Cli(144, {"last-map", "--quiet", "--timeout", "10"});
+    if (r.exit_status != 0) {
+      ADD_FAILURE() << "call " << i << ": exit " << r.exit_status << " " << r.err;
+      break;
+    }
+    EXPECT_TRUE(r.out == "" || r.out == "map_id_str: \"map_9\"\n") << r.out;
+    ++answered;
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_EQ(answered, 60);
+  EXPECT_EQ(node.Stop(SIGTERM), 0);
+}
+
+}  // namespace
