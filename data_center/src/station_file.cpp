@@ -235,7 +235,15 @@ SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & inf
   }
 
   struct stat old_file;
-  const bool exists = ::lstat(target.c_str(), &old_file) == 0;
+  bool exists = ::lstat(target.c_str(), &old_file) == 0;
+  // A link is followed only to a regular file, or to where one is to be
+  // made. Renaming onto a device, FIFO or folder that a link points at would
+  // replace something that is not the node's (a link to /dev/zero, run as
+  // root): then the link itself is replaced, as a plain file would be.
+  if (exists && !S_ISREG(old_file.st_mode) && target != path) {
+    target = path;
+    exists = ::lstat(target.c_str(), &old_file) == 0;
+  }
   // Replacing one name of several would leave the others on the old list.
   if (exists && S_ISREG(old_file.st_mode) && old_file.st_nlink > 1) {
     result.in_place = target + " has " + std::to_string(old_file.st_nlink) + " hard links";

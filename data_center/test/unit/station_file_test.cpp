@@ -91,6 +91,22 @@ TEST_F(StationFileTest, SymbolicLinksStayAndTheirTargetGetsTheList) {
   EXPECT_THAT(Names(dir_ / "persist/deeper"), testing::ElementsAre("end"));
 }
 
+// What a link points at is replaced only when it is a regular file: a link
+// to a device (a FIFO here, which is safe to make) is replaced itself.
+TEST_F(StationFileTest, ALinkToSomethingElseThanAFileIsReplacedItselfNotItsTarget) {
+  fs::create_directories(dir_ / "persist");
+  ASSERT_EQ(::mkfifo((dir_ / "persist/fifo").c_str(), 0600), 0);
+  fs::create_symlink("persist/fifo", "StationInfo.conf");
+  const SaveResult saved = SaveStationFile("StationInfo.conf", Poses(1));
+  EXPECT_EQ(saved.status, SaveStatus::kSaved) << saved.error;
+  struct stat fifo;
+  ASSERT_EQ(::lstat((dir_ / "persist/fifo").c_str(), &fifo), 0);
+  EXPECT_TRUE(S_ISFIFO(fifo.st_mode));
+  EXPECT_THAT(Names(dir_ / "persist"), testing::ElementsAre("fifo"));
+  EXPECT_FALSE(fs::is_symlink("StationInfo.conf"));
+  EXPECT_EQ(test::ReadFile("StationInfo.conf"), Poses(1).SerializeAsString());
+}
+
 TEST_F(StationFileTest, ALinkLoopIsRefusedAndNothingIsWritten) {
   fs::create_symlink("other", "StationInfo.conf");
   fs::create_symlink("StationInfo.conf", "other");
