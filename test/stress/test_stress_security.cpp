@@ -27,7 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kDomain = 224;
 // A participant index no process on this domain takes: the node sends its
 // announcement to the ports of every index on the loopback peer list.
 constexpr int kListenIndex = 25;
@@ -164,12 +163,13 @@ std::vector<std::string> UdpSockets(pid_t pid) {
 }
 
 TEST(Security, NodeAdvertisesOnlyLoopbackLocators) {
+  const int domain = e2e::TestDomain(0);
   // Listen where the node's announcements go, before it starts.
   const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(sock, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(DiscoveryPort(kDomain, kListenIndex)));
+  address.sin_port = htons(static_cast<uint16_t>(DiscoveryPort(domain, kListenIndex)));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0) << std::strerror(errno);
 
@@ -177,7 +177,7 @@ TEST(Security, NodeAdvertisesOnlyLoopbackLocators) {
   // The node inherits no setting that would widen its reach.
   unsetenv("ROS_LOCALHOST_ONLY");
   unsetenv("CYCLONEDDS_URI");
-  e2e::NodeProcess node(kDomain, dir.path());
+  e2e::NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
 
   std::vector<Locator> locators;
@@ -224,7 +224,7 @@ TEST(Security, NodeAdvertisesOnlyLoopbackLocators) {
   EXPECT_TRUE(sends_from_loopback);
 
   // And it serves the client on the same host.
-  const auto r = e2e::Cli(kDomain, {"call", "10003"});
+  const auto r = e2e::Cli(domain, {"call", "10003"});
   EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
   EXPECT_EQ(node.Stop(SIGTERM), 0);
 }

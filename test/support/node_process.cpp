@@ -1,0 +1,78 @@
+#include "node_process.hpp"
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <thread>
+
+#include "files.hpp"
+
+namespace e2e {
+
+namespace {
+
+std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions & options) {
+  mkdir((root + "/korvane").c_str(), 0755);
+  mkdir((root + "/work").c_str(), 0755);
+  std::vector<std::string> argv = {DATA_CENTER_HERMETIC};
+  if (options.read_only_workdir) {
+    argv.push_back("--read-only-workdir");
+  }
+  if (!options.setup.empty()) {
+    argv.insert(argv.end(), {"--setup", options.setup});
+  }
+  argv.insert(argv.end(), {root + "/korvane", root + "/work", DATA_CENTER_BIN});
+  argv.insert(argv.end(), options.extra_args.begin(), options.extra_args.end());
+  return argv;
+}
+
+}  // namespace
+
+NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args,
+                         bool read_only_workdir)
+    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, ""}) {}
+
+NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOptions & options)
+    : root_(root),
+      program_(NodeCommand(root, options), {{"ROS_DOMAIN_ID", std::to_string(domain_id)}}, root + "/stdout",
+               root + "/stderr") {}
+
+bool NodeProcess::WaitForStdoutLine(const std::string & line, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (const auto & l : Lines(Stdout())) {
+      if (l == line) {
+        return true;
+      }
+    }
+    if (!Running()) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::string NodeProcess::Stdout() const {
+  return ReadFile(root_ + "/stdout");
+}
+std::string NodeProcess::Stderr() const {
+  return ReadFile(root_ + "/stderr");
+}
+
+Result Cli(int domain_id, const std::vector<std::string> & args) {
+  std::vector<std::string> argv = {DATA_CENTER_CLI_BIN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Run(argv, {{"ROS_DOMAIN_ID", std::to_string(domain_id)}});
+}
+
+std::string TodayLogName() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buf[64];
+  std::strftime(buf, sizeof buf, "data_center_log_file_%Y-%m-%d", &local);
+  return buf;
+}
+
+}  // namespace e2e
