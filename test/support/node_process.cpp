@@ -9,11 +9,9 @@
 
 namespace e2e {
 
-namespace {
-
-std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions & options) {
-  mkdir((root + "/korvane").c_str(), 0755);
-  mkdir((root + "/work").c_str(), 0755);
+std::vector<std::string> HermeticCommand(const std::string & korvane, const std::string & work,
+                                         const NodeOptions & options,
+                                         const std::vector<std::string> & program) {
   std::vector<std::string> argv = {DATA_CENTER_HERMETIC};
   if (options.read_only_workdir) {
     argv.push_back("--read-only-workdir");
@@ -21,9 +19,19 @@ std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions
   if (!options.setup.empty()) {
     argv.insert(argv.end(), {"--setup", options.setup});
   }
-  argv.insert(argv.end(), {root + "/korvane", root + "/work", DATA_CENTER_BIN});
-  argv.insert(argv.end(), options.extra_args.begin(), options.extra_args.end());
+  argv.insert(argv.end(), {korvane, work});
+  argv.insert(argv.end(), program.begin(), program.end());
   return argv;
+}
+
+namespace {
+
+std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions & options) {
+  mkdir((root + "/korvane").c_str(), 0755);
+  mkdir((root + "/work").c_str(), 0755);
+  std::vector<std::string> program = {DATA_CENTER_BIN};
+  program.insert(program.end(), options.extra_args.begin(), options.extra_args.end());
+  return HermeticCommand(root + "/korvane", root + "/work", options, program);
 }
 
 }  // namespace

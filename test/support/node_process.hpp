@@ -27,6 +27,12 @@ struct NodeOptions {
   std::string setup;
 };
 
+// The command that runs `program` through the data_center_hermetic launcher:
+// `korvane` over /opt/korvane, `work` as working folder.
+std::vector<std::string> HermeticCommand(const std::string & korvane, const std::string & work,
+                                         const NodeOptions & options,
+                                         const std::vector<std::string> & program);
+
 // The data_center binary, started in `root`/work with `root`/korvane mounted
 // over /opt/korvane.
 class NodeProcess {
