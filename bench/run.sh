@@ -2,7 +2,8 @@
 # Builds what the benchmark needs (if anything changed) and runs it:
 #   bench/run.sh [--quick] [other options of bench/run_bench.py]
 # Build folder: ${BUILD_DIR:-<repo>/build}; results: <repo>/results/bench.
-# Needs root (the node gets a private /opt/korvane in a mount namespace).
+# The node gets a private /opt/korvane through test/support/data_center_hermetic:
+# root, or an ordinary user where user namespaces are allowed.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"

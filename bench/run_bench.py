@@ -10,8 +10,9 @@ Runs, on one ROS_DOMAIN_ID of its own and on loopback only:
   * concurrent throughput with 1, 2 and 4 client processes;
   * the node's resident memory at idle and after many requests;
   * the time from the node's exec to its first answer, a client waiting.
-The node runs hermetically: its own working folder, and a private
-/opt/korvane bind-mounted in a mount namespace of its own (needs root).
+The node runs hermetically through test/support/data_center_hermetic, as in
+the tests: its own working folder and a private /opt/korvane (root, or an
+ordinary user where user namespaces are allowed).
 Results: results.json, results.md and latency.png in --results.
 """
 
@@ -36,7 +37,6 @@ MAP_ID = "map_17"
 UNKNOWN_CMD = 4242
 NOT_SUPPORTED = 10002
 READY_LINE = "after advertiseService robot_status_query"
-MOUNT_SCRIPT = 'mount --bind "$1" /opt/korvane && cd "$2" && shift 2 && exec "$@"'
 
 # Request counts per case; every run is also bounded in time.
 FULL = dict(count=20000, warmup=500, block=100, seconds=60, large_count=2000, large_warmup=50,
@@ -91,8 +91,7 @@ class Bench:
     def start_node(self, workdir, stamp_file=None):
         os.makedirs(workdir, exist_ok=True)
         out_path, err_path = self._files("node")
-        argv = ["unshare", "-m", "--propagation", "private", "sh", "-c", MOUNT_SCRIPT, "sh",
-                self.korvane, workdir]
+        argv = [self.args.hermetic, self.korvane, workdir]
         if stamp_file:
             argv += [self.args.exec_stamp, stamp_file]
         argv.append(self.args.node)
@@ -462,6 +461,19 @@ def rss_kib(pid, comm="data_center"):
     raise BenchError("no VmRSS for %d" % pid)
 
 
+def build_domain(build_dir, name):
+    """The first ROS_DOMAIN_ID the build assigned to `name`, or None."""
+    try:
+        with open(os.path.join(build_dir, "test_domains.txt")) as f:
+            for line in f:
+                fields = line.split()
+                if len(fields) == 3 and fields[0] == name:
+                    return int(fields[1])
+    except OSError:
+        pass
+    return None
+
+
 def machine(args, work_root):
     cpu = ""
     try:
@@ -487,23 +499,27 @@ def main():
     parser.add_argument("--client")
     parser.add_argument("--floor")
     parser.add_argument("--exec-stamp")
+    parser.add_argument("--hermetic", default=os.path.join(os.path.dirname(here), "test", "support",
+                                                           "data_center_hermetic"),
+                        help="the launcher that gives the node a private /opt/korvane")
     parser.add_argument("--results", default=os.path.join(os.path.dirname(here), "results", "bench"))
-    parser.add_argument("--domain", type=int, default=61 + os.getpid() % 39,
-                        help="ROS_DOMAIN_ID of this run, 60-99 (default: 61-99 from the process id)")
+    parser.add_argument("--domain", type=int,
+                        help="ROS_DOMAIN_ID of this run (default: the build's, from BUILD_DIR/test_domains.txt)")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folders and process outputs")
     args = parser.parse_args()
     args.node = args.node or os.path.join(args.build_dir, "bin", "data_center")
     args.client = args.client or os.path.join(args.build_dir, "bin", "bench_client")
     args.floor = args.floor or os.path.join(args.build_dir, "bin", "bench_echo_floor")
     args.exec_stamp = args.exec_stamp or os.path.join(args.build_dir, "bin", "bench_exec_stamp")
-    if not 60 <= args.domain <= 99:
-        parser.error("--domain must be in 60-99, apart from the tests' domains")
-    for path in (args.node, args.client, args.floor, args.exec_stamp):
+    if args.domain is None:
+        args.domain = build_domain(args.build_dir, "bench")
+        if args.domain is None:
+            parser.error("no --domain, and %s/test_domains.txt names none: configure the build" % args.build_dir)
+    if not 0 <= args.domain <= 232:
+        parser.error("--domain must be a ROS_DOMAIN_ID, 0-232")
+    for path in (args.node, args.client, args.floor, args.exec_stamp, args.hermetic):
         if not os.access(path, os.X_OK):
             parser.error("not built: %s" % path)
-    if os.geteuid() != 0:
-        parser.error("needs root: the node runs in a private mount namespace with its own /opt/korvane")
-    os.makedirs("/opt/korvane", exist_ok=True)  # the mount point only; never written to
 
     bench = Bench(args, QUICK if args.quick else FULL)
     log("data_center bench (%s) on ROS_DOMAIN_ID %d, scratch %s" % ("quick" if args.quick else "full",

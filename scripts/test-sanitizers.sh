@@ -8,7 +8,8 @@
 # Any sanitizer report fails the test it happens in: UBSan stops at the first
 # finding (the build uses -fno-sanitize-recover), ASan always does, and
 # LeakSanitizer checks every process at exit. The end-to-end tests start the
-# node through unshare and sh, which pass these variables on to it.
+# node through test/support/data_center_hermetic, which passes these
+# variables on to it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${1:-$root/build-asan}"

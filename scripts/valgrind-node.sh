@@ -7,16 +7,21 @@
 #
 # VALGRIND_ROUNDS     rounds of the request mix below (default 50; 7 requests
 #                     a round)
-# VALGRIND_DOMAIN_ID  ROS_DOMAIN_ID of the run (default 205)
+# VALGRIND_DOMAIN_ID  ROS_DOMAIN_ID of the run (default: the build's, from
+#                     BUILD_DIR/test_domains.txt)
 #
 # The node gets its own domain, its own working folder and its own
-# /opt/korvane: a temporary folder bind-mounted over it in a private mount
-# namespace (needs root, as the end-to-end tests do).
+# /opt/korvane, through test/support/data_center_hermetic as in the
+# end-to-end tests (root, or an ordinary user where user namespaces are allowed).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="$(cd "${1:-$root/build}" && pwd)"
 rounds="${VALGRIND_ROUNDS:-50}"
-domain="${VALGRIND_DOMAIN_ID:-205}"
+domain="${VALGRIND_DOMAIN_ID:-$(awk '$1 == "valgrind" { print $2 }' "$build_dir/test_domains.txt" 2>/dev/null || true)}"
+if [ -z "$domain" ]; then
+  echo "no ROS_DOMAIN_ID: set VALGRIND_DOMAIN_ID or configure $build_dir again" >&2
+  exit 2
+fi
 node="$build_dir/bin/data_center"
 cli="$build_dir/bin/data_center_cli"
 
@@ -45,14 +50,11 @@ trap cleanup EXIT
 
 mkdir -p "$tmp/korvane/data/resource/map" "$tmp/korvane/logs" "$tmp/work"
 printf 'map_valgrind_7 older_entry\n' >"$tmp/korvane/data/resource/map/history.map"
-mkdir -p /opt/korvane  # the mount point only; its content is never touched
 
 export ROS_DOMAIN_ID="$domain"
 # Leak kinds other than definite are Cyclone's and protobuf's process-long
 # state and are not errors; they are still listed in the log.
-unshare -m --propagation private \
-  sh -c 'mount --bind "$1" /opt/korvane && cd "$2" && shift 2 && exec "$@"' \
-  sh "$tmp/korvane" "$tmp/work" \
+"$root/test/support/data_center_hermetic" "$tmp/korvane" "$tmp/work" \
   valgrind --tool=memcheck --leak-check=full --errors-for-leak-kinds=definite \
   --show-leak-kinds=${VALGRIND_SHOW_LEAK_KINDS:-definite,possible} --error-exitcode=99 --num-callers=30 \
   --log-file="$tmp/valgrind.log" "$node" >"$tmp/stdout" 2>"$tmp/stderr" &

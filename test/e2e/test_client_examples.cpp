@@ -17,7 +17,7 @@ namespace {
 using e2e::NodeProcess;
 using e2e::TempDir;
 
-// Domain id 150 belongs to this file.
+// One domain: e2e::TestDomain(0).
 
 std::string BinDir() {
   const std::string cli = DATA_CENTER_CLI_BIN;
@@ -72,8 +72,8 @@ TEST(ClientExamples, EveryExampleOfTheReadmeAndHelpRunsAsWritten) {
   e2e::WriteFile(cwd + "/stations.bin", list.SerializeAsString());
 
   ASSERT_EQ(system(("mkdir -p '" + dir.path() + "/main' '" + dir.path() + "/robot1'").c_str()), 0);
-  NodeProcess node(150, dir.path() + "/main");
-  NodeProcess namespaced(150, dir.path() + "/robot1", {"--ros-args", "-r", "__ns:=/robot1"});
+  NodeProcess node(e2e::TestDomain(0), dir.path() + "/main");
+  NodeProcess namespaced(e2e::TestDomain(0), dir.path() + "/robot1", {"--ros-args", "-r", "__ns:=/robot1"});
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   ASSERT_TRUE(namespaced.WaitReady()) << namespaced.Stderr();
 
@@ -99,7 +99,7 @@ TEST(ClientExamples, EveryExampleOfTheReadmeAndHelpRunsAsWritten) {
   for (const std::string & example : client_examples) {
     SCOPED_TRACE(example);
     const auto r = e2e::Run({"sh", "-c", "cd '" + cwd + "' && " + example},
-                            {{"ROS_DOMAIN_ID", "150"}, {"PATH", BinDir() + ":" + std::getenv("PATH")}});
+                            {{"ROS_DOMAIN_ID", std::to_string(e2e::TestDomain(0))}, {"PATH", BinDir() + ":" + std::getenv("PATH")}});
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     if (example.find("--help") == std::string::npos) {
       EXPECT_EQ(r.out.substr(0, 8), "code: 0\n") << r.out;

@@ -16,7 +16,7 @@ using e2e::Cli;
 using e2e::NodeProcess;
 using e2e::TempDir;
 
-// Domain ids 120-139 belong to this file, one per test.
+// Each test has its own ROS_DOMAIN_ID: e2e::TestDomain(0-6).
 
 std::string Hex(const std::string & bytes) {
   static const char * digits = "0123456789ABCDEF";
@@ -72,53 +72,56 @@ std::string StoredFile(const NodeProcess & node) {
 }
 
 TEST(Commands, RobotInfoAnswersTheSameElevenBytesWhateverThePayload) {
+  const int domain = e2e::TestDomain(0);
   TempDir dir;
-  NodeProcess node(120, dir.path());
+  NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   for (const std::vector<std::string> & args :
        {std::vector<std::string>{"call", "10003"},
         std::vector<std::string>{"call", "10003", "0A 03 22 01 FF"}}) {
-    const auto r = Cli(120, args);
+    const auto r = Cli(domain, args);
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 0");
     EXPECT_EQ(PayloadHex(r), "0A 09 08 B8 17 10 28 18 80 F1 04") << r.out;
   }
-  const auto decoded = Cli(120, {"robot-info"});
+  const auto decoded = Cli(domain, {"robot-info"});
   EXPECT_EQ(decoded.exit_status, 0);
   EXPECT_NE(decoded.out.find("work_hours: 3000"), std::string::npos) << decoded.out;
 }
 
 TEST(Commands, StationListRoundTripsInOrderAndSurvivesARestart) {
+  const int domain = e2e::TestDomain(1);
   TempDir dir;
   const std::string list = TwoPoses();
   {
-    NodeProcess node(121, dir.path());
+    NodeProcess node(domain, dir.path());
     ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-    const auto empty = Cli(121, {"call", "10002"});
+    const auto empty = Cli(domain, {"call", "10002"});
     EXPECT_EQ(empty.exit_status, 0);
     EXPECT_EQ(PayloadHex(empty), "");
 
-    const auto set = Cli(121, {"call", "10001", Hex(list)});
+    const auto set = Cli(domain, {"call", "10001", Hex(list)});
     EXPECT_EQ(set.exit_status, 0) << set.out << set.err;
     EXPECT_EQ(e2e::Lines(set.out).at(1), "msg: \"\"");
-    EXPECT_EQ(PayloadHex(Cli(121, {"call", "10002"})), Hex(list));
+    EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), Hex(list));
     EXPECT_EQ(StoredFile(node), list);  // one encoded list, nothing around it
     EXPECT_EQ(node.Stop(SIGTERM), 0);
   }
-  NodeProcess restarted(121, dir.path());
+  NodeProcess restarted(domain, dir.path());
   ASSERT_TRUE(restarted.WaitReady()) << restarted.Stderr();
-  const auto after = Cli(121, {"stations"});
+  const auto after = Cli(domain, {"stations"});
   EXPECT_EQ(after.exit_status, 0);
-  EXPECT_EQ(PayloadHex(Cli(121, {"call", "10002"})), Hex(list));
+  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), Hex(list));
   EXPECT_NE(after.out.find("map_id_str: \"second map\""), std::string::npos) << after.out;
 }
 
 TEST(Commands, RefusedListsLeaveTheStoredListAlone) {
+  const int domain = e2e::TestDomain(2);
   TempDir dir;
-  NodeProcess node(122, dir.path());
+  NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   const std::string list = TwoPoses();
-  ASSERT_EQ(Cli(122, {"call", "10001", Hex(list)}).exit_status, 0);
+  ASSERT_EQ(Cli(domain, {"call", "10001", Hex(list)}).exit_status, 0);
 
   // Empty payload (an empty list encodes to nothing), a map_id_str that is
   // not UTF-8, and a truncated field.
@@ -127,31 +130,33 @@ TEST(Commands, RefusedListsLeaveTheStoredListAlone) {
     if (!payload.empty()) {
       args.push_back(payload);
     }
-    const auto r = Cli(122, args);
+    const auto r = Cli(domain, args);
     EXPECT_EQ(r.exit_status, 1) << payload;
     EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 10006") << payload;
     EXPECT_EQ(e2e::Lines(r.out).at(1), "msg: \"Deserialize data failed\"") << payload;
   }
-  EXPECT_EQ(PayloadHex(Cli(122, {"call", "10002"})), Hex(list));
+  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), Hex(list));
   EXPECT_EQ(StoredFile(node), list);
 }
 
 TEST(Commands, FieldsOutsideTheSchemaAreKeptAndAnsweredBack) {
+  const int domain = e2e::TestDomain(3);
   TempDir dir;
-  NodeProcess node(123, dir.path());
+  NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   // Field 5 (varint 7): no such field in BaseStationInfo, so the list is empty.
-  ASSERT_EQ(Cli(123, {"call", "10001", "28 07"}).exit_status, 0);
-  EXPECT_EQ(PayloadHex(Cli(123, {"call", "10002"})), "28 07");
+  ASSERT_EQ(Cli(domain, {"call", "10001", "28 07"}).exit_status, 0);
+  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), "28 07");
   EXPECT_EQ(StoredFile(node), std::string("\x28\x07", 2));
 }
 
 TEST(Commands, LastMapReadsTheHistoryFileAnewOnEveryCall) {
+  const int domain = e2e::TestDomain(4);
   TempDir dir;
-  NodeProcess node(124, dir.path());
+  NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
 
-  auto ask = [&]() { return Cli(124, {"call", "1002", "01 02 03"}); };
+  auto ask = [&]() { return Cli(domain, {"call", "1002", "01 02 03"}); };
   // Missing file: code 0, nothing to answer.
   auto r = ask();
   EXPECT_EQ(r.exit_status, 0);
@@ -187,19 +192,20 @@ TEST(Commands, LastMapReadsTheHistoryFileAnewOnEveryCall) {
 }
 
 TEST(Commands, ReadOnlyWorkingFolderAnswers10007AndKeepsTheOldList) {
+  const int domain = e2e::TestDomain(5);
   TempDir dir;
   ASSERT_EQ(mkdir((dir.path() + "/work").c_str(), 0755), 0);
   const std::string list = TwoPoses();
   e2e::WriteFile(dir.path() + "/work/StationInfo.conf", list);
-  NodeProcess node(125, dir.path(), {}, /*read_only_workdir=*/true);
+  NodeProcess node(domain, dir.path(), {}, /*read_only_workdir=*/true);
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  ASSERT_EQ(PayloadHex(Cli(125, {"call", "10002"})), Hex(list));
+  ASSERT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), Hex(list));
 
-  const auto r = Cli(125, {"call", "10001", "0A 02 08 09"});
+  const auto r = Cli(domain, {"call", "10001", "0A 02 08 09"});
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 10007");
   EXPECT_EQ(e2e::Lines(r.out).at(1), "msg: \"Save station info failed\"");
-  EXPECT_EQ(PayloadHex(Cli(125, {"call", "10002"})), Hex(list));
+  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), Hex(list));
   EXPECT_EQ(StoredFile(node), list);
   EXPECT_EQ(e2e::ListFiles(node.WorkDir()), std::vector<std::string>{"StationInfo.conf"});
   const std::string log = e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName());
@@ -207,13 +213,14 @@ TEST(Commands, ReadOnlyWorkingFolderAnswers10007AndKeepsTheOldList) {
 }
 
 TEST(Commands, CorruptStationFileStartsEmptyWithOneErrorLineAndIsLeftAlone) {
+  const int domain = e2e::TestDomain(6);
   TempDir dir;
   ASSERT_EQ(mkdir((dir.path() + "/work").c_str(), 0755), 0);
   const std::string garbage = "\x0A\x7F garbage";
   e2e::WriteFile(dir.path() + "/work/StationInfo.conf", garbage);
-  NodeProcess node(126, dir.path());
+  NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  EXPECT_EQ(PayloadHex(Cli(126, {"call", "10002"})), "");
+  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), "");
   EXPECT_EQ(StoredFile(node), garbage);
   const auto log = e2e::Lines(e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName()));
   ASSERT_FALSE(log.empty());

@@ -26,8 +26,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Domain ids 140-149 belong to this file.
-constexpr int kDomain = 140;
+// Every case runs in a network namespace of its own, so one domain does.
+const int kDomain = e2e::TestDomain(0);
 constexpr auto kBound = 20s;  // discovery takes milliseconds; this bounds a broken run
 
 // What rmw_cyclonedds_cpp (Humble) passes to dds_create_domain: the

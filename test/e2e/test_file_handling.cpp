@@ -23,7 +23,7 @@ using e2e::Cli;
 using e2e::NodeProcess;
 using e2e::TempDir;
 
-// Domain ids 140-149 belong to this file, one per test.
+// Each test takes its own domain of this executable's range, e2e::TestDomain(i).
 
 constexpr char kUser[] = "nobody";
 
@@ -92,14 +92,14 @@ TEST(StationSaves, AFolderThatCannotBeFlushedAfterTheRenameStillStoresTheList) {
   GiveTo(dir.path() + "/work", kUser);
   e2e::NodeOptions options;
   options.user = kUser;
-  NodeProcess node(140, dir.path(), options);
+  NodeProcess node(e2e::TestDomain(0), dir.path(), options);
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  ASSERT_EQ(StoredInMemory(140), Hex(List(1)));
+  ASSERT_EQ(StoredInMemory(e2e::TestDomain(0)), Hex(List(1)));
 
-  const auto r = Cli(140, {"call", "10001", Hex(List(2))});
+  const auto r = Cli(e2e::TestDomain(0), {"call", "10001", Hex(List(2))});
   EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
   EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 0");
-  EXPECT_EQ(StoredInMemory(140), Hex(List(2)));
+  EXPECT_EQ(StoredInMemory(e2e::TestDomain(0)), Hex(List(2)));
   EXPECT_EQ(e2e::ReadFile(node.WorkDir() + "/StationInfo.conf"), List(2));
   const auto errors = ErrorLines(node);
   ASSERT_EQ(errors.size(), 1u) << node.Stderr();
@@ -119,13 +119,13 @@ TEST(StationSaves, AFolderTheNodeMayNotWriteGetsTheListInPlace) {
   ASSERT_EQ(stat(file.c_str(), &before), 0);
   e2e::NodeOptions options;
   options.user = kUser;
-  NodeProcess node(141, dir.path(), options);
+  NodeProcess node(e2e::TestDomain(1), dir.path(), options);
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
 
   for (int map_id : {2, 3}) {
-    const auto r = Cli(141, {"call", "10001", Hex(List(map_id))});
+    const auto r = Cli(e2e::TestDomain(1), {"call", "10001", Hex(List(map_id))});
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
-    EXPECT_EQ(StoredInMemory(141), Hex(List(map_id)));
+    EXPECT_EQ(StoredInMemory(e2e::TestDomain(1)), Hex(List(map_id)));
     EXPECT_EQ(e2e::ReadFile(file), List(map_id));
   }
   struct stat after;
@@ -147,10 +147,10 @@ TEST(StationSaves, ALinkToPersistentStorageStaysALink) {
   const std::string target = dir.path() + "/korvane/persist/st";
   e2e::WriteFile(target, List(1));
   ASSERT_EQ(symlink("/opt/korvane/persist/st", (dir.path() + "/work/StationInfo.conf").c_str()), 0);
-  NodeProcess node(142, dir.path());
+  NodeProcess node(e2e::TestDomain(2), dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  ASSERT_EQ(StoredInMemory(142), Hex(List(1)));
-  EXPECT_EQ(Cli(142, {"call", "10001", Hex(List(2))}).exit_status, 0);
+  ASSERT_EQ(StoredInMemory(e2e::TestDomain(2)), Hex(List(1)));
+  EXPECT_EQ(Cli(e2e::TestDomain(2), {"call", "10001", Hex(List(2))}).exit_status, 0);
   struct stat link;
   ASSERT_EQ(lstat((node.WorkDir() + "/StationInfo.conf").c_str(), &link), 0);
   EXPECT_TRUE(S_ISLNK(link.st_mode));
@@ -172,11 +172,11 @@ TEST(StationSaves, AFileMountedOverTheNameIsWrittenInPlace) {
     e2e::NodeOptions options;
     options.read_only_workdir = read_only_folder;
     options.setup = "mount --bind \"$KORVANE/persist/st\" \"$WORK/StationInfo.conf\"";
-    NodeProcess node(143, dir.path(), options);
+    NodeProcess node(e2e::TestDomain(3), dir.path(), options);
     ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-    ASSERT_EQ(StoredInMemory(143), Hex(List(1)));
+    ASSERT_EQ(StoredInMemory(e2e::TestDomain(3)), Hex(List(1)));
 
-    const auto r = Cli(143, {"call", "10001", Hex(List(2))});
+    const auto r = Cli(e2e::TestDomain(3), {"call", "10001", Hex(List(2))});
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     EXPECT_EQ(e2e::ReadFile(persistent), List(2));
     EXPECT_EQ(e2e::ListFiles(node.WorkDir()), std::vector<std::string>{"StationInfo.conf"});
@@ -191,7 +191,7 @@ TEST(StationSaves, AFileMountedOverTheNameIsWrittenInPlace) {
 
 TEST(MapHistory, AFifoSwappedInBetweenRequestsNeverBlocksTheNode) {
   TempDir dir;
-  NodeProcess node(144, dir.path());
+  NodeProcess node(e2e::TestDomain(4), dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   const std::string folder = dir.path() + "/korvane/data/resource/map";
   ASSERT_EQ(system(("mkdir -p '" + folder + "'").c_str()), 0);
@@ -214,7 +214,7 @@ TEST(MapHistory, AFifoSwappedInBetweenRequestsNeverBlocksTheNode) {
   });
   int answered = 0;
   for (int i = 0; i < 60; ++i) {
-    const auto r = Cli(144, {"last-map", "--quiet", "--timeout", "10"});
+    const auto r = Cli(e2e::TestDomain(4), {"last-map", "--quiet", "--timeout", "10"});
     if (r.exit_status != 0) {
       ADD_FAILURE() << "call " << i << ": exit " << r.exit_status << " " << r.err;
       break;

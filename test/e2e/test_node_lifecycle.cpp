@@ -14,7 +14,7 @@ using e2e::Cli;
 using e2e::NodeProcess;
 using e2e::TempDir;
 
-// Domain ids 100-119 belong to this file, one per test.
+// Each test has its own ROS_DOMAIN_ID: e2e::TestDomain(0-7).
 const std::regex kLogLine(
     R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[thread \d+\] \[data_center\] \[(debug|error)\] )"
     R"(\[\./src/query_handler\.cpp:\d+\] .*)");
@@ -24,15 +24,16 @@ std::vector<std::string> LogLines(const NodeProcess & node) {
 }
 
 TEST(NodeLifecycle, UnknownCommandsAnswer10002AndLogOneLineEach) {
+  const int domain = e2e::TestDomain(0);
   TempDir dir;
-  NodeProcess node(100, dir.path());
+  NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   // The day's file exists from the start, before anything is logged.
   ASSERT_EQ(e2e::ListFiles(node.LogDir()), std::vector<std::string>{e2e::TodayLogName()});
   EXPECT_TRUE(LogLines(node).empty());
 
   for (const std::string cmd : {"0", "-7", "10000", "2147483647"}) {
-    const auto r = Cli(100, {"call", cmd});
+    const auto r = Cli(domain, {"call", cmd});
     EXPECT_EQ(r.exit_status, 1) << cmd << "\n" << r.out << r.err;
     EXPECT_NE(r.out.find("code: 10002\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("msg: \"\"\n"), std::string::npos) << r.out;
@@ -53,7 +54,7 @@ TEST(NodeLifecycle, UnknownCommandsAnswer10002AndLogOneLineEach) {
 class NodeSignals : public ::testing::TestWithParam<int> {};
 
 TEST_P(NodeSignals, SignalWhileSpinningExitsWithStatusZero) {
-  const int domain = GetParam() == SIGINT ? 101 : 102;
+  const int domain = e2e::TestDomain(GetParam() == SIGINT ? 1 : 2);
   TempDir dir;
   NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
@@ -64,11 +65,12 @@ TEST_P(NodeSignals, SignalWhileSpinningExitsWithStatusZero) {
 INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, NodeSignals, ::testing::Values(SIGINT, SIGTERM));
 
 TEST(NodeLifecycle, UncreatableLogFolderIsReportedOnceAndTheServiceStillAnswers) {
+  const int domain = e2e::TestDomain(3);
   TempDir dir;
   // A plain file where the log folder's parent should be: no folder can be made.
   ASSERT_EQ(mkdir((dir.path() + "/korvane").c_str(), 0755), 0);
   e2e::WriteFile(dir.path() + "/korvane/logs", "not a folder");
-  NodeProcess node(103, dir.path());
+  NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   const auto out = e2e::Lines(node.Stdout());
   ASSERT_EQ(out.size(), 2u);
@@ -78,7 +80,7 @@ TEST(NodeLifecycle, UncreatableLogFolderIsReportedOnceAndTheServiceStillAnswers)
   EXPECT_EQ(out[0].back(), ']');
   EXPECT_EQ(out[1], "after advertiseService robot_status_query");
 
-  const auto r = Cli(103, {"call", "31"});
+  const auto r = Cli(domain, {"call", "31"});
   EXPECT_EQ(r.exit_status, 1) << r.out << r.err;
   EXPECT_NE(r.out.find("code: 10002\n"), std::string::npos) << r.out;
   // Without a file the record goes to standard error, in the same format.
@@ -94,27 +96,31 @@ TEST(NodeLifecycle, UncreatableLogFolderIsReportedOnceAndTheServiceStillAnswers)
 }
 
 TEST(NodeLifecycle, NodesOnOtherDomainsAreInvisible) {
+  const int domain = e2e::TestDomain(4);
+  const int other_domain = e2e::TestDomain(5);
   TempDir dir;
-  NodeProcess node(104, dir.path());
+  NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  const auto other = Cli(105, {"--timeout", "1", "call", "1"});
+  const auto other = Cli(other_domain, {"--timeout", "1", "call", "1"});
   EXPECT_EQ(other.exit_status, 3) << other.out << other.err;
-  const auto same = Cli(104, {"call", "1"});
+  const auto same = Cli(domain, {"call", "1"});
   EXPECT_EQ(same.exit_status, 1) << same.out << same.err;
   EXPECT_TRUE(LogLines(node).size() == 1u);
 }
 
 TEST(NodeLifecycle, ServiceNameCanBeRemapped) {
+  const int domain = e2e::TestDomain(6);
   TempDir dir;
-  NodeProcess node(106, dir.path(), {"--ros-args", "-r", "robot_status_query:=/robot/status"});
+  NodeProcess node(domain, dir.path(), {"--ros-args", "-r", "robot_status_query:=/robot/status"});
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  EXPECT_EQ(Cli(106, {"--service", "/robot/status", "call", "5"}).exit_status, 1);
-  EXPECT_EQ(Cli(106, {"--timeout", "1", "call", "5"}).exit_status, 3);
+  EXPECT_EQ(Cli(domain, {"--service", "/robot/status", "call", "5"}).exit_status, 1);
+  EXPECT_EQ(Cli(domain, {"--timeout", "1", "call", "5"}).exit_status, 3);
 }
 
 TEST(NodeLifecycle, UnknownRosArgumentIsRefusedByName) {
+  const int domain = e2e::TestDomain(7);
   TempDir dir;
-  NodeProcess node(107, dir.path(), {"--ros-args", "--no-such-flag"});
+  NodeProcess node(domain, dir.path(), {"--ros-args", "--no-such-flag"});
   EXPECT_FALSE(node.WaitReady());
   EXPECT_NE(node.Stop(SIGKILL), 0);
   EXPECT_NE(node.Stderr().find("found unknown ROS arguments: '--no-such-flag'"), std::string::npos)

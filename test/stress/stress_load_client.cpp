@@ -29,14 +29,14 @@
 #include <thread>
 #include <vector>
 
+#include "e2e_support.hpp"
 #include "proto/data_center.pb.h"
 #include "rclcpp_compat/wire_types.hpp"
-#include "stress_support.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-using stress::Srv;
+using e2e::Srv;
 using Clock = std::chrono::steady_clock;
 
 struct Options {
@@ -130,11 +130,11 @@ class Checker {
   }
 
   // Returns an empty string when the reply is what `kind` must produce.
-  std::string Check(Kind kind, const stress::Caller::Reply & r, int64_t request_id) {
+  std::string Check(Kind kind, const e2e::Caller::Reply & r, int64_t request_id) {
     const bool clean = r.msg.empty();
     switch (kind) {
       case Kind::kRobotInfo:
-        return r.code == 0 && clean && r.payload == stress::kRobotInfoBytes ? "" : "robot info";
+        return r.code == 0 && clean && r.payload == e2e::kRobotInfoBytes ? "" : "robot info";
       case Kind::kLastMap:
         return r.code == 0 && clean && r.payload == map_bytes_ ? "" : "last map";
       case Kind::kSetStations:
@@ -147,7 +147,7 @@ class Checker {
         }
         // Some client's list, whole; per writer never older than one this
         // client saw before (requests of one client are handled in order).
-        const auto id = stress::ReadList(r.payload);
+        const auto id = e2e::ReadList(r.payload);
         if (!id || id->tag.compare(0, 5, "load-") != 0) {
           return "stations content";
         }
@@ -177,14 +177,14 @@ class Checker {
 
   std::string NextList() {
     ++list_seq_;
-    return stress::MakeList("load-c" + std::to_string(client_), list_seq_, 1 + list_seq_ % 8);
+    return e2e::MakeList("load-c" + std::to_string(client_), list_seq_, 1 + list_seq_ % 8);
   }
 
  private:
   int client_;
   int32_t list_seq_ = 0;
   std::string map_bytes_;
-  std::map<int64_t, stress::ListId> seen_;
+  std::map<int64_t, e2e::ListId> seen_;
 };
 
 }  // namespace
@@ -347,7 +347,7 @@ int main(int argc, char ** argv) {
     drain_raw();
     for (auto it = outstanding.begin(); it != outstanding.end();) {
       if (it->second.future.wait_for(0s) == std::future_status::ready) {
-        const auto reply = stress::Caller::Take(it->second.future);
+        const auto reply = e2e::Caller::Take(it->second.future);
         ++answered;
         const std::string problem = checker.Check(it->second.kind, reply, it->first);
         if (!problem.empty()) {

@@ -22,14 +22,12 @@
 #include <thread>
 
 #include "e2e_support.hpp"
-#include "stress_support.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-using stress::Caller;
+using e2e::Caller;
 
-constexpr int kDomain = 220;
 constexpr int kPoses = 48;  // about 1.5 KB a list: more than one write could tear
 constexpr auto kReplyLimit = 10s;
 
@@ -38,10 +36,9 @@ std::string StationFile(const e2e::NodeProcess & node) {
 }
 
 TEST(CrashSafety, KilledWhileStoringListsTheNodeComesBackWithAnAcknowledgedOne) {
-  const long trials = stress::EnvLong("DATA_CENTER_STRESS_CRASH_TRIALS", 250);
-  const auto budget = std::chrono::seconds(stress::EnvLong("DATA_CENTER_STRESS_CRASH_SECONDS", 150));
-  Caller caller(kDomain);
-  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
+  const long trials = e2e::EnvLong("DATA_CENTER_STRESS_CRASH_TRIALS", 250);
+  const auto budget = std::chrono::seconds(e2e::EnvLong("DATA_CENTER_STRESS_CRASH_SECONDS", 150));
+  Caller caller(e2e::TestDomain(0));
   e2e::TempDir dir;
   std::mt19937 random(std::random_device{}());
   // Most kills land within the first few writes of a stream; some wait a
@@ -63,10 +60,10 @@ TEST(CrashSafety, KilledWhileStoringListsTheNodeComesBackWithAnAcknowledgedOne) 
     const auto stored = caller.CallUntilAnswered(10002, "", 20s);
     ASSERT_TRUE(stored.has_value()) << "the restarted node does not answer";
     ASSERT_EQ(stored->code, 0);
-    const auto answered = stress::ReadList(stored->payload);
+    const auto answered = e2e::ReadList(stored->payload);
     ASSERT_TRUE(answered.has_value())
         << "10002 answers a list that was never sent (" << stored->payload.size() << " bytes)";
-    const auto on_disk = stress::ReadList(e2e::ReadFile(StationFile(node)));
+    const auto on_disk = e2e::ReadList(e2e::ReadFile(StationFile(node)));
     ASSERT_TRUE(on_disk.has_value()) << "StationInfo.conf does not decode to a list that was sent";
     EXPECT_EQ(on_disk->seq, answered->seq);
     const int32_t in_flight = next - 1;  // the last list sent
@@ -90,7 +87,7 @@ TEST(CrashSafety, KilledWhileStoringListsTheNodeComesBackWithAnAcknowledgedOne) 
       const auto empty = caller.CallUntilAnswered(10002, "", 20s);
       ASSERT_TRUE(empty.has_value()) << "the node does not answer";
       ASSERT_EQ(empty->payload, "");
-      const auto first = caller.Call(10001, stress::MakeList("crash", next, kPoses), kReplyLimit);
+      const auto first = caller.Call(10001, e2e::MakeList("crash", next, kPoses), kReplyLimit);
       ASSERT_TRUE(first.has_value());
       ASSERT_EQ(first->code, 0);
       acknowledged = next++;
@@ -108,7 +105,7 @@ TEST(CrashSafety, KilledWhileStoringListsTheNodeComesBackWithAnAcknowledgedOne) 
     bool waiting = false;
     while (!killed) {
       const int32_t seq = next++;
-      auto future = caller.Send(10001, stress::MakeList("crash", seq, kPoses));
+      auto future = caller.Send(10001, e2e::MakeList("crash", seq, kPoses));
       waiting = true;
       const auto deadline = std::chrono::steady_clock::now() + kReplyLimit;
       bool answered = false;

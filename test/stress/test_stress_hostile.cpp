@@ -3,7 +3,8 @@
 // refuses writes, and a foreign writer on its request topic. In every case
 // the node must keep running and answer every request.
 //
-// These tests run as root (the mount namespace needs it), and root ignores
+// The node runs as root, or as root of a user namespace over the test's own
+// files (the mount namespace needs one or the other), and either ignores
 // permission bits; where a case is about permissions the test makes the
 // failure otherwise and says how.
 #include <dds/dds.h>
@@ -27,13 +28,12 @@
 #include "e2e_support.hpp"
 #include "proto/data_center.pb.h"
 #include "raw_cdr_topic.hpp"
-#include "stress_support.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-using stress::Caller;
+using e2e::Caller;
 
 constexpr auto kAnswerLimit = 15s;
 
@@ -67,7 +67,7 @@ void ExpectServing(Caller & caller, e2e::NodeProcess & node, const std::string &
   const auto info = caller.CallUntilAnswered(10003, "", kAnswerLimit);
   ASSERT_TRUE(info.has_value()) << "no answer to 10003\n" << node.Stderr();
   EXPECT_EQ(info->code, 0);
-  EXPECT_EQ(info->payload, stress::kRobotInfoBytes);
+  EXPECT_EQ(info->payload, e2e::kRobotInfoBytes);
   const auto list = caller.Call(10002, "", kAnswerLimit);
   ASSERT_TRUE(list.has_value()) << "no answer to 10002";
   EXPECT_EQ(list->code, 0);
@@ -85,8 +85,7 @@ void MakeFifo(const std::string & path) {
 // ---- log -----------------------------------------------------------------------
 
 TEST(Hostile, LogThatCannotBeOpenedGoesToStandardError) {
-  Caller caller(225);
-  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
+  Caller caller(e2e::TestDomain(0));
   struct Case {
     std::string name;
     std::function<void(const std::string & korvane)> make;
@@ -123,8 +122,7 @@ TEST(Hostile, LogThatCannotBeOpenedGoesToStandardError) {
 }
 
 TEST(Hostile, LogOnAFullDiskStillAnswersEveryRequest) {
-  Caller caller(226);
-  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
+  Caller caller(e2e::TestDomain(1));
   e2e::TempDir dir;
   e2e::NodeOptions options;
   // A 64 KiB file system over the log folder, filled but for 4 KiB, so that
@@ -139,7 +137,7 @@ TEST(Hostile, LogOnAFullDiskStillAnswersEveryRequest) {
   ASSERT_TRUE(fs::exists(log_dir + "/" + e2e::TodayLogName())) << "the day's file was not created";
 
   // Every request logs a line or two: far more than the room left.
-  const std::string list = stress::MakeList("full-log", 1, 2);
+  const std::string list = e2e::MakeList("full-log", 1, 2);
   const auto set = caller.CallUntilAnswered(10001, list, kAnswerLimit);
   ASSERT_TRUE(set.has_value());
   EXPECT_EQ(set->code, 0);
@@ -163,8 +161,7 @@ TEST(Hostile, LogOnAFullDiskStillAnswersEveryRequest) {
 // ---- map history -----------------------------------------------------------------
 
 TEST(Hostile, MapHistoryThatIsNoReadableFileIsAnsweredAsEmpty) {
-  Caller caller(227);
-  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
+  Caller caller(e2e::TestDomain(2));
   e2e::TempDir dir;
   const std::string map_dir = dir.path() + "/korvane/data/resource/map";
   const std::string history = map_dir + "/history.map";
@@ -217,9 +214,8 @@ TEST(Hostile, MapHistoryThatIsNoReadableFileIsAnsweredAsEmpty) {
 // token is answered whole. Memory and time stay proportional to it and the
 // memory is given back.
 TEST(Hostile, MapHistoryWithOneHugeTokenIsAnsweredAndTheMemoryReturned) {
-  const long megabytes = stress::EnvLong("DATA_CENTER_STRESS_HUGE_TOKEN_MB", 100);
-  Caller caller(228);
-  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
+  const long megabytes = e2e::EnvLong("DATA_CENTER_STRESS_HUGE_TOKEN_MB", 100);
+  Caller caller(e2e::TestDomain(3));
   e2e::TempDir dir;
   const std::string map_dir = dir.path() + "/korvane/data/resource/map";
   fs::create_directories(map_dir);
@@ -228,7 +224,7 @@ TEST(Hostile, MapHistoryWithOneHugeTokenIsAnsweredAndTheMemoryReturned) {
   e2e::NodeProcess node(caller.domain(), dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   ASSERT_NO_FATAL_FAILURE(ExpectServing(caller, node, ""));
-  const long rss_before = stress::RssKiB(node.pid());
+  const long rss_before = e2e::RssKiB(node.pid());
 
   const auto start = std::chrono::steady_clock::now();
   const auto reply = caller.Call(1002, "", 180s);
@@ -236,9 +232,9 @@ TEST(Hostile, MapHistoryWithOneHugeTokenIsAnsweredAndTheMemoryReturned) {
   ASSERT_TRUE(reply.has_value()) << "no answer within 180 s";
   EXPECT_EQ(reply->code, 0);
   EXPECT_TRUE(reply->payload == MapInfoBytes(token)) << "answer of " << reply->payload.size() << " bytes";
-  const long peak = stress::PeakRssKiB(node.pid());
+  const long peak = e2e::PeakRssKiB(node.pid());
   ASSERT_NO_FATAL_FAILURE(ExpectServing(caller, node, ""));
-  const long rss_after = stress::RssKiB(node.pid());
+  const long rss_after = e2e::RssKiB(node.pid());
   std::cout << "huge token: " << megabytes << " MiB answered in " << seconds << " s; node VmRSS before "
             << rss_before << " KiB, peak " << peak << " KiB, after " << rss_after << " KiB" << std::endl;
   // A handful of copies of the token (the string read, the message, the
@@ -251,9 +247,8 @@ TEST(Hostile, MapHistoryWithOneHugeTokenIsAnsweredAndTheMemoryReturned) {
 // ---- station file ------------------------------------------------------------------
 
 TEST(Hostile, DamagedStationFileGivesAnEmptyListAndNothingInTheFolderStopsTheNode) {
-  Caller caller(229);
-  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
-  const std::string good = stress::MakeList("good", 3, 2);
+  Caller caller(e2e::TestDomain(4));
+  const std::string good = e2e::MakeList("good", 3, 2);
   std::string truncated = good.substr(0, good.size() - 5);
   data_center::BaseStationInfo probe;
   ASSERT_FALSE(probe.ParseFromString(truncated)) << "the cut list must not decode";
@@ -285,7 +280,7 @@ TEST(Hostile, DamagedStationFileGivesAnEmptyListAndNothingInTheFolderStopsTheNod
     e2e::NodeProcess node(caller.domain(), dir.path());
     ASSERT_TRUE(node.WaitReady()) << node.Stdout() << node.Stderr();
     ASSERT_NO_FATAL_FAILURE(ExpectServing(caller, node, ""));
-    const std::string list = stress::MakeList("new", 1, 2);
+    const std::string list = e2e::MakeList("new", 1, 2);
     const auto set = caller.Call(10001, list, kAnswerLimit);
     ASSERT_TRUE(set.has_value()) << "10001 was not answered";
     EXPECT_EQ(set->code, c.set_code);
@@ -307,7 +302,7 @@ TEST(Hostile, DamagedStationFileGivesAnEmptyListAndNothingInTheFolderStopsTheNod
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   ASSERT_NO_FATAL_FAILURE(ExpectServing(caller, node, good));
   MakeFifo(node.WorkDir() + "/StationInfo.conf.tmp." + std::to_string(node.pid()));
-  const std::string list = stress::MakeList("new", 2, 3);
+  const std::string list = e2e::MakeList("new", 2, 3);
   const auto set = caller.Call(10001, list, kAnswerLimit);
   ASSERT_TRUE(set.has_value()) << "10001 was not answered";
   EXPECT_EQ(set->code, 0);
@@ -320,10 +315,9 @@ TEST(Hostile, DamagedStationFileGivesAnEmptyListAndNothingInTheFolderStopsTheNod
 // ---- working folder -----------------------------------------------------------------
 
 TEST(Hostile, ReadOnlyWorkingFolderRefusesNewListsAndKeepsTheOld) {
-  Caller caller(230);
-  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
+  Caller caller(e2e::TestDomain(5));
   e2e::TempDir dir;
-  const std::string old_list = stress::MakeList("old", 1, 2);
+  const std::string old_list = e2e::MakeList("old", 1, 2);
   fs::create_directories(dir.path() + "/work");
   e2e::WriteFile(dir.path() + "/work/StationInfo.conf", old_list);
   e2e::NodeOptions options;
@@ -332,7 +326,7 @@ TEST(Hostile, ReadOnlyWorkingFolderRefusesNewListsAndKeepsTheOld) {
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   ASSERT_NO_FATAL_FAILURE(ExpectServing(caller, node, old_list));
   for (int i = 0; i < 20; ++i) {
-    const auto set = caller.Call(10001, stress::MakeList("new", i, 3), kAnswerLimit);
+    const auto set = caller.Call(10001, e2e::MakeList("new", i, 3), kAnswerLimit);
     ASSERT_TRUE(set.has_value());
     EXPECT_EQ(set->code, 10007);
     EXPECT_EQ(set->msg, "Save station info failed");
@@ -344,10 +338,9 @@ TEST(Hostile, ReadOnlyWorkingFolderRefusesNewListsAndKeepsTheOld) {
 }
 
 TEST(Hostile, FullWorkingFolderRefusesNewListsAndKeepsTheOld) {
-  Caller caller(231);
-  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
+  Caller caller(e2e::TestDomain(6));
   e2e::TempDir dir;
-  const std::string old_list = stress::MakeList("old", 1, 2);
+  const std::string old_list = e2e::MakeList("old", 1, 2);
   fs::create_directories(dir.path() + "/seed");
   e2e::WriteFile(dir.path() + "/seed/StationInfo.conf", old_list);
   e2e::NodeOptions options;
@@ -362,7 +355,7 @@ TEST(Hostile, FullWorkingFolderRefusesNewListsAndKeepsTheOld) {
   ASSERT_EQ(FreeBlocks(work), 0u);
   ASSERT_NO_FATAL_FAILURE(ExpectServing(caller, node, old_list));
   for (int i = 0; i < 20; ++i) {
-    const auto set = caller.Call(10001, stress::MakeList("new", i, 3), kAnswerLimit);
+    const auto set = caller.Call(10001, e2e::MakeList("new", i, 3), kAnswerLimit);
     ASSERT_TRUE(set.has_value());
     EXPECT_EQ(set->code, 10007);
   }
@@ -393,12 +386,11 @@ std::vector<uint8_t> RawRequest(uint64_t guid, int64_t seq, int32_t cmd, uint32_
 }
 
 TEST(Hostile, ForeignWriterWithMalformedAndOversizedSamplesDoesNotStopTheNode) {
-  Caller caller(232);
-  ASSERT_FALSE(caller.DomainBusy()) << stress::kDomainBusy;
+  Caller caller(e2e::TestDomain(7));
   e2e::TempDir dir;
   e2e::NodeProcess node(caller.domain(), dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  const std::string list = stress::MakeList("kept", 1, 2);
+  const std::string list = e2e::MakeList("kept", 1, 2);
   const auto set = caller.CallUntilAnswered(10001, list, kAnswerLimit);
   ASSERT_TRUE(set.has_value());
   ASSERT_EQ(set->code, 0);
@@ -455,7 +447,7 @@ TEST(Hostile, ForeignWriterWithMalformedAndOversizedSamplesDoesNotStopTheNode) {
 
   // One writer per sample: a reader that refuses a sample never acknowledges
   // it, so everything behind it on the same writer would wait forever.
-  const long rss_before = stress::RssKiB(node.pid());
+  const long rss_before = e2e::RssKiB(node.pid());
   for (const Sample & sample : samples) {
     SCOPED_TRACE(sample.name);
     const dds_entity_t writer = dds_create_writer(participant, topic, qos, nullptr);
@@ -477,10 +469,10 @@ TEST(Hostile, ForeignWriterWithMalformedAndOversizedSamplesDoesNotStopTheNode) {
     dds_delete(writer);
   }
   dds_delete_qos(qos);
-  const long rss_after = stress::RssKiB(node.pid());
+  const long rss_after = e2e::RssKiB(node.pid());
   // Cyclone reports each refused packet on standard error, as a warning.
   std::cout << "foreign writer: " << samples.size() << " samples (two of 64 MiB); node VmRSS before "
-            << rss_before << " KiB, after " << rss_after << " KiB, peak " << stress::PeakRssKiB(node.pid())
+            << rss_before << " KiB, after " << rss_after << " KiB, peak " << e2e::PeakRssKiB(node.pid())
             << " KiB; node standard error " << e2e::Lines(node.Stderr()).size() << " lines" << std::endl;
   dds_delete(participant);
   EXPECT_EQ(node.Stop(SIGTERM), 0);

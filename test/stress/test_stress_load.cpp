@@ -24,13 +24,12 @@
 
 #include "e2e_support.hpp"
 #include "proto/data_center.pb.h"
-#include "stress_support.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-using stress::Caller;
-using stress::Program;
+using e2e::Caller;
+using e2e::Program;
 
 // Memory the node may gain between the end of the warm-up and the end of the
 // load: allocator and DDS caches settle within the warm-up, so what is left
@@ -84,10 +83,7 @@ struct LoadedNode {
   explicit LoadedNode(int domain) : caller(domain) {
     std::filesystem::create_directories(dir.path() + "/korvane/data/resource/map");
     e2e::WriteFile(dir.path() + "/korvane/data/resource/map/history.map", std::string(kMapToken) + "\n");
-    busy = caller.DomainBusy();
-    if (!busy) {
-      node = std::make_unique<e2e::NodeProcess>(caller.domain(), dir.path());
-    }
+    node = std::make_unique<e2e::NodeProcess>(caller.domain(), dir.path());
   }
   std::vector<std::unique_ptr<Program>> StartClients(int count, double seconds, int window,
                                                      const std::vector<std::string> & extra = {}) {
@@ -119,30 +115,28 @@ struct LoadedNode {
 
   Caller caller;
   e2e::TempDir dir;
-  bool busy = false;
   std::unique_ptr<e2e::NodeProcess> node;
 };
 
 TEST(Load, MixedCommandsFromSeveralProcessesAreEachAnsweredOnceAndRightly) {
-  const int clients = static_cast<int>(stress::EnvLong("DATA_CENTER_STRESS_LOAD_CLIENTS", 4));
-  const int window = static_cast<int>(stress::EnvLong("DATA_CENTER_STRESS_LOAD_WINDOW", 2));
-  const long seconds = stress::EnvLong("DATA_CENTER_STRESS_LOAD_SECONDS", 40);
-  const long warmup = stress::EnvLong("DATA_CENTER_STRESS_LOAD_WARMUP", 8);
+  const int clients = static_cast<int>(e2e::EnvLong("DATA_CENTER_STRESS_LOAD_CLIENTS", 4));
+  const int window = static_cast<int>(e2e::EnvLong("DATA_CENTER_STRESS_LOAD_WINDOW", 2));
+  const long seconds = e2e::EnvLong("DATA_CENTER_STRESS_LOAD_SECONDS", 40);
+  const long warmup = e2e::EnvLong("DATA_CENTER_STRESS_LOAD_WARMUP", 8);
   ASSERT_LT(warmup + 2, seconds);
-  LoadedNode loaded(221);
-  ASSERT_FALSE(loaded.busy) << stress::kDomainBusy;
+  LoadedNode loaded(e2e::TestDomain(0));
   e2e::NodeProcess & node = *loaded.node;
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  const auto seeded = loaded.caller.CallUntilAnswered(10001, stress::MakeList("load-seed", 1, 3), 20s);
+  const auto seeded = loaded.caller.CallUntilAnswered(10001, e2e::MakeList("load-seed", 1, 3), 20s);
   ASSERT_TRUE(seeded.has_value());
   ASSERT_EQ(seeded->code, 0);
-  const long rss_idle = stress::RssKiB(node.pid());
+  const long rss_idle = e2e::RssKiB(node.pid());
 
   auto programs = loaded.StartClients(clients, static_cast<double>(seconds), window);
   std::this_thread::sleep_for(std::chrono::seconds(warmup));
-  const long rss_warm = stress::RssKiB(node.pid());
+  const long rss_warm = e2e::RssKiB(node.pid());
   std::this_thread::sleep_for(std::chrono::seconds(seconds - warmup - 1));
-  const long rss_end = stress::RssKiB(node.pid());
+  const long rss_end = e2e::RssKiB(node.pid());
   for (auto & program : programs) {
     // The clients were busy all along: none may have ended early.
     EXPECT_TRUE(program->Running()) << "a client stopped before the end of the load";
@@ -157,7 +151,7 @@ TEST(Load, MixedCommandsFromSeveralProcessesAreEachAnsweredOnceAndRightly) {
   }
   Print("load", totals);
   std::cout << "load: node VmRSS idle " << rss_idle << " KiB, after warm-up " << rss_warm
-            << " KiB, at the end " << rss_end << " KiB, peak " << stress::PeakRssKiB(node.pid()) << " KiB"
+            << " KiB, at the end " << rss_end << " KiB, peak " << e2e::PeakRssKiB(node.pid()) << " KiB"
             << std::endl;
 
   EXPECT_GT(totals.sent, 0);
@@ -176,12 +170,11 @@ TEST(Load, MixedCommandsFromSeveralProcessesAreEachAnsweredOnceAndRightly) {
 }
 
 TEST(Load, TerminateSignalInTheMiddleOfTheLoadExitsWithStatusZero) {
-  const int clients = static_cast<int>(stress::EnvLong("DATA_CENTER_STRESS_LOAD_CLIENTS", 4));
-  LoadedNode loaded(222);
-  ASSERT_FALSE(loaded.busy) << stress::kDomainBusy;
+  const int clients = static_cast<int>(e2e::EnvLong("DATA_CENTER_STRESS_LOAD_CLIENTS", 4));
+  LoadedNode loaded(e2e::TestDomain(1));
   e2e::NodeProcess & node = *loaded.node;
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  const auto seeded = loaded.caller.CallUntilAnswered(10001, stress::MakeList("load-seed", 1, 3), 20s);
+  const auto seeded = loaded.caller.CallUntilAnswered(10001, e2e::MakeList("load-seed", 1, 3), 20s);
   ASSERT_TRUE(seeded.has_value());
 
   // The clients run until the node stops answering (60 s at most).
@@ -208,12 +201,11 @@ TEST(Load, TerminateSignalInTheMiddleOfTheLoadExitsWithStatusZero) {
 // is not taking its replies (not scheduled, or busy) must still find its own
 // once it looks, however many replies to others came in meanwhile.
 TEST(Load, OwnReplySurvivesABurstOfRepliesToAnotherClient) {
-  LoadedNode loaded(223);
-  ASSERT_FALSE(loaded.busy) << stress::kDomainBusy;
+  LoadedNode loaded(e2e::TestDomain(2));
   e2e::NodeProcess & node = *loaded.node;
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   Caller & waiting = loaded.caller;
-  Caller busy(223);
+  Caller busy(loaded.caller.domain());
   ASSERT_TRUE(waiting.CallUntilAnswered(10003, "", 20s).has_value());
   ASSERT_TRUE(busy.CallUntilAnswered(10003, "", 20s).has_value());
 
@@ -223,7 +215,7 @@ TEST(Load, OwnReplySurvivesABurstOfRepliesToAnotherClient) {
   for (int i = 0; i < 40; ++i) {
     const auto reply = busy.Call(10003, "", 10s);
     ASSERT_TRUE(reply.has_value()) << "request " << i;
-    ASSERT_EQ(reply->payload, stress::kRobotInfoBytes);
+    ASSERT_EQ(reply->payload, e2e::kRobotInfoBytes);
   }
   ASSERT_TRUE(waiting.Poll(future, 10s)) << "the reply was pushed out by replies to the other client";
   const auto reply = Caller::Take(future);

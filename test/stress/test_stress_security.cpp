@@ -36,7 +36,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kDomain = 224;
 // The interface that leads off the host, and where what leaves through it
 // arrives. 192.0.2.0/24 is for documentation: it reaches nobody.
 const char kOutside[] = "dc-out";
@@ -270,7 +269,7 @@ Observation Observe(const char * localhost_only) {
     setenv("ROS_LOCALHOST_ONLY", localhost_only, 1);
   }
   unsetenv("CYCLONEDDS_URI");
-  e2e::NodeProcess node(kDomain, dir.path());
+  e2e::NodeProcess node(e2e::TestDomain(0), dir.path());
   EXPECT_TRUE(node.WaitReady()) << node.Stderr();
 
   // Announcements count wherever they pass: on lo, or (a node that reaches
@@ -291,7 +290,7 @@ Observation Observe(const char * localhost_only) {
     take(outside, 0, seen.udp_outside);
   }
   seen.sockets = UdpSockets(node.pid());
-  seen.cli_exit = e2e::Cli(kDomain, {"call", "10003"}).exit_status;
+  seen.cli_exit = e2e::Cli(e2e::TestDomain(0), {"call", "10003"}).exit_status;
   EXPECT_EQ(node.Stop(SIGTERM), 0);
   // Whatever left through the other interface while the node ran is queued.
   while (take(outside, 0, seen.udp_outside)) {

@@ -1,53 +1,18 @@
-// Runs the real node and client binaries for end-to-end tests: each node in
-// its own working folder, with a private /opt/korvane (a bind mount inside a
-// mount namespace), on the test's own ROS_DOMAIN_ID.
-#ifndef DATA_CENTER_TEST_E2E_SUPPORT_HPP_
-#define DATA_CENTER_TEST_E2E_SUPPORT_HPP_
+// The real node and client binaries: each node started through the
+// data_center_hermetic launcher, in its own working folder with a private
+// /opt/korvane, on the test's own ROS_DOMAIN_ID.
+#ifndef DATA_CENTER_TEST_SUPPORT_NODE_PROCESS_HPP_
+#define DATA_CENTER_TEST_SUPPORT_NODE_PROCESS_HPP_
 
 #include <sys/types.h>
 
 #include <chrono>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "process.hpp"
+
 namespace e2e {
-
-// Exit code of a waitpid status, or 128 + signal.
-int DecodeStatus(int status);
-// fork + exec of `argv` with standard output and error to files, extra
-// environment and an optional working folder. The child dies with the test.
-pid_t Spawn(const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
-            const std::string & out_path, const std::string & err_path, const std::string & cwd = "");
-
-std::string ReadFile(const std::string & path);
-void WriteFile(const std::string & path, const std::string & content);
-std::vector<std::string> Lines(const std::string & text);
-// Files of a folder whose names start with `prefix`, sorted.
-std::vector<std::string> ListFiles(const std::string & dir, const std::string & prefix = "");
-
-// A fresh folder under the system temp folder, removed with its content.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir &) = delete;
-  TempDir & operator=(const TempDir &) = delete;
-  const std::string & path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-struct Result {
-  int exit_status = -1;  // exit code, or 128 + signal
-  std::string out;
-  std::string err;
-};
-
-// Runs a program to its end with extra environment, capturing its output.
-Result Run(const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
-           std::chrono::seconds limit = std::chrono::seconds(30));
 
 // How a node is started, beyond its domain and root folder.
 struct NodeOptions {
@@ -64,6 +29,12 @@ struct NodeOptions {
   std::string user;
 };
 
+// The command that runs `program` through the data_center_hermetic launcher:
+// `korvane` over /opt/korvane, `work` as working folder.
+std::vector<std::string> HermeticCommand(const std::string & korvane, const std::string & work,
+                                         const NodeOptions & options,
+                                         const std::vector<std::string> & program);
+
 // The data_center binary, started in `root`/work with `root`/korvane mounted
 // over /opt/korvane.
 class NodeProcess {
@@ -71,7 +42,6 @@ class NodeProcess {
   NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args = {},
               bool read_only_workdir = false);
   NodeProcess(int domain_id, const std::string & root, const NodeOptions & options);
-  ~NodeProcess();
   NodeProcess(const NodeProcess &) = delete;
   NodeProcess & operator=(const NodeProcess &) = delete;
 
@@ -79,24 +49,25 @@ class NodeProcess {
   bool WaitForStdoutLine(const std::string & line, std::chrono::seconds limit = std::chrono::seconds(20));
   bool WaitReady() { return WaitForStdoutLine("after advertiseService robot_status_query"); }
   // Sends `signo` and waits for the exit; returns the exit status (128+sig if killed).
-  int Stop(int signo, std::chrono::seconds limit = std::chrono::seconds(20));
-  bool Running();
+  int Stop(int signo, std::chrono::seconds limit = std::chrono::seconds(20)) {
+    return program_.Stop(signo, limit);
+  }
+  bool Running() { return program_.Running(); }
   std::string Stdout() const;
   std::string Stderr() const;
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return program_.pid(); }
   std::string LogDir() const { return root_ + "/korvane/logs/data_center"; }
   std::string WorkDir() const { return root_ + "/work"; }
   std::string HistoryFile() const { return root_ + "/korvane/data/resource/map/history.map"; }
   // `path` as the running node sees it, through its own mount namespace (so
   // that mounts of NodeOptions::setup are visible).
   std::string SeenByNode(const std::string & path) const {
-    return "/proc/" + std::to_string(pid_) + "/root" + path;
+    return "/proc/" + std::to_string(pid()) + "/root" + path;
   }
 
  private:
   std::string root_;
-  pid_t pid_ = -1;
-  int status_ = -1;
+  Program program_;
 };
 
 // Calls the client binary against `domain_id`.
@@ -107,4 +78,4 @@ std::string TodayLogName();
 
 }  // namespace e2e
 
-#endif  // DATA_CENTER_TEST_E2E_SUPPORT_HPP_
+#endif  // DATA_CENTER_TEST_SUPPORT_NODE_PROCESS_HPP_

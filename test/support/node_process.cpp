@@ -1,0 +1,98 @@
+#include "node_process.hpp"
+
+#include <pwd.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <stdexcept>
+#include <thread>
+
+#include "files.hpp"
+
+namespace e2e {
+
+std::vector<std::string> HermeticCommand(const std::string & korvane, const std::string & work,
+                                         const NodeOptions & options,
+                                         const std::vector<std::string> & program) {
+  std::vector<std::string> argv = {DATA_CENTER_HERMETIC};
+  if (options.read_only_workdir) {
+    argv.push_back("--read-only-workdir");
+  }
+  if (!options.setup.empty()) {
+    argv.insert(argv.end(), {"--setup", options.setup});
+  }
+  argv.insert(argv.end(), {korvane, work});
+  argv.insert(argv.end(), program.begin(), program.end());
+  return argv;
+}
+
+namespace {
+
+std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions & options) {
+  mkdir((root + "/korvane").c_str(), 0755);
+  mkdir((root + "/work").c_str(), 0755);
+  std::vector<std::string> program;
+  if (!options.user.empty()) {
+    // Dropped inside the launcher's namespace, after the mounts that need root.
+    const passwd * user = getpwnam(options.user.c_str());
+    if (user == nullptr) {
+      throw std::runtime_error("no such user: " + options.user);
+    }
+    program = {"setpriv", "--reuid=" + std::to_string(user->pw_uid), "--regid=" + std::to_string(user->pw_gid),
+               "--clear-groups", "--"};
+  }
+  program.push_back(DATA_CENTER_BIN);
+  program.insert(program.end(), options.extra_args.begin(), options.extra_args.end());
+  return HermeticCommand(root + "/korvane", root + "/work", options, program);
+}
+
+}  // namespace
+
+NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args,
+                         bool read_only_workdir)
+    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", ""}) {}
+
+NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOptions & options)
+    : root_(root),
+      program_(NodeCommand(root, options), {{"ROS_DOMAIN_ID", std::to_string(domain_id)}}, root + "/stdout",
+               root + "/stderr") {}
+
+bool NodeProcess::WaitForStdoutLine(const std::string & line, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (const auto & l : Lines(Stdout())) {
+      if (l == line) {
+        return true;
+      }
+    }
+    if (!Running()) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::string NodeProcess::Stdout() const {
+  return ReadFile(root_ + "/stdout");
+}
+std::string NodeProcess::Stderr() const {
+  return ReadFile(root_ + "/stderr");
+}
+
+Result Cli(int domain_id, const std::vector<std::string> & args) {
+  std::vector<std::string> argv = {DATA_CENTER_CLI_BIN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Run(argv, {{"ROS_DOMAIN_ID", std::to_string(domain_id)}});
+}
+
+std::string TodayLogName() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buf[64];
+  std::strftime(buf, sizeof buf, "data_center_log_file_%Y-%m-%d", &local);
+  return buf;
+}
+
+}  // namespace e2e

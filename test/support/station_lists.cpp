@@ -1,0 +1,41 @@
+#include "station_lists.hpp"
+
+#include "proto/data_center.pb.h"
+
+namespace e2e {
+
+std::string MakeList(const std::string & tag, int32_t seq, int count) {
+  data_center::BaseStationInfo info;
+  for (int i = 0; i < count; ++i) {
+    auto * pose = info.add_bs_pose();
+    pose->set_map_id(seq);
+    pose->set_x(i);
+    pose->set_y(seq + i / 4.0);
+    pose->set_map_id_str(tag + ":" + std::to_string(seq));
+  }
+  return info.SerializeAsString();
+}
+
+std::optional<ListId> ReadList(const std::string & bytes) {
+  data_center::BaseStationInfo info;
+  if (bytes.empty() || !info.ParseFromString(bytes) || info.bs_pose_size() == 0) {
+    return std::nullopt;
+  }
+  ListId id;
+  id.seq = info.bs_pose(0).map_id();
+  id.count = info.bs_pose_size();
+  const std::string & name = info.bs_pose(0).map_id_str();
+  const auto colon = name.rfind(':');
+  if (colon == std::string::npos) {
+    return std::nullopt;
+  }
+  id.tag = name.substr(0, colon);
+  // The exact bytes MakeList gives for this identity: anything else, however
+  // close, is not one of the lists that were sent.
+  if (MakeList(id.tag, id.seq, id.count) != bytes) {
+    return std::nullopt;
+  }
+  return id;
+}
+
+}  // namespace e2e

@@ -1,0 +1,41 @@
+// What a whole-system test takes from its build and its environment: its
+// ROS_DOMAIN_IDs and the knobs that scale a run.
+#ifndef DATA_CENTER_TEST_SUPPORT_TEST_ENVIRONMENT_HPP_
+#define DATA_CENTER_TEST_SUPPORT_TEST_ENVIRONMENT_HPP_
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace e2e {
+
+#if defined(DATA_CENTER_TEST_DOMAIN_FIRST) && defined(DATA_CENTER_TEST_DOMAIN_COUNT)
+// The `index`th ROS_DOMAIN_ID of this test executable's range, which the
+// build assigns (data_center_target_test_domains in CMake). CTest runs the
+// cases of one executable side by side, so each case takes its own index.
+inline int TestDomain(int index) {
+  if (index < 0 || index >= DATA_CENTER_TEST_DOMAIN_COUNT) {
+    throw std::out_of_range("domain index " + std::to_string(index) + ": this executable has " +
+                            std::to_string(DATA_CENTER_TEST_DOMAIN_COUNT) +
+                            " (raise its count in DataCenterTestDomains.cmake)");
+  }
+  return DATA_CENTER_TEST_DOMAIN_FIRST + index;
+}
+#endif
+
+// An integer from the environment, or `fallback` when unset or not a number.
+inline long EnvLong(const char * name, long fallback) {
+  const char * text = std::getenv(name);
+  if (text == nullptr || *text == '\0') {
+    return fallback;
+  }
+  char * end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  return errno == 0 && *end == '\0' ? value : fallback;
+}
+
+}  // namespace e2e
+
+#endif  // DATA_CENTER_TEST_SUPPORT_TEST_ENVIRONMENT_HPP_
