@@ -1,5 +1,6 @@
 #include "private_network.hpp"
 
+#include <fcntl.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -15,11 +16,45 @@
 
 namespace e2e {
 
-std::string EnterPrivateNetwork() {
-  if (unshare(CLONE_NEWNET) != 0) {
-    return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno) + " (these tests need root)";
+namespace {
+
+std::string WriteProcFile(const char * path, const std::string & text) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return std::string(path) + ": " + std::strerror(errno);
   }
-  return "";
+  const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  const int write_errno = errno;
+  close(fd);
+  return ok ? "" : std::string(path) + ": " + std::strerror(write_errno);
+}
+
+}  // namespace
+
+std::string EnterPrivateNetwork() {
+  if (geteuid() == 0) {
+    if (unshare(CLONE_NEWNET) != 0) {
+      return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
+    }
+    return "";
+  }
+  // An ordinary user may own a network namespace inside a user namespace of
+  // its own, where it is root (Debian 12 allows this by default); the node
+  // launcher then sees root and mounts as it does for root.
+  const uid_t uid = geteuid();
+  const gid_t gid = getegid();
+  if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+    return std::string("unshare(CLONE_NEWUSER | CLONE_NEWNET): ") + std::strerror(errno) +
+           " (needs root or unprivileged user namespaces)";
+  }
+  std::string error = WriteProcFile("/proc/self/setgroups", "deny");
+  if (error.empty()) {
+    error = WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+  }
+  if (error.empty()) {
+    error = WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+  }
+  return error;
 }
 
 std::string SetLoopback(bool multicast) {

@@ -1,6 +1,7 @@
 // Tests that put DDS traffic on loopback in a network namespace of their own:
 // nobody else's participants on the same domain ids can answer them, and the
-// state of `lo` (multicast or not) is theirs to choose. Needs root.
+// state of `lo` (multicast or not) is theirs to choose. Needs root, or
+// unprivileged user namespaces.
 #ifndef DATA_CENTER_TEST_E2E_PRIVATE_NETWORK_HPP_
 #define DATA_CENTER_TEST_E2E_PRIVATE_NETWORK_HPP_
 

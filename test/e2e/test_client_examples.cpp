@@ -99,7 +99,8 @@ TEST(ClientExamples, EveryExampleOfTheReadmeAndHelpRunsAsWritten) {
   for (const std::string & example : client_examples) {
     SCOPED_TRACE(example);
     const auto r = e2e::Run({"sh", "-c", "cd '" + cwd + "' && " + example},
-                            {{"ROS_DOMAIN_ID", std::to_string(e2e::TestDomain(0))}, {"PATH", BinDir() + ":" + std::getenv("PATH")}});
+                            {{"ROS_DOMAIN_ID", std::to_string(e2e::TestDomain(0))},
+                             {"PATH", BinDir() + ":" + std::getenv("PATH")}});
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     if (example.find("--help") == std::string::npos) {
       EXPECT_EQ(r.out.substr(0, 8), "code: 0\n") << r.out;

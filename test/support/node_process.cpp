@@ -38,8 +38,8 @@ std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions
     if (user == nullptr) {
       throw std::runtime_error("no such user: " + options.user);
     }
-    program = {"setpriv", "--reuid=" + std::to_string(user->pw_uid), "--regid=" + std::to_string(user->pw_gid),
-               "--clear-groups", "--"};
+    program = {"setpriv", "--reuid=" + std::to_string(user->pw_uid),
+               "--regid=" + std::to_string(user->pw_gid), "--clear-groups", "--"};
   }
   program.push_back(DATA_CENTER_BIN);
   program.insert(program.end(), options.extra_args.begin(), options.extra_args.end());
