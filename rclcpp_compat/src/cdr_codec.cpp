@@ -100,6 +100,9 @@ class Out {
   size_t pos() const { return pos_; }
 
   void align(size_t a) {
+    if (a <= 1) {
+      return;
+    }
     const size_t pad = (a - pos_ % a) % a;
     if (kWrite && pad != 0) {
       std::memset(buffer_ + pos_, 0, pad);
@@ -229,6 +232,9 @@ class In {
   size_t left() const { return size_ - pos_; }
 
   bool align(size_t a) {
+    if (a <= 1) {
+      return true;  // bytes and strings: no padding (and no division by zero)
+    }
     const size_t pad = (a - pos_ % a) % a;
     if (pad > left()) {
       return false;
@@ -260,7 +266,7 @@ class In {
   // Copies `count` primitives of `m` into `dst` (may be null: only checked).
   bool primitives(const Member & m, uint8_t * dst, size_t count) {
     const size_t size = primitive_size(m.type_id_);
-    if (!align(size) || count > left() / size) {
+    if (size == 0 || !align(size) || count > left() / size) {
       return false;
     }
     const uint8_t * src = take(count * size);
