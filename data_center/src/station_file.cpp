@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <google/protobuf/io/zero_copy_stream_impl.h>
@@ -222,6 +224,24 @@ StationFileStatus LoadStationFile(const std::string & path, BaseStationInfo & in
   return StationFileStatus::kFailed;
 }
 
+namespace {
+
+// The atomic save cannot be done (`why`): rewrites `target` in place instead.
+// On failure the error keeps the first reason and adds the second.
+void FallBackToInPlace(std::string why, const std::string & target, const std::vector<uint8_t> & bytes,
+                       SaveResult & result) {
+  result.in_place = std::move(why);
+  std::string in_place_error;
+  if (SaveInPlace(target, bytes, in_place_error)) {
+    result.status = SaveStatus::kSaved;
+    result.error.clear();
+  } else {
+    result.error += "; in place: " + in_place_error;
+  }
+}
+
+}  // namespace
+
 SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & info) {
   SaveResult result;
   std::vector<uint8_t> bytes;
@@ -264,14 +284,8 @@ SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & inf
     const int open_errno = errno;
     result.error = Reason("open " + temp, open_errno);
     if (FolderRefusesNewFiles(open_errno)) {
-      result.in_place = "no temporary file can be made beside " + target + " (" + result.error + ")";
-      std::string in_place_error;
-      if (SaveInPlace(target, bytes, in_place_error)) {
-        result.status = SaveStatus::kSaved;
-        result.error.clear();
-      } else {
-        result.error += "; in place: " + in_place_error;
-      }
+      FallBackToInPlace("no temporary file can be made beside " + target + " (" + result.error + ")", target,
+                        bytes, result);
     }
     return result;
   }
@@ -306,14 +320,7 @@ SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & inf
     // A file mounted over the name (a container's bind mount, say) cannot be
     // replaced, only written.
     if (rename_errno == EBUSY) {
-      result.in_place = target + " cannot be replaced (" + result.error + ")";
-      std::string in_place_error;
-      if (SaveInPlace(target, bytes, in_place_error)) {
-        result.status = SaveStatus::kSaved;
-        result.error.clear();
-      } else {
-        result.error += "; in place: " + in_place_error;
-      }
+      FallBackToInPlace(target + " cannot be replaced (" + result.error + ")", target, bytes, result);
     }
     return result;
   }
