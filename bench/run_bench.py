@@ -4,9 +4,10 @@
 Runs, on one ROS_DOMAIN_ID of its own and on loopback only:
   * the real node and the echo floor (bench_echo_floor: raw Cyclone DDS
     request/reply on the node's wire types, under a service name of its own),
-    both running, asked sequentially by the same rclcpp client (bench_client)
-    in alternating blocks, per command and payload size: both see the same
-    background load, which on a shared machine matters more than anything;
+    both running, asked sequentially by the same bare Cyclone DDS client
+    (bench_client, no rclcpp layer) in alternating blocks, per command and
+    payload size: both see the same background load, which on a shared
+    machine matters more than anything;
   * concurrent throughput with 1, 2 and 4 client processes;
   * the node's resident memory at idle and after many requests;
   * the time from the node's exec to its first answer, a client waiting.
@@ -274,7 +275,10 @@ class Bench:
             if floor_result["reply_bytes"] != (sized.reply_bytes if sized else 0):
                 raise BenchError("floor answered %d bytes" % floor_result["reply_bytes"])
             cases[key] = {"node": result, "floor": floor_result}
-            log("  %-12s node p50 %8.1f us, floor p50 %8.1f us" % (key, result["p50_us"], floor_result["p50_us"]))
+            cases[key]["vs_floor"] = report.vs_floor(cases[key])
+            log("  %-12s node p50 %8.1f us, floor p50 %8.1f us (%.2f x), p99 %.2f x" % (
+                key, result["p50_us"], floor_result["p50_us"], cases[key]["vs_floor"]["p50_ratio"],
+                cases[key]["vs_floor"]["p99_ratio"]))
         floor_rss = rss_kib(floor.pid, "bench_echo_floo")
         log("throughput, 1/2/4 client processes, %d pass(es)" % self.s["throughput_passes"])
         scaling = {"node": {}, "floor": {}}
