@@ -49,6 +49,13 @@ def targets(results):
     return rows
 
 
+def pinned(machine):
+    cpu = machine.get("latency_cpu", -1)
+    if cpu < 0:
+        return "Client, node and floor were not pinned to a CPU. "
+    return "Client, node and floor shared CPU %d (pinned) in these cases, throughput not. " % cpu
+
+
 def markdown(results, cases_spec):
     m = results["machine"]
     cases = results["cases"]
@@ -64,8 +71,8 @@ def markdown(results, cases_spec):
                "requests, so both see the same background load. The client (bench_client) is bare Cyclone DDS on "
                "the layer's wire types: dds_write of the request, a waitset on the reply reader, dds_take, reply "
                "matched by its guid and seq. The floor is bench_echo_floor: raw Cyclone DDS request/reply on the "
-               "same types and QoS, answering with as many payload bytes as shown. "
-               "req/s = 1 / mean round trip.\n" % s["block"])
+               "same types and QoS, answering with as many payload bytes as shown. %s"
+               "req/s = 1 / mean round trip.\n" % (s["block"], pinned(m)))
     out.append("| case | requests each | request / reply bytes | node p50 | node p90 | node p99 | node req/s "
                "| floor p50 | floor p90 | floor p99 | floor req/s | floor reply bytes "
                "| server CPU µs/req node / floor |")
