@@ -1,6 +1,10 @@
 // bench_client: the measuring side of bench/run_bench.py. One process, one
-// rclcpp client of robot_status_query; prints its figures as one JSON line.
+// bare Cyclone DDS participant with a requester per service asked; prints its
+// figures as one JSON line.
+#include <signal.h>
+
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -8,10 +12,9 @@
 #include <string>
 #include <vector>
 
-#include <rclcpp/rclcpp.hpp>
-
 #include "client_options.hpp"
 #include "latency_stats.hpp"
+#include "raw_dds.hpp"
 #include "request_loop.hpp"
 #include "service_caller.hpp"
 
@@ -78,6 +81,10 @@ std::string Json(const bench::LoopResult & result) {
   return out.str();
 }
 
+extern "C" void OnSignal(int) {
+  bench::g_stop_requested = 1;
+}
+
 }  // namespace
 
 int main(int argc, char ** argv) {
@@ -87,14 +94,35 @@ int main(int argc, char ** argv) {
     std::cerr << "bench_client: " << error << "\n" << bench::ClientUsage();
     return 2;
   }
+  dds_domainid_t domain = 0;
+  if (!bench::DomainFromEnv(domain, error)) {
+    std::cerr << "bench_client: " << error << std::endl;
+    return 2;
+  }
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  const dds_entity_t participant = bench::CreateParticipant(domain);
+  if (participant < 0) {
+    std::cerr << "bench_client: cannot create a participant on domain " << domain << ": "
+              << dds_strretcode(participant) << std::endl;
+    return 1;
+  }
+  // Deletes the participant, and with it every endpoint, on every way out.
+  struct ParticipantGuard {
+    dds_entity_t entity;
+    ~ParticipantGuard() { dds_delete(entity); }
+  } guard{participant};
   try {
-    rclcpp::init(argc, argv);
     bench::LoopResult result;
     {
-      bench::ServiceCaller caller(options.service);
+      bench::ServiceCaller caller(participant, options.service);
       std::unique_ptr<bench::ServiceCaller> compare;
       if (!options.compare_service.empty()) {
-        compare = std::make_unique<bench::ServiceCaller>(options.compare_service);
+        compare = std::make_unique<bench::ServiceCaller>(participant, options.compare_service);
       }
       switch (options.mode) {
         case bench::Mode::kLatency:
@@ -108,7 +136,6 @@ int main(int argc, char ** argv) {
           break;
       }
     }
-    rclcpp::shutdown();
     std::cout << Json(result) << std::endl;
     if (!result.ok) {
       std::cerr << "bench_client: " << result.error << std::endl;

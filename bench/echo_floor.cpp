@@ -24,21 +24,12 @@
 
 #include <korvane_protocol/srv/data_center_srv.hpp>
 
+#include "raw_dds.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace {
 
 using Srv = korvane_protocol::srv::DataCenterSrv;
-
-// The loopback-only domain of the project's rclcpp layer, so that discovery
-// and transport are the ones the node uses.
-const char * const kLoopbackConfig =
-    "<CycloneDDS><Domain Id=\"any\"><General><Interfaces>"
-    "<NetworkInterface address=\"127.0.0.1\"/>"
-    "</Interfaces><AllowMulticast>false</AllowMulticast></General>"
-    "<Discovery><ParticipantIndex>auto</ParticipantIndex><MaxAutoParticipantIndex>32</"
-    "MaxAutoParticipantIndex><Peers><Peer address=\"127.0.0.1\"/></Peers>"
-    "</Discovery></Domain></CycloneDDS>";
 
 // As long as the node waits for a new client's reply reader.
 constexpr auto kReplyMatchWait = std::chrono::milliseconds(100);
@@ -82,35 +73,6 @@ bool ParseOptions(int argc, char ** argv, Options & options) {
     }
   }
   return true;
-}
-
-bool DomainFromEnv(dds_domainid_t & domain) {
-  const char * text = std::getenv("ROS_DOMAIN_ID");
-  domain = 0;
-  if (text == nullptr || *text == '\0') {
-    return true;
-  }
-  char * end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value < 0 || value > 232) {
-    std::fprintf(stderr, "ROS_DOMAIN_ID is not a valid domain id: '%s'\n", text);
-    return false;
-  }
-  domain = static_cast<dds_domainid_t>(value);
-  return true;
-}
-
-// The node's service QoS on all endpoints.
-dds_qos_t * EndpointQos() {
-  dds_qos_t * qos = dds_create_qos();
-  dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_INFINITY);
-  dds_qset_durability(qos, DDS_DURABILITY_VOLATILE);
-  dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 10);
-  dds_qset_writer_data_lifecycle(qos, false);
-  dds_data_representation_id_t xcdr1 = DDS_DATA_REPRESENTATION_XCDR1;
-  dds_qset_data_representation(qos, 1, &xcdr1);
-  return qos;
 }
 
 // A volatile reply written before the reply writer has found the client's
@@ -183,7 +145,12 @@ bool Check(dds_entity_t entity, const char * what) {
 int main(int argc, char ** argv) {
   Options options;
   dds_domainid_t domain = 0;
-  if (!ParseOptions(argc, argv, options) || !DomainFromEnv(domain)) {
+  std::string error;
+  if (!ParseOptions(argc, argv, options)) {
+    return 2;
+  }
+  if (!bench::DomainFromEnv(domain, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
   struct sigaction action;
@@ -193,17 +160,7 @@ int main(int argc, char ** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  const dds_entity_t domain_entity = dds_create_domain(domain, kLoopbackConfig);
-  if (domain_entity < 0 && domain_entity != DDS_RETCODE_PRECONDITION_NOT_MET) {
-    std::fprintf(stderr, "cannot create domain %u: %s\n", static_cast<unsigned>(domain),
-                 dds_strretcode(domain_entity));
-    return 1;
-  }
-  dds_qos_t * participant_qos = dds_create_qos();
-  static const char kEnclave[] = "enclave=/;";
-  dds_qset_userdata(participant_qos, kEnclave, sizeof kEnclave - 1);
-  const dds_entity_t participant = dds_create_participant(domain, participant_qos, nullptr);
-  dds_delete_qos(participant_qos);
+  const dds_entity_t participant = bench::CreateParticipant(domain);
   if (!Check(participant, "cannot create participant")) {
     return 1;
   }
@@ -218,7 +175,7 @@ int main(int argc, char ** argv) {
       !Check(reply_topic, "cannot create reply topic")) {
     return 1;
   }
-  dds_qos_t * qos = EndpointQos();
+  dds_qos_t * qos = bench::ServiceEndpointQos("");
   const dds_entity_t reader = dds_create_reader(participant, request_topic, qos, nullptr);
   const dds_entity_t writer = dds_create_writer(participant, reply_topic, qos, nullptr);
   dds_delete_qos(qos);

@@ -8,15 +8,27 @@ def ceiling(run, cores):
     return cores * 1e6 / (run["server_cpu_us"] + run["client_cpu_us"])
 
 
-def ratio(case):
-    return case["node"]["p50_us"] / case["floor"]["p50_us"]
+def ratio(case, field="p50_us"):
+    return case["node"][field] / case["floor"][field]
+
+
+def vs_floor(case):
+    """What the node adds to the floor: node minus floor in µs and node / floor, at p50 and p99."""
+    n, f = case["node"], case["floor"]
+    return {"p50_minus_us": n["p50_us"] - f["p50_us"], "p50_ratio": ratio(case, "p50_us"),
+            "p99_minus_us": n["p99_us"] - f["p99_us"], "p99_ratio": ratio(case, "p99_us")}
 
 
 def targets(results):
     """(target, figure, holds) for every target the project set itself."""
     cases = results["cases"]
     rows = []
-    for key, name in (("10003", "10003"), ("1002", "1002"), ("unknown", "unknown command")):
+    for key, name in (("10003", "10003"), ("10002_100", "10002 with 100 poses")):
+        for field, limit in (("p50_us", 1.10), ("p99_us", 1.3)):
+            r = ratio(cases[key], field)
+            rows.append(("%s of %s <= %.2f x floor %s" % (field[:3], name, limit, field[:3]), "%.2f x" % r,
+                         r <= limit))
+    for key, name in (("1002", "1002"), ("unknown", "unknown command")):
         r = ratio(cases[key])
         rows.append(("p50 of %s <= 1.15 x floor p50" % name, "%.2f x" % r, r <= 1.15))
     r = ratio(cases["10002_10000"])
@@ -37,6 +49,13 @@ def targets(results):
     return rows
 
 
+def pinned(machine):
+    cpu = machine.get("latency_cpu", -1)
+    if cpu < 0:
+        return "Client, node and floor were not pinned to a CPU. "
+    return "Client, node and floor shared CPU %d (pinned) in these cases, throughput not. " % cpu
+
+
 def markdown(results, cases_spec):
     m = results["machine"]
     cases = results["cases"]
@@ -49,21 +68,32 @@ def markdown(results, cases_spec):
                   results["load"]["after"]))
     out.append("### Sequential round trips (one client, microseconds)\n")
     out.append("Node and floor run side by side; one client process asks them in alternating blocks of %d "
-               "requests, so both see the same background load. The floor is bench_echo_floor: raw Cyclone DDS "
-               "request/reply on the same types and QoS, answering with as many payload bytes as shown. "
-               "req/s = 1 / mean round trip.\n" % s["block"])
+               "requests, so both see the same background load. The client (bench_client) is bare Cyclone DDS on "
+               "the layer's wire types: dds_write of the request, a waitset on the reply reader, dds_take, reply "
+               "matched by its guid and seq. The floor is bench_echo_floor: raw Cyclone DDS request/reply on the "
+               "same types and QoS, answering with as many payload bytes as shown. %s"
+               "req/s = 1 / mean round trip.\n" % (s["block"], pinned(m)))
     out.append("| case | requests each | request / reply bytes | node p50 | node p90 | node p99 | node req/s "
-               "| floor p50 | floor p90 | floor p99 | floor req/s | floor reply bytes | p50 node / floor "
+               "| floor p50 | floor p90 | floor p99 | floor req/s | floor reply bytes "
                "| server CPU µs/req node / floor |")
-    out.append("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
+    out.append("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|")
     for key, label, _cmd, _poses, _stored in cases_spec:
         n, f = cases[key]["node"], cases[key]["floor"]
-        out.append("| %s | %s | %d / %d | %.1f | %.1f | %.1f | %s | %.1f | %.1f | %.1f | %s | %d | %.2f "
+        out.append("| %s | %s | %d / %d | %.1f | %.1f | %.1f | %s | %.1f | %.1f | %.1f | %s | %d "
                    "| %.1f / %.1f |" % (
                        label, format(n["answered"], ","), n["request_bytes"], n["reply_bytes"], n["p50_us"],
                        n["p90_us"], n["p99_us"], format(round(n["rps"]), ","), f["p50_us"], f["p90_us"],
-                       f["p99_us"], format(round(f["rps"]), ","), f["reply_bytes"], ratio(cases[key]),
+                       f["p99_us"], format(round(f["rps"]), ","), f["reply_bytes"],
                        n["server_cpu_us"], f["server_cpu_us"]))
+    out.append("")
+    out.append("#### What the node adds to the floor, per command\n")
+    out.append("Node minus floor in microseconds, and node / floor, from the same run and the same blocks.\n")
+    out.append("| case | p50 node − floor µs | p50 node / floor | p99 node − floor µs | p99 node / floor |")
+    out.append("|---|--:|--:|--:|--:|")
+    for key, label, _cmd, _poses, _stored in cases_spec:
+        v = vs_floor(cases[key])
+        out.append("| %s | %+.1f | %.2f | %+.1f | %.2f |" % (label, v["p50_minus_us"], v["p50_ratio"],
+                                                             v["p99_minus_us"], v["p99_ratio"]))
     out.append("")
     out.append("### Throughput (command 10003; client processes each sequential, %.1f s per run)\n"
                % s["throughput_seconds"])

@@ -5,7 +5,7 @@
 
 #include <chrono>
 #include <iostream>
-#include <memory>
+#include <utility>
 
 #include "payloads.hpp"
 
@@ -21,39 +21,41 @@ class RequestMix {
     const std::vector<uint8_t> payload =
         options.poses >= 0 ? MakeStationList(options.poses) : std::vector<uint8_t>();
     for (const PlannedCommand & planned : options.commands) {
-      auto request = std::make_shared<Srv::Request>();
-      request->cmd_id = planned.cmd;
-      request->biz_data = payload;
+      Srv::Request request;
+      request.cmd_id = planned.cmd;
+      request.biz_data = payload;
       requests_.push_back(std::move(request));
     }
     reply_bytes_.assign(options.commands.size(), -1);
     last_.resize(options.commands.size());
+    have_last_.assign(options.commands.size(), false);
     expect_.poses = options.expect_poses;
     expect_.map_id = options.expect_map;
   }
 
   size_t size() const { return requests_.size(); }
-  const Srv::Request::SharedPtr & request(size_t i) const { return requests_[i % requests_.size()]; }
-  size_t request_bytes() const { return requests_.front()->biz_data.size(); }
+  const Srv::Request & request(size_t i) const { return requests_[i % requests_.size()]; }
+  size_t request_bytes() const { return requests_.front().biz_data.size(); }
   size_t reply_bytes() const {
     return reply_bytes_.front() < 0 ? 0 : static_cast<size_t>(reply_bytes_.front());
   }
 
   // "" when the answer to request `i` is what the command must answer. The
   // payload is decoded for the first answer of each command here and for the
-  // last one in CheckLast, outside any timed part.
-  std::string Check(size_t i, const Srv::Response::SharedPtr & response) {
+  // last one in CheckLast, outside any timed part. An accepted answer is kept
+  // by swapping: `response` gets an earlier one's buffers for the next call.
+  std::string Check(size_t i, Srv::Response & response) {
     const size_t k = i % requests_.size();
     const PlannedCommand & planned = options_.commands[k];
-    if (response->code != planned.expected_code) {
-      return "command " + std::to_string(planned.cmd) + " answered code " + std::to_string(response->code) +
-             " (msg \"" + response->msg + "\"), expected " + std::to_string(planned.expected_code);
+    if (response.code != planned.expected_code) {
+      return "command " + std::to_string(planned.cmd) + " answered code " + std::to_string(response.code) +
+             " (msg \"" + response.msg + "\"), expected " + std::to_string(planned.expected_code);
     }
-    const long size = static_cast<long>(response->biz_data.size());
+    const long size = static_cast<long>(response.biz_data.size());
     if (reply_bytes_[k] < 0) {
       reply_bytes_[k] = size;
       if (options_.validate) {
-        const std::string problem = CheckAnswer(planned.cmd, response->biz_data, expect_);
+        const std::string problem = CheckAnswer(planned.cmd, response.biz_data, expect_);
         if (!problem.empty()) {
           return problem;
         }
@@ -62,7 +64,8 @@ class RequestMix {
       return "command " + std::to_string(planned.cmd) + " answered " + std::to_string(size) +
              " bytes, earlier " + std::to_string(reply_bytes_[k]);
     }
-    last_[k] = response;
+    std::swap(last_[k], response);
+    have_last_[k] = true;
     return "";
   }
 
@@ -71,8 +74,8 @@ class RequestMix {
       return "";
     }
     for (size_t k = 0; k < last_.size(); ++k) {
-      if (last_[k]) {
-        const std::string problem = CheckAnswer(options_.commands[k].cmd, last_[k]->biz_data, expect_);
+      if (have_last_[k]) {
+        const std::string problem = CheckAnswer(options_.commands[k].cmd, last_[k].biz_data, expect_);
         if (!problem.empty()) {
           return "last answer: " + problem;
         }
@@ -83,9 +86,10 @@ class RequestMix {
 
  private:
   const ClientOptions & options_;
-  std::vector<Srv::Request::SharedPtr> requests_;
+  std::vector<Srv::Request> requests_;
   std::vector<long> reply_bytes_;
-  std::vector<Srv::Response::SharedPtr> last_;
+  std::vector<Srv::Response> last_;
+  std::vector<bool> have_last_;
   AnswerExpectation expect_;
 };
 
@@ -146,11 +150,12 @@ LoopResult RunLatency(ServiceCaller & caller, ServiceCaller * compare, const Cli
     RequestMix mix;
     ArmResult * out;
     long sent = 0;
+    Srv::Response response;  // reused: no allocation per round trip once warm
   };
   std::vector<Arm> arms;
-  arms.push_back(Arm{&caller, RequestMix(options), &result.main});
+  arms.push_back(Arm{&caller, RequestMix(options), &result.main, 0, Srv::Response()});
   if (compare != nullptr) {
-    arms.push_back(Arm{compare, RequestMix(compare_options), &result.compare});
+    arms.push_back(Arm{compare, RequestMix(compare_options), &result.compare, 0, Srv::Response()});
     result.has_compare = true;
   }
   const bool by_cmd = options.commands.size() > 1;
@@ -188,17 +193,16 @@ LoopResult RunLatency(ServiceCaller & caller, ServiceCaller * compare, const Cli
         }
         break;
       }
-      const auto & request = arm.mix.request(static_cast<size_t>(i));
-      Srv::Response::SharedPtr response;
+      const Srv::Request & request = arm.mix.request(static_cast<size_t>(i));
       const auto t0 = Clock::now();
-      const bool answered = arm.caller->Call(request, timeout, response);
+      const bool answered = arm.caller->Call(request, timeout, arm.response);
       const auto t1 = Clock::now();
       if (!answered) {
         return Fail(result, std::string(arm.out == &result.main ? "" : "comparison server: ") + "request " +
-                                std::to_string(i) + " (command " + std::to_string(request->cmd_id) +
+                                std::to_string(i) + " (command " + std::to_string(request.cmd_id) +
                                 ") not answered within " + std::to_string(options.timeout_ms) + " ms");
       }
-      const std::string problem = arm.mix.Check(static_cast<size_t>(i), response);
+      const std::string problem = arm.mix.Check(static_cast<size_t>(i), arm.response);
       if (!problem.empty()) {
         return Fail(result, problem);
       }
@@ -207,7 +211,7 @@ LoopResult RunLatency(ServiceCaller & caller, ServiceCaller * compare, const Cli
         const double us = std::chrono::duration<double, std::micro>(t1 - t0).count();
         arm.out->samples_us.push_back(us);
         if (by_cmd) {
-          arm.out->by_cmd_us[request->cmd_id].push_back(us);
+          arm.out->by_cmd_us[request.cmd_id].push_back(us);
         }
       }
     }
@@ -243,15 +247,15 @@ LoopResult RunThroughput(ServiceCaller & caller, const ClientOptions & options, 
   const auto start = Clock::now();
   result.cpu_seconds = -ProcessCpuSeconds();
   size_t i = 0;
+  Srv::Response response;
   for (; Clock::now() - start < limit; ++i) {
-    Srv::Response::SharedPtr response;
     const auto t0 = Clock::now();
     const bool answered = caller.Call(mix.request(i), timeout, response);
     if (answered && Clock::now() - t0 > std::chrono::milliseconds(options.slow_ms)) {
       ++result.slow;
     }
     if (!answered) {
-      if (options.allow_lost && rclcpp::ok()) {
+      if (options.allow_lost && g_stop_requested == 0) {
         ++result.lost;
         result.lost_at.push_back(static_cast<long>(i));
         continue;
@@ -286,7 +290,7 @@ LoopResult RunFirstAnswer(ServiceCaller & caller, const ClientOptions & options)
       result.matched_at_ns = MonotonicNs();
     }
     ++result.attempts;
-    Srv::Response::SharedPtr response;
+    Srv::Response response;
     if (!caller.Call(mix.request(0), std::chrono::milliseconds(options.timeout_ms), response)) {
       continue;  // lost while the server was still matching us: ask again
     }

@@ -4,9 +4,10 @@
 Runs, on one ROS_DOMAIN_ID of its own and on loopback only:
   * the real node and the echo floor (bench_echo_floor: raw Cyclone DDS
     request/reply on the node's wire types, under a service name of its own),
-    both running, asked sequentially by the same rclcpp client (bench_client)
-    in alternating blocks, per command and payload size: both see the same
-    background load, which on a shared machine matters more than anything;
+    both running, asked sequentially by the same bare Cyclone DDS client
+    (bench_client, no rclcpp layer) in alternating blocks, per command and
+    payload size: both see the same background load, which on a shared
+    machine matters more than anything;
   * concurrent throughput with 1, 2 and 4 client processes;
   * the node's resident memory at idle and after many requests;
   * the time from the node's exec to its first answer, a client waiting.
@@ -245,6 +246,16 @@ class Bench:
         time.sleep(0.5)
         rss_idle = rss_kib(node.pid)
         floor = self.start_floor(0, FLOOR_SERVICE)
+        # One CPU for client, node and floors in the sequential cases: where
+        # the scheduler happens to put each server relative to the client
+        # otherwise decides the figures (a wake-up across cores costs far
+        # more than one on the same core, and a placement lasts a whole case).
+        one_cpu = {self.args.latency_cpu} if self.args.latency_cpu >= 0 else None
+        all_cpus = os.sched_getaffinity(0)
+        if one_cpu:
+            pin_threads(node.pid, one_cpu)
+            pin_threads(floor.pid, one_cpu)
+            os.sched_setaffinity(0, one_cpu)  # the clients and sized floors started from here inherit it
         for key, _label, cmd, poses, stored in NODE_CASES:
             large = stored == 10000
             issue = cmd.startswith("10001")
@@ -273,7 +284,14 @@ class Bench:
             if floor_result["reply_bytes"] != (sized.reply_bytes if sized else 0):
                 raise BenchError("floor answered %d bytes" % floor_result["reply_bytes"])
             cases[key] = {"node": result, "floor": floor_result}
-            log("  %-12s node p50 %8.1f us, floor p50 %8.1f us" % (key, result["p50_us"], floor_result["p50_us"]))
+            cases[key]["vs_floor"] = report.vs_floor(cases[key])
+            log("  %-12s node p50 %8.1f us, floor p50 %8.1f us (%.2f x), p99 %.2f x" % (
+                key, result["p50_us"], floor_result["p50_us"], cases[key]["vs_floor"]["p50_ratio"],
+                cases[key]["vs_floor"]["p99_ratio"]))
+        if one_cpu:  # throughput needs every core again
+            os.sched_setaffinity(0, all_cpus)
+            pin_threads(node.pid, all_cpus)
+            pin_threads(floor.pid, all_cpus)
         floor_rss = rss_kib(floor.pid, "bench_echo_floo")
         log("throughput, 1/2/4 client processes, %d pass(es)" % self.s["throughput_passes"])
         scaling = {"node": {}, "floor": {}}
@@ -408,6 +426,15 @@ def read_line(proc, limit):
     return proc.stdout.readline().strip() if ready else None
 
 
+def pin_threads(pid, cpus):
+    """Every thread of `pid` onto `cpus`; threads it starts later inherit it from their creator."""
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            os.sched_setaffinity(int(task), cpus)
+        except OSError:
+            pass  # the thread ended meanwhile
+
+
 def cpu_ns(pid):
     """CPU time of every thread of `pid` so far, in ns (scheduler accounting, not ticks)."""
     total = 0
@@ -486,7 +513,7 @@ def machine(args, work_root):
         pass
     fs = subprocess.run(["stat", "-f", "-c", "%T", work_root], stdout=subprocess.PIPE, text=True).stdout.strip()
     return {"cpu": cpu, "cores": os.cpu_count(), "kernel": platform.release(), "work_fs": fs,
-            "domain": args.domain, "mode": "quick" if args.quick else "full",
+            "domain": args.domain, "mode": "quick" if args.quick else "full", "latency_cpu": args.latency_cpu,
             "date": time.strftime("%Y-%m-%d %H:%M:%S %z")}
 
 
@@ -506,11 +533,16 @@ def main():
     parser.add_argument("--domain", type=int,
                         help="ROS_DOMAIN_ID of this run (default: the build's, from BUILD_DIR/test_domains.txt)")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folders and process outputs")
+    parser.add_argument("--latency-cpu", type=int, default=max(os.sched_getaffinity(0)),
+                        help="CPU that client, node and floor share in the sequential cases; -1: not pinned "
+                             "(default: the highest CPU this process may use)")
     args = parser.parse_args()
     args.node = args.node or os.path.join(args.build_dir, "bin", "data_center")
     args.client = args.client or os.path.join(args.build_dir, "bin", "bench_client")
     args.floor = args.floor or os.path.join(args.build_dir, "bin", "bench_echo_floor")
     args.exec_stamp = args.exec_stamp or os.path.join(args.build_dir, "bin", "bench_exec_stamp")
+    if args.latency_cpu >= 0 and args.latency_cpu not in os.sched_getaffinity(0):
+        parser.error("--latency-cpu %d is not a CPU this process may use" % args.latency_cpu)
     if args.domain is None:
         args.domain = build_domain(args.build_dir, "bench")
         if args.domain is None:
