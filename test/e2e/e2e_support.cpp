@@ -66,6 +66,17 @@ pid_t Spawn(const std::vector<std::string> & argv, const std::map<std::string, s
   return pid;
 }
 
+std::vector<std::string> OwnProgram(const std::string & path) {
+  std::vector<std::string> argv;
+  std::istringstream words(DATA_CENTER_TEST_EMULATOR);
+  std::string word;
+  while (words >> word) {
+    argv.push_back(word);
+  }
+  argv.push_back(path);
+  return argv;
+}
+
 namespace {
 
 bool WaitFor(pid_t pid, int & status, std::chrono::milliseconds limit) {
@@ -160,7 +171,7 @@ Result Run(const std::vector<std::string> & argv, const std::map<std::string, st
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args,
                          bool read_only_workdir)
-    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, ""}) {}
+    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", {}}) {}
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOptions & options) : root_(root) {
   mkdir((root_ + "/korvane").c_str(), 0755);
@@ -174,8 +185,10 @@ NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOpti
     script += "KORVANE=\"$1\" WORK=\"$2\" && ( " + options.setup + "\n) && ";
   }
   script += "cd \"$2\" && shift 2 && exec \"$@\"";
-  std::vector<std::string> argv = {"unshare", "-m", "--propagation",    "private",       "sh",           "-c",
-                                   script,    "sh", root_ + "/korvane", root_ + "/work", DATA_CENTER_BIN};
+  std::vector<std::string> argv = {"unshare", "-m", "--propagation",    "private",      "sh", "-c",
+                                   script,    "sh", root_ + "/korvane", root_ + "/work"};
+  const auto program = options.program.empty() ? OwnProgram(DATA_CENTER_BIN) : options.program;
+  argv.insert(argv.end(), program.begin(), program.end());
   argv.insert(argv.end(), options.extra_args.begin(), options.extra_args.end());
   pid_ = Spawn(argv, {{"ROS_DOMAIN_ID", std::to_string(domain_id)}}, root_ + "/stdout", root_ + "/stderr");
 }
@@ -238,7 +251,11 @@ std::string NodeProcess::Stderr() const {
 }
 
 Result Cli(int domain_id, const std::vector<std::string> & args) {
-  std::vector<std::string> argv = {DATA_CENTER_CLI_BIN};
+  return Cli(OwnProgram(DATA_CENTER_CLI_BIN), domain_id, args);
+}
+
+Result Cli(const std::vector<std::string> & program, int domain_id, const std::vector<std::string> & args) {
+  std::vector<std::string> argv = program;
   argv.insert(argv.end(), args.begin(), args.end());
   return Run(argv, {{"ROS_DOMAIN_ID", std::to_string(domain_id)}});
 }

@@ -20,6 +20,12 @@ int DecodeStatus(int status);
 pid_t Spawn(const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
             const std::string & out_path, const std::string & err_path, const std::string & cwd = "");
 
+// The command line that runs one of this build's programs: the program alone,
+// or behind the emulator the build was configured with
+// (CMAKE_CROSSCOMPILING_EMULATOR) when it was cross-built. Programs this
+// build starts must go through it: the emulator does not follow exec.
+std::vector<std::string> OwnProgram(const std::string & path);
+
 std::string ReadFile(const std::string & path);
 void WriteFile(const std::string & path, const std::string & content);
 std::vector<std::string> Lines(const std::string & text);
@@ -60,6 +66,9 @@ struct NodeOptions {
   // host folders behind /opt/korvane and the working folder. Mounts made here
   // are seen by the node only. If the commands fail the node is not started.
   std::string setup;
+  // The node's command line before its arguments; empty: this build's node
+  // (see OwnProgram).
+  std::vector<std::string> program;
 };
 
 // The data_center binary, started in `root`/work with `root`/korvane mounted
@@ -99,6 +108,8 @@ class NodeProcess {
 
 // Calls the client binary against `domain_id`.
 Result Cli(int domain_id, const std::vector<std::string> & args);
+// The same with another client's command line (for example another build's).
+Result Cli(const std::vector<std::string> & program, int domain_id, const std::vector<std::string> & args);
 
 // Today's log file name suffix, as the node names it.
 std::string TodayLogName();
