@@ -28,5 +28,9 @@ if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(DATA_CENTER_QEMU_AARCH64 NAMES qemu-aarch64-static qemu-aarch64)
   if(DATA_CENTER_QEMU_AARCH64)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${DATA_CENTER_QEMU_AARCH64} -L /)
+  elseif(NOT CMAKE_HOST_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+    # Test discovery runs the test programs at build time.
+    message(WARNING "no qemu-aarch64-static: the tests can only run where binfmt_misc starts arm64 "
+                    "programs (scripts/install-deps.sh --arm64 installs qemu)")
   endif()
 endif()
