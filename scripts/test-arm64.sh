@@ -8,6 +8,10 @@
 #
 #   scripts/test-arm64.sh [BUILD_DIR]        (default build-arm64)
 #
+# If FUZZ_RUNS_DIR names the fuzzing section's working folder (one folder of
+# inputs per target, found by libFuzzer on this machine), the arm64 builds of
+# the fuzz targets replay those inputs too, with the same checks.
+#
 # Needs `scripts/install-deps.sh --arm64`. If SECTION_NOTE names a file, the
 # count of tests run under emulation is written there for test.sh's summary.
 set -euo pipefail
@@ -40,7 +44,31 @@ fi
 
 status=0
 ctest -L "$labels" --output-on-failure -j "$(nproc)" --timeout 600 || status=$?
+note="$emulated tests under qemu-aarch64"
+
+if [ -n "${FUZZ_RUNS_DIR:-}" ] && [ -d "$FUZZ_RUNS_DIR" ]; then
+  inputs=0
+  for corpus in "$FUZZ_RUNS_DIR"/*/; do
+    target="$(basename "$corpus")"
+    if [ ! -x "bin/$target" ] || [ -z "$(ls -A "$corpus")" ]; then
+      continue
+    fi
+    log="$dir/fuzz-replay-$target.log"
+    # Absolute paths: a target may change its working folder.
+    if qemu-aarch64-static -L / "$dir/bin/$target" "$(cd "$corpus" && pwd)" >"$log" 2>&1; then
+      n="$(sed -n 's/^\([0-9][0-9]*\) inputs replayed$/\1/p' "$log")"
+      echo "arm64: $target replayed ${n:-0} inputs of $corpus"
+      inputs=$((inputs + ${n:-0}))
+    else
+      echo "arm64: $target failed on an input of $corpus; end of $log:" >&2
+      tail -n 20 "$log" >&2
+      status=1
+    fi
+  done
+  note="$note, and $inputs fuzzing inputs"
+fi
+
 if [ -n "${SECTION_NOTE:-}" ]; then
-  echo "$emulated tests under qemu-aarch64" >"$SECTION_NOTE"
+  echo "$note" >"$SECTION_NOTE"
 fi
 exit "$status"

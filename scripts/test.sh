@@ -6,8 +6,8 @@
 #   3. each libFuzzer target for FUZZ_SECONDS (default 60) in build-fuzz/
 #   4. the node under valgrind memcheck with a short client load
 #   5. the cross build for the robot's 64-bit Arm in build-arm64/, its unit
-#      and e2e tests under qemu-aarch64, and the mixed-architecture tests
-#      against build/
+#      and e2e tests under qemu-aarch64, the mixed-architecture tests
+#      against build/, and the inputs of section 3 replayed on arm64
 # Every section runs even when an earlier one failed (except when the build
 # fails); the summary at the end lists them, and the exit status is non-zero
 # when any failed.
@@ -73,7 +73,8 @@ run "fuzzing, ${fuzz_seconds} s a target (build-fuzz)" \
   env FUZZ_BUILD_DIR="$root/build-fuzz" "$root/scripts/fuzz.sh" "$fuzz_seconds"
 run "node under valgrind memcheck" "$root/scripts/valgrind-node.sh" "$build_dir"
 run "arm64 build, unit + e2e under qemu" \
-  env NATIVE_BIN_DIR="$build_dir/bin" "$root/scripts/test-arm64.sh" "$root/build-arm64"
+  env NATIVE_BIN_DIR="$build_dir/bin" FUZZ_RUNS_DIR="$root/build-fuzz/runs" \
+  "$root/scripts/test-arm64.sh" "$root/build-arm64"
 
 summary
 exit "$failed"
