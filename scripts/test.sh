@@ -6,6 +6,9 @@
 #      (without stress and bench)
 #   4. each libFuzzer target for FUZZ_SECONDS (default 60) in build-fuzz/
 #   5. the node under valgrind memcheck with a short client load
+#   6. the cross build for the robot's 64-bit Arm in build-arm64/, its unit
+#      and e2e tests under qemu-aarch64, the mixed-architecture tests
+#      against build/, and the inputs of section 4 replayed on arm64
 # Every section runs even when an earlier one failed (except when the build
 # fails); the summary at the end lists them, and the exit status is non-zero
 # when any failed.
@@ -22,18 +25,25 @@ section() {
   echo "== $1"
   echo "=================================================================="
 }
-# run NAME COMMAND...: runs one section and records how it went.
+# run NAME COMMAND...: runs one section and records how it went. A section
+# may write a short note (such as a count) to the file named by SECTION_NOTE;
+# it goes on its summary line.
 run() {
-  local name="$1" start status=0
+  local name="$1" start status=0 note_file note=""
   shift
   section "$name"
+  note_file="$(mktemp)"
   start=$(date +%s)
-  "$@" || status=$?
+  SECTION_NOTE="$note_file" "$@" || status=$?
   local took=$(($(date +%s) - start))
+  if [ -s "$note_file" ]; then
+    note="  ($(head -n 1 "$note_file"))"
+  fi
+  rm -f "$note_file"
   if [ "$status" -eq 0 ]; then
-    results+=("$(printf '%-40s ok      %5d s' "$name" "$took")")
+    results+=("$(printf '%-40s ok      %5d s%s' "$name" "$took" "$note")")
   else
-    results+=("$(printf '%-40s FAILED  %5d s (exit %d)' "$name" "$took" "$status")")
+    results+=("$(printf '%-40s FAILED  %5d s (exit %d)%s' "$name" "$took" "$status" "$note")")
     failed=1
   fi
   return "$status"
@@ -49,7 +59,7 @@ summary() {
 }
 
 # Everything the sections need, in one apt run.
-run "dependencies" "$root/scripts/install-deps.sh" clang libclang-rt-14-dev llvm valgrind clang-format clang-tidy || {
+run "dependencies" "$root/scripts/install-deps.sh" --arm64 clang libclang-rt-14-dev llvm valgrind clang-format clang-tidy || {
   summary
   exit 1
 }
@@ -64,6 +74,9 @@ run "tests under ASan + UBSan (build-asan)" "$root/scripts/test-sanitizers.sh" "
 run "fuzzing, ${fuzz_seconds} s a target (build-fuzz)" \
   env FUZZ_BUILD_DIR="$root/build-fuzz" "$root/scripts/fuzz.sh" "$fuzz_seconds"
 run "node under valgrind memcheck" "$root/scripts/valgrind-node.sh" "$build_dir"
+run "arm64 build, unit + e2e under qemu" \
+  env NATIVE_BIN_DIR="$build_dir/bin" FUZZ_RUNS_DIR="$root/build-fuzz/runs" \
+  "$root/scripts/test-arm64.sh" "$root/build-arm64"
 
 summary
 exit "$failed"

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <random>
 #include <rclcpp/rclcpp.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -279,9 +280,20 @@ class EchoServerProcess {
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     posix_spawn_file_actions_addclose(&actions, fds[1]);
-    std::string path = COMPAT_ECHO_SERVER;
-    char * argv[] = {path.data(), const_cast<char *>(service.c_str()), nullptr};
-    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ) != 0) {
+    // In a cross build the server runs behind the emulator, as this test does.
+    std::vector<std::string> words;
+    std::istringstream emulator(COMPAT_TEST_EMULATOR);
+    for (std::string word; emulator >> word;) {
+      words.push_back(word);
+    }
+    words.push_back(COMPAT_ECHO_SERVER);
+    words.push_back(service);
+    std::vector<char *> argv;
+    for (auto & word : words) {
+      argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
       pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);

@@ -24,6 +24,7 @@ set(DATA_CENTER_TEST_DOMAIN_TABLE
   test_discovery              1
   test_file_handling          5
   test_client_examples        1
+  test_mixed_arch             6
   test_stress_crash           1
   test_stress_load            3
   test_stress_security        1

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -26,6 +27,17 @@ std::vector<std::string> HermeticCommand(const std::string & korvane, const std:
   return argv;
 }
 
+std::vector<std::string> OwnProgram(const std::string & path) {
+  std::vector<std::string> argv;
+  std::istringstream words(DATA_CENTER_TEST_EMULATOR);
+  std::string word;
+  while (words >> word) {
+    argv.push_back(word);
+  }
+  argv.push_back(path);
+  return argv;
+}
+
 namespace {
 
 std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions & options) {
@@ -41,7 +53,8 @@ std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions
     program = {"setpriv", "--reuid=" + std::to_string(user->pw_uid),
                "--regid=" + std::to_string(user->pw_gid), "--clear-groups", "--"};
   }
-  program.push_back(DATA_CENTER_BIN);
+  const auto node = options.program.empty() ? OwnProgram(DATA_CENTER_BIN) : options.program;
+  program.insert(program.end(), node.begin(), node.end());
   program.insert(program.end(), options.extra_args.begin(), options.extra_args.end());
   return HermeticCommand(root + "/korvane", root + "/work", options, program);
 }
@@ -50,7 +63,7 @@ std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args,
                          bool read_only_workdir)
-    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", ""}) {}
+    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", "", {}}) {}
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOptions & options)
     : root_(root),
@@ -81,7 +94,11 @@ std::string NodeProcess::Stderr() const {
 }
 
 Result Cli(int domain_id, const std::vector<std::string> & args) {
-  std::vector<std::string> argv = {DATA_CENTER_CLI_BIN};
+  return Cli(OwnProgram(DATA_CENTER_CLI_BIN), domain_id, args);
+}
+
+Result Cli(const std::vector<std::string> & program, int domain_id, const std::vector<std::string> & args) {
+  std::vector<std::string> argv = program;
   argv.insert(argv.end(), args.begin(), args.end());
   return Run(argv, {{"ROS_DOMAIN_ID", std::to_string(domain_id)}});
 }

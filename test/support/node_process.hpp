@@ -14,6 +14,12 @@
 
 namespace e2e {
 
+// The command line that runs one of this build's programs: the program alone,
+// or behind the emulator the build was configured with
+// (CMAKE_CROSSCOMPILING_EMULATOR) when it was cross-built. Programs this
+// build starts must go through it: the emulator does not follow exec.
+std::vector<std::string> OwnProgram(const std::string & path);
+
 // How a node is started, beyond its domain and root folder.
 struct NodeOptions {
   std::vector<std::string> extra_args;
@@ -27,6 +33,9 @@ struct NodeOptions {
   std::string setup;
   // When set, the node runs as this user, with its primary group only.
   std::string user;
+  // The node's command line before its arguments; empty: this build's node
+  // (see OwnProgram).
+  std::vector<std::string> program;
 };
 
 // The command that runs `program` through the data_center_hermetic launcher:
@@ -72,6 +81,8 @@ class NodeProcess {
 
 // Calls the client binary against `domain_id`.
 Result Cli(int domain_id, const std::vector<std::string> & args);
+// The same with another client's command line (for example another build's).
+Result Cli(const std::vector<std::string> & program, int domain_id, const std::vector<std::string> & args);
 
 // Today's log file name suffix, as the node names it.
 std::string TodayLogName();
