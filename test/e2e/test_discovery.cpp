@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Discovery between the node and ROS 2 nodes on the same host. A ROS 2
 // Humble node over Cyclone DDS creates its domain from a configuration string
 // of its own; a bare Cyclone participant created with exactly that string,
@@ -193,6 +194,13 @@ class Ros2Peer {
 class Discovery : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
+#ifdef DATA_CENTER_TEST_UNDER_QEMU
+    if (GetParam()) {
+      // qemu-user answers IP_MULTICAST_IF with "Unsupported", so Cyclone
+      // cannot create a multicast domain there; real arm64 has no such gap.
+      GTEST_SKIP() << "multicast sockets are not emulated by qemu-user";
+    }
+#endif
     ASSERT_EQ(e2e::SetLoopback(GetParam()), "");
     unsetenv("ROS_LOCALHOST_ONLY");
     unsetenv("CYCLONEDDS_URI");
