@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bench_client: the measuring side of bench/run_bench.py. One process, one
 // bare Cyclone DDS participant with a requester per service asked; prints its
 // figures as one JSON line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Command line of bench_client.
 #ifndef DATA_CENTER_BENCH_CLIENT_OPTIONS_HPP_
 #define DATA_CENTER_BENCH_CLIENT_OPTIONS_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The floor of the service round trip: a request/reply echo on the node's DDS
 // types, topics and QoS, written straight on the Cyclone DDS C API with one
 // waitset-driven thread and nothing else in the way. Every reply carries the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bench_exec_stamp FILE PROGRAM [ARGS...]: writes CLOCK_MONOTONIC in
 // nanoseconds to FILE, then becomes PROGRAM (same process id). The stamp is
 // the program's start as another process's clock sees it, without the cost

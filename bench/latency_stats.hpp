@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Percentiles of a set of round-trip times.
 #ifndef DATA_CENTER_BENCH_LATENCY_STATS_HPP_
 #define DATA_CENTER_BENCH_LATENCY_STATS_HPP_

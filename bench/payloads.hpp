@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Request payloads the benchmark sends and the checks of the node's answers.
 #ifndef DATA_CENTER_BENCH_PAYLOADS_HPP_
 #define DATA_CENTER_BENCH_PAYLOADS_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plain Cyclone DDS set-up shared by the benchmark's echo floor and client:
 // domain, participant and service endpoint QoS made exactly as the project's
 // rclcpp layer makes them for the node, so that both ends of every measured

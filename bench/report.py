@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Markdown tables and the latency plot of one run of run_bench.py."""
 
 MIB = 1024.0

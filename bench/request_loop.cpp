@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "request_loop.hpp"
 
 #include <sys/resource.h>

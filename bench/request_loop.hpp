@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The three ways bench_client sends requests: a measured sequential run, a
 // fixed-duration run for throughput, and the wait for a node's first answer.
 #ifndef DATA_CENTER_BENCH_REQUEST_LOOP_HPP_

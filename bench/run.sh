@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds what the benchmark needs (if anything changed) and runs it:
 #   bench/run.sh [--quick] [other options of bench/run_bench.py]
 # Build folder: ${BUILD_DIR:-<repo>/build}; results: <repo>/results/bench.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Service round-trip benchmark: the data_center node against the echo floor.
 
 Runs, on one ROS_DOMAIN_ID of its own and on loopback only:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The benchmark's client of robot_status_query: a bare Cyclone DDS requester
 // on the layer's wire types, with nothing between the measured round trip and
 // the wire but dds_write, a waitset and dds_take, so that the client's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A failed invariant stops the fuzzer with a message and an abort, which
 // libFuzzer records as a crash together with the input that caused it.
 #ifndef DATA_CENTER_FUZZ_CHECK_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Payload decoder: arbitrary bytes into each payload message the service
 // carries. What decodes must encode again, and that encoding must decode to an
 // equal message and encode to the very same bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // QueryHandler::HandleQuery with arbitrary requests: the first four bytes of
 // the input are the command number (host byte order), the rest the payload.
 // Every input starts from an empty private working folder. Where the node

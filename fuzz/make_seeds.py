@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the seed corpora in corpus/<target>/ beside each target (small,
 hand-made inputs that reach every branch the fuzzers start from). Run from anywhere; rewrites the
 seed files it owns and leaves any other corpus file alone."""

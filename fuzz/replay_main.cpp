@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a fuzz target's entry point once on every file named on the command
 // line (folders: every file in them), without libFuzzer. Any build, GCC
 // included, replays the committed corpora this way as ordinary tests, so an

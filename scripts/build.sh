@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Configures and builds the standalone tree into ${BUILD_DIR:-build}.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

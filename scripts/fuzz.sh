@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets (Clang, AddressSanitizer + UBSan) and runs each
 # for a bounded time, starting from its committed seeds (fuzz/corpus/ for the
 # node's targets, rclcpp_compat/fuzz/corpus/ for the layer's).

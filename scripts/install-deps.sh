@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages the standalone build and its tests need.
 # Idempotent: does nothing when everything is there already.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Static checks of the project's own C++: formatting (clang-format, the
 # repository's .clang-format) and clang-tidy (the checked-in .clang-tidy) on
 # the node, the client and the standalone layer.

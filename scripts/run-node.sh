@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what is missing, builds the node and the client (nothing else: the
 # tests, fuzz replays and benchmarks are scripts/test.sh's), and starts the
 # node in the foreground. One line per step; the compiler's output goes to

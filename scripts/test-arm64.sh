@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The cross build for the robot's 64-bit Arm (preset arm64) and its unit and
 # end-to-end tests, every test program running under qemu-aarch64 on this
 # machine. The mixed-architecture tests pair its node and client with the

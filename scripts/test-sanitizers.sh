@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the whole tree with AddressSanitizer + UndefinedBehaviorSanitizer and
 # runs the test suite (unit, e2e and the rest) without the stress and bench
 # labels, which are about load and timing, not memory safety.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what is missing, builds, and runs every check:
 #   1. the build and all CTest labels (unit, e2e, stress, bench) in build/
 #   2. lint: clang-format and clang-tidy on the project's own sources

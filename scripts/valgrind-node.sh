@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the node under valgrind memcheck, hermetically, drives a short load
 # through data_center_cli and stops it with SIGINT. Fails on any memcheck
 # error, any definite leak, a wrong answer or a non-zero exit of the node.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Small helpers so every target of ours gets the same flags and links. They
 # are global functions: the standalone build's tests and benchmarks use them
 # too.

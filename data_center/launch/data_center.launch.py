@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Start the data_center node.
 
 The node keeps its docking-station list in "StationInfo.conf" in its working

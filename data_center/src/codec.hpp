@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Protobuf messages to byte sequences (the biz_data fields) and back.
 #ifndef DATA_CENTER_CODEC_HPP_
 #define DATA_CENTER_CODEC_HPP_

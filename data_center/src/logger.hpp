@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process-wide logger and the form of a log call.
 #ifndef DATA_CENTER_LOGGER_HPP_
 #define DATA_CENTER_LOGGER_HPP_

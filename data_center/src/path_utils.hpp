@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small path helpers for the map-history file.
 #ifndef DATA_CENTER_PATH_UTILS_HPP_
 #define DATA_CENTER_PATH_UTILS_HPP_

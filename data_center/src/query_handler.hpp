@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The service callback of robot_status_query: a table from command number to
 // handler, the handlers, and the base-station list they keep.
 #ifndef DATA_CENTER_QUERY_HANDLER_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a file that someone else may replace at any moment: it is opened
 // first and the open file examined afterwards, so nothing can be swapped in
 // between the two. Opening never blocks (a FIFO would wait for a writer) and

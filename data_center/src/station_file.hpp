@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The station file: exactly one encoded BaseStationInfo, nothing before or
 // after it. These functions report failures to the caller and log nothing.
 #ifndef DATA_CENTER_STATION_FILE_HPP_

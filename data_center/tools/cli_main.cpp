@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // data_center_cli: calls the data_center node's service once and prints the
 // answer. Run with --help for commands and options.
 //

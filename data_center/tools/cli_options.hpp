@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Command line of data_center_cli (after the ROS arguments are removed) and
 // its exit statuses. Free of any middleware so it can be unit-tested.
 #ifndef DATA_CENTER_TOOLS_CLI_OPTIONS_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cli_payload.hpp"
 
 #include <google/protobuf/descriptor.pb.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Payload handling of data_center_cli: hex and text/JSON input, and the
 // printed form of an answer. Free of any middleware so it can be unit-tested.
 #ifndef DATA_CENTER_TOOLS_CLI_PAYLOAD_HPP_

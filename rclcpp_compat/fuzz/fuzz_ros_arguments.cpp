@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --ros-args command lines: the input split at NUL bytes is argv. Parsing may
 // only refuse with the two ROS argument errors, name resolution only with
 // the invalid-name errors, and whatever they accept must be a valid ROS name.

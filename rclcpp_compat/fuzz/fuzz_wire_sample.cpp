@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary serialized samples (encapsulation header included) of the two
 // service message types, taken the way the middleware takes them: the layer's
 // DDS type checks the bytes when they arrive (ddsi_serdata_from_ser_iov) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "rclcpp_compat/api_checks.hpp"
 
 #include <cstdint>

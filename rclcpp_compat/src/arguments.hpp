@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parsing of the --ros-args blocks of a process command line.
 #ifndef RCLCPP_COMPAT__ARGUMENTS_HPP_
 #define RCLCPP_COMPAT__ARGUMENTS_HPP_

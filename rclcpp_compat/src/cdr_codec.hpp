@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Plain CDR (XCDR1) of any rosidl C++ message, driven by the introspection
 // type support that rosidl generates: the body of a sample as rmw_cyclonedds_cpp
 // lays it out (optionally the request header, then the fields in order),

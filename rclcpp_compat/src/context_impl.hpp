@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process's one context: arguments, shutdown state, signal handling and
 // the DDS participant shared by all nodes.
 #ifndef RCLCPP_COMPAT__CONTEXT_IMPL_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small helpers over the Cyclone DDS C API.
 #ifndef RCLCPP_COMPAT__DDS_UTIL_HPP_
 #define RCLCPP_COMPAT__DDS_UTIL_HPP_

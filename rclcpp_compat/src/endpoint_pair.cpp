@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "endpoint_pair.hpp"
 
 #include <dds/ddsi/ddsi_serdata.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two DDS topics and the reader/writer pair behind one service or client.
 #ifndef RCLCPP_COMPAT__ENDPOINT_PAIR_HPP_
 #define RCLCPP_COMPAT__ENDPOINT_PAIR_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ROS 2 name rules: validation, expansion of relative and private names, and
 // applying -r rules.
 #ifndef RCLCPP_COMPAT__NAMES_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The wait set of one node: the DDS waitset its spin waits on and the
 // waitables attached to it. Shared by the node and its clients and services,
 // so that these may be destroyed in any order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Cyclone DDS type (sertype/serdata) behind every topic of the layer:
 // samples are rosidl C++ messages, serialised straight to and from plain CDR
 // by cdr_codec. Incoming data is checked when it arrives, so a reader never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replaces the global operator new of the test program that links it, to
 // record the largest single allocation: lets tests check that a declared
 // length never turns into an allocation of that size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process command line as rclcpp reads it: --ros-args blocks, remapping
 // rules, the flags that are accepted and dropped, and the errors for anything
 // else inside a block.

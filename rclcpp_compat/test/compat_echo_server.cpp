@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A layer service in a process of its own, for tests that need a peer across
 // the network: answers each request on the service named by its first
 // argument with code = cmd_id and the payload echoed. Prints "ready" once the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ROS_DOMAIN_ID, ROS_LOCALHOST_ONLY and CYCLONEDDS_URI as the context reads
 // them. A real ROS 2 node must land on the same domain from the same
 // environment, or the two never meet. No participant is created here.

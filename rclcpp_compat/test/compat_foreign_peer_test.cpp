@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Foreign peers on a layer service's topics: samples built byte by byte
 // (malformed ones, big-endian ones, ones padded the way rmw_cyclonedds_cpp
 // pads them) and writers of another type under the same topic name. The

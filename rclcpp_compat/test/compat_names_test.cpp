@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ROS 2 name rules as the layer applies them: expansion of relative and
 // private service names, -r remapping (plain and node-specific), __node and
 // __ns, and the exceptions for names ROS 2 refuses.

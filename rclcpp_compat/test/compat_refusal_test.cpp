@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arguments of the rclcpp API that the layer cannot honour are refused with
 // std::invalid_argument naming what was asked, never silently ignored; what
 // it does honour is still accepted.

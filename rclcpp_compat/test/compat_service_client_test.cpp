@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Service and client behaviour of the layer as rclcpp defines it: ordered
 // round trips, replies reaching only the client that asked, bounded waits that
 // end on time-out or shutdown, spin ending with the context, and large payloads.

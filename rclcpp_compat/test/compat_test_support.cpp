@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "compat_test_support.hpp"
 
 #include <dds/ddsi/ddsi_serdata.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the rclcpp_compat tests: a private DDS domain per test
 // executable, a fixture around rclcpp::init/shutdown, raw Cyclone endpoints
 // beside the layer's own, and a builder for expected little-endian CDR bytes.

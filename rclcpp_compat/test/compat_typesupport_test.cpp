@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The layer's DDS type for any rosidl message, without a network: samples
 // made from C++ messages (ddsi_serdata_from_sample) and samples arriving as
 // bytes (ddsi_serdata_from_ser_iov), read back into messages. Expected bytes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the layer puts on the wire, observed with plain Cyclone endpoints in
 // the same domain: topic and type names, the exact serialized bytes of
 // requests and replies, endpoint QoS and participant USER_DATA. A ROS 2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A foreign peer that puts arbitrary bytes on a topic: a Cyclone type whose
 // samples are opaque serialized data (encapsulation header included) under a
 // type name of our choice. Nothing checks the bytes on the way out, so it can

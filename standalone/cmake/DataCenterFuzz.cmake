@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # One fuzz target: with DATA_CENTER_FUZZ=ON (Clang) a libFuzzer binary that
 # scripts/fuzz.sh runs; in every other build with tests a plain program that
 # replays the committed corpus once, as a CTest test with label `unit`.

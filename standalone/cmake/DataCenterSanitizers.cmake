@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Instrumented builds. Both options apply to every target of the tree (our
 # code, the generated protobuf and rosidl code, the DDS layer), never to the
 # system libraries it links.

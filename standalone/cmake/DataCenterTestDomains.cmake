@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # ROS_DOMAIN_IDs of everything in this build that starts DDS participants:
 # test executables, the fuzz target that talks DDS, the benchmark and the
 # valgrind script. Each gets a fixed range at an offset from one cache

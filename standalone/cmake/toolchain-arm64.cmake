@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross build for the robot's processor (64-bit Arm) on a Debian machine with
 # the arm64 architecture added (scripts/install-deps.sh --arm64): Debian's
 # cross compiler, the arm64 libraries from the multiarch folders

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Configures korvane_protocol alone, as colcon does on the robot, with a
 # python3 first on PATH that fails (a pyenv shim naming a missing version):
 # both Python variables must name the system interpreter, and a value the

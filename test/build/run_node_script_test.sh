@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # scripts/run-node.sh, copied into a scratch repository with cmake and the
 # package installer replaced by recorders: it must configure with the
 # standalone preset, build the node and the client and nothing else, keep

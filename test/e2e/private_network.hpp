@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests that put DDS traffic on loopback in a network namespace of their own:
 // nobody else's participants on the same domain ids can answer them, and the
 // state of `lo` (multicast or not) is theirs to choose. Needs root, or

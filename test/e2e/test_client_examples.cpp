@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The client as a newcomer meets it: every example of the README and of
 // --help, run as written against a real node.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The four commands through the real node and client binaries over DDS.
 #include <gtest/gtest.h>
 #include <signal.h>

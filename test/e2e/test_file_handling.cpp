@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the node stores the station list in the deployments operators make
 // (folders it may not read or write, links, mounted files), and how it reads
 // a map history file that is swapped under it.

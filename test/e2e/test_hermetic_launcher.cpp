@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The launcher every node of the tests, the benchmark and the valgrind script
 // starts through: the program must see the private /opt/korvane, run in its
 // working folder and keep the process id it was started with (tests read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The node binary over DDS: start, logging, unknown commands, signals,
 // remapping and domain isolation.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One client process of the load test. It keeps a few requests of mixed
 // commands in flight against robot_status_query for a bounded time and checks
 // every reply against what its own request must produce. Beside the client it

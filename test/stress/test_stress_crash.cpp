@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The station list across crashes: the node is killed with SIGKILL at random
 // moments while it accepts a stream of lists, and restarted in the same
 // working folder. The file it left must decode, and the list the restarted

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The node in hostile surroundings: a log it cannot open or fill, a map
 // history that is not a file, a damaged station file, a working folder that
 // refuses writes, and a foreign writer on its request topic. In every case

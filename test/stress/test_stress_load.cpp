@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The node under concurrent load from several client processes: every
 // request answered exactly once with what it must produce, no reply to the
 // wrong client, memory flat, and a terminate signal in the middle of it all

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The standalone build talks on loopback only unless told otherwise. In a
 // network namespace of its own, with `lo` and an interface that leads off the
 // host, everything on both is captured while the node starts and serves: its

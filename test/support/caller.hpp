@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An in-process client of robot_status_query, for tests that check answers
 // byte by byte or keep requests in flight on their own terms.
 #ifndef DATA_CENTER_TEST_SUPPORT_CALLER_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole-system test library in one include: files, child processes, the
 // hermetic node and the client binary, the in-process caller, station lists
 // that name themselves, and the test's domains and knobs.

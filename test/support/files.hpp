@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files of the whole-system tests: a temporary folder, whole-file reads and
 // writes, lines and folder listings.
 #ifndef DATA_CENTER_TEST_SUPPORT_FILES_HPP_

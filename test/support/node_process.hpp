@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real node and client binaries: each node started through the
 // data_center_hermetic launcher, in its own working folder with a private
 // /opt/korvane, on the test's own ROS_DOMAIN_ID.

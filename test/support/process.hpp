@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Child processes of the whole-system tests: started with their output in
 // files, waited for with a bound, killed when the test is done with them.
 #ifndef DATA_CENTER_TEST_SUPPORT_PROCESS_HPP_

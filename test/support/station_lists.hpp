@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Station lists that say which they are, so that a torn, mixed, older or
 // foreign list is told apart from every list a test sent.
 #ifndef DATA_CENTER_TEST_SUPPORT_STATION_LISTS_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a whole-system test takes from its build and its environment: its
 // ROS_DOMAIN_IDs and the knobs that scale a run.
 #ifndef DATA_CENTER_TEST_SUPPORT_TEST_ENVIRONMENT_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What callers of robot_status_query see: the service name, the command
 // numbers, the result codes and the fixed answer texts. The node and the
 // client both take them from here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>

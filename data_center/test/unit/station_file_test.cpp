@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The station file's save and load where links and in-place rewrites are
 // involved; the plain cases run through QueryHandler in query_handler_test.
 #include <sys/resource.h>

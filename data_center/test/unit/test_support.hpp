@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the unit tests: a temporary folder, a working-folder
 // switch, a logger that records lines in memory, and file access.
 #ifndef DATA_CENTER_TEST_SUPPORT_HPP_

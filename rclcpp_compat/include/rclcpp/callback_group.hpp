@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #ifndef RCLCPP__CALLBACK_GROUP_HPP_
 #define RCLCPP__CALLBACK_GROUP_HPP_
 

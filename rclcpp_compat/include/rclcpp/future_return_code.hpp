@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #ifndef RCLCPP__FUTURE_RETURN_CODE_HPP_
 #define RCLCPP__FUTURE_RETURN_CODE_HPP_
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #ifndef RCLCPP__NODE_OPTIONS_HPP_
 #define RCLCPP__NODE_OPTIONS_HPP_
 

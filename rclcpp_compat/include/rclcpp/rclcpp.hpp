@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The subset of rclcpp (ROS 2 Humble) that this project uses, over Cyclone
 // DDS, for machines without ROS 2. Same names, signatures and meaning.
 #ifndef RCLCPP__RCLCPP_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arguments of the rclcpp API that the layer cannot honour are refused here,
 // with std::invalid_argument naming what was asked, instead of being ignored.
 #ifndef RCLCPP_COMPAT__API_CHECKS_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Type-erased machinery behind the rclcpp-compatible templates: one DDS
 // participant per context, request/reply endpoints, and the wait loop.
 #ifndef RCLCPP_COMPAT__CORE_HPP_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // DDS types of rosidl messages exactly as the layer puts them on the wire,
 // for raw Cyclone DDS peers of the layer (benchmark floor, stress clients,
 // tests): a topic made here carries the same bytes under the same type name

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #ifndef RMW__QOS_PROFILES_H_
 #define RMW__QOS_PROFILES_H_
 

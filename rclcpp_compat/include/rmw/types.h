@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The few rmw types that rclcpp's public API exposes, with ROS 2 Humble's
 // names and layout.
 #ifndef RMW__TYPES_H_
