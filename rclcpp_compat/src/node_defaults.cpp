@@ -29,12 +29,17 @@ NodeDefaults::NodeDefaults(NodeCore & node)
     : rosout_(node, "/rosout", type_of<rcl_interfaces::msg::Log>(), rosout_qos()),
       parameter_events_(node, "/parameter_events", type_of<rcl_interfaces::msg::ParameterEvent>(),
                         rmw_qos_profile_parameter_events),
+      parameters_(node, parameter_events_),
       // rclcpp's TimeSource listens for changes of this node's use_sim_time;
-      // the layer has no simulated time, so samples are only taken to keep
-      // the reader empty.
+      // here it cannot change (see the parameter services), so samples are
+      // only taken to keep the reader empty.
       parameter_events_subscription_(node, "/parameter_events",
                                      type_of<rcl_interfaces::msg::ParameterEvent>(),
-                                     rmw_qos_profile_parameter_events, [](const void *) {}) {}
+                                     rmw_qos_profile_parameter_events, [](const void *) {}) {
+  // rclcpp announces use_sim_time as it declares it.
+  const auto declared = parameters_.declared_event();
+  parameter_events_.publish(&declared);
+}
 
 NodeDefaults::~NodeDefaults() = default;
 

@@ -1,11 +1,12 @@
 // The entities every default rclcpp Humble node has besides its own: the
-// /rosout and /parameter_events publishers and the /parameter_events
-// subscription, with rclcpp's QoS.
+// /rosout and /parameter_events publishers, the parameter services and the
+// /parameter_events subscription, with rclcpp's QoS.
 #ifndef RCLCPP_COMPAT__NODE_DEFAULTS_HPP_
 #define RCLCPP_COMPAT__NODE_DEFAULTS_HPP_
 
 #include <memory>
 
+#include "parameter_services.hpp"
 #include "rclcpp_compat/core.hpp"
 #include "topic_endpoint.hpp"
 
@@ -22,6 +23,7 @@ class NodeDefaults {
  private:
   TopicPublisher rosout_;
   TopicPublisher parameter_events_;
+  ParameterServices parameters_;
   TopicSubscription parameter_events_subscription_;
 };
 

@@ -209,8 +209,13 @@ class GraphPeer {
 
 // What every default rclcpp node (fully qualified name `node`) has besides
 // its own endpoints.
-std::multiset<Role> default_roles(const std::string & /*node*/) {
+std::multiset<Role> default_roles(const std::string & node) {
   std::multiset<Role> roles{{'w', "rt/rosout"}, {'w', "rt/parameter_events"}, {'r', "rt/parameter_events"}};
+  for (const char * service : {"describe_parameters", "get_parameter_types", "get_parameters",
+                               "list_parameters", "set_parameters", "set_parameters_atomically"}) {
+    roles.emplace('r', "rq" + node + "/" + service + "Request");
+    roles.emplace('w', "rr" + node + "/" + service + "Reply");
+  }
   return roles;
 }
 
@@ -352,6 +357,15 @@ TEST_F(GraphTest, GraphEndpointsHaveRclcppQos) {
                                           &max_instances, &max_per_instance));
   EXPECT_EQ(kind, DDS_HISTORY_KEEP_LAST);
   EXPECT_EQ(depth, 1000);
+
+  // Parameter services: rmw_qos_profile_parameters (keep last 1000).
+  const auto * get = peer.endpoint("rq/graph_qos/get_parametersRequest", false);
+  ASSERT_NE(get, nullptr);
+  EXPECT_EQ(get->type, "rcl_interfaces::srv::dds_::GetParameters_Request_");
+  v = view(get->qos.get());
+  EXPECT_EQ(v.reliability, DDS_RELIABILITY_RELIABLE);
+  EXPECT_EQ(v.durability, DDS_DURABILITY_VOLATILE);
+  EXPECT_EQ(v.depth, 1000);
 
   for (const bool writer : {true, false}) {
     const auto * events = peer.endpoint("rt/parameter_events", writer);

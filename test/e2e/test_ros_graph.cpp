@@ -175,15 +175,17 @@ TEST(RosGraph, NodeAndClientAreAnnouncedWithTheirEndpoints) {
   GraphWatcher watcher;
   ASSERT_TRUE(watcher.Ok());
 
-  // rosout, parameter_events (both ways) and the service: 3 + 2 endpoints,
-  // each discovered under its gid.
+  // rosout, parameter_events (both ways), six parameter services and the
+  // service: 3 + 12 + 2 endpoints, each discovered under its gid.
   ASSERT_TRUE(PollUntil(watcher, [&] {
     const auto * n = watcher.Latest("data_center");
-    return n != nullptr && GidCount(*n) == 5 && watcher.Endpoints(*n).size() == 5;
+    return n != nullptr && GidCount(*n) == 17 && watcher.Endpoints(*n).size() == 17;
   }));
   const auto endpoints = watcher.Endpoints(*watcher.Latest("data_center"));
-  for (const char * expected : {"r rq/robot_status_queryRequest", "w rr/robot_status_queryReply",
-                                "w rt/rosout", "w rt/parameter_events", "r rt/parameter_events"}) {
+  for (const char * expected :
+       {"r rq/robot_status_queryRequest", "w rr/robot_status_queryReply", "w rt/rosout",
+        "w rt/parameter_events", "r rt/parameter_events", "r rq/data_center/get_parametersRequest",
+        "w rr/data_center/set_parameters_atomicallyReply"}) {
     EXPECT_EQ(endpoints.count(expected), 1u) << expected;
   }
 
@@ -194,7 +196,7 @@ TEST(RosGraph, NodeAndClientAreAnnouncedWithTheirEndpoints) {
             3);
   ASSERT_TRUE(PollUntil(watcher, [&] {
     const auto * c = watcher.Seen("data_center_cli_");
-    return c != nullptr && GidCount(*c) == 5;
+    return c != nullptr && GidCount(*c) == 17;
   }));
   const auto client = watcher.Endpoints(*watcher.Seen("data_center_cli_"));
   EXPECT_EQ(client.count("w rq/nobodyRequest"), 1u);
