@@ -267,6 +267,7 @@ class In {
   // Copies `count` primitives of `m` into `dst` (may be null: only checked).
   bool primitives(const Member & m, uint8_t * dst, size_t count) {
     const size_t size = primitive_size(m.type_id_);
+    // A kind without a primitive size (refused by members_of) reads as malformed.
     if (size == 0 || !align(size) || count > left() / size) {
       return false;
     }

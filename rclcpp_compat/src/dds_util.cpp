@@ -23,16 +23,29 @@ dds_qos_t * make_endpoint_qos(const rmw_qos_profile_t & profile, const std::stri
   } else {
     dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_INFINITY);
   }
+  dds_history_kind_t history_kind = DDS_HISTORY_KEEP_ALL;
+  int32_t history_depth = DDS_LENGTH_UNLIMITED;
+  if (profile.history != RMW_QOS_POLICY_HISTORY_KEEP_ALL) {
+    const size_t depth = profile.depth == 0 ? 1 : profile.depth;
+    history_kind = DDS_HISTORY_KEEP_LAST;
+    history_depth = depth > INT32_MAX ? INT32_MAX : static_cast<int32_t>(depth);
+  }
+  dds_qset_history(qos, history_kind, history_depth);
   if (profile.durability == RMW_QOS_POLICY_DURABILITY_TRANSIENT_LOCAL) {
     dds_qset_durability(qos, DDS_DURABILITY_TRANSIENT_LOCAL);
+    // Cyclone keeps for late joiners what the durability service history
+    // says (default: the last sample); rmw_cyclonedds_cpp makes it the
+    // endpoint's history.
+    dds_qset_durability_service(qos, 0, history_kind, history_depth, DDS_LENGTH_UNLIMITED,
+                                DDS_LENGTH_UNLIMITED, DDS_LENGTH_UNLIMITED);
   } else {
     dds_qset_durability(qos, DDS_DURABILITY_VOLATILE);
   }
-  if (profile.history == RMW_QOS_POLICY_HISTORY_KEEP_ALL) {
-    dds_qset_history(qos, DDS_HISTORY_KEEP_ALL, DDS_LENGTH_UNLIMITED);
-  } else {
-    const size_t depth = profile.depth == 0 ? 1 : profile.depth;
-    dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, depth > INT32_MAX ? INT32_MAX : static_cast<int32_t>(depth));
+  // Public endpoints refuse a lifespan (api_checks); the layer's /rosout has one.
+  const bool lifespan_infinite = profile.lifespan.sec >= 9223372036ULL;
+  if ((profile.lifespan.sec != 0 || profile.lifespan.nsec != 0) && !lifespan_infinite) {
+    dds_qset_lifespan(qos, static_cast<dds_duration_t>(profile.lifespan.sec) * DDS_NSECS_IN_SEC +
+                               static_cast<dds_duration_t>(profile.lifespan.nsec));
   }
   dds_qset_writer_data_lifecycle(qos, false);
   dds_data_representation_id_t xcdr1 = DDS_DATA_REPRESENTATION_XCDR1;

@@ -3,6 +3,8 @@
 
 #include <dds/ddsi/ddsi_serdata.h>
 
+#include "graph.hpp"
+#include "node_wait_set.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace rclcpp_compat {
@@ -20,7 +22,8 @@ EndpointPair::EndpointPair(NodeCore & node, const std::string & service_name, co
                            const std::string & read_topic_name,
                            const rosidl_message_type_support_t * write_type,
                            const std::string & write_topic_name, const std::string & user_data,
-                           const dds_topic_filter * read_filter) {
+                           const dds_topic_filter * read_filter)
+    : graph_node(node.wait_set()->graph_node) {
   const dds_entity_t pp = node.participant();
   read_topic.reset(check_entity(create_wire_topic(pp, read_topic_name, read_type, true),
                                 "cannot create topic " + read_topic_name));
@@ -42,6 +45,12 @@ EndpointPair::EndpointPair(NodeCore & node, const std::string & service_name, co
   writer.reset(check_entity(w, "cannot create writer for " + service_name));
   read_condition.reset(
       check_entity(dds_create_readcondition(reader.get(), DDS_ANY_STATE), "cannot create read condition"));
+  // Writer first, as rmw_cyclonedds_cpp associates them.
+  ParticipantGraph::instance().add_endpoints(graph_node, {reader.get()}, {writer.get()});
+}
+
+EndpointPair::~EndpointPair() {
+  ParticipantGraph::instance().remove_endpoints(graph_node, {reader.get(), writer.get()});
 }
 
 }  // namespace rclcpp_compat

@@ -18,6 +18,12 @@ struct EndpointPair {
                const rosidl_message_type_support_t * read_type, const std::string & read_topic,
                const rosidl_message_type_support_t * write_type, const std::string & write_topic,
                const std::string & user_data, const dds_topic_filter * read_filter = nullptr);
+  // Takes both endpoints off the node's ros_discovery_info entry.
+  ~EndpointPair();
+  EndpointPair(const EndpointPair &) = delete;
+  EndpointPair & operator=(const EndpointPair &) = delete;
+
+  uint64_t graph_node = 0;
 
   Entity read_topic;
   Entity write_topic;

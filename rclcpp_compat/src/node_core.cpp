@@ -7,7 +7,9 @@
 
 #include "context_impl.hpp"
 #include "dds_util.hpp"
+#include "graph.hpp"
 #include "names.hpp"
+#include "node_defaults.hpp"
 #include "node_wait_set.hpp"
 #include "rclcpp/executors.hpp"
 #include "rclcpp_compat/core.hpp"
@@ -16,6 +18,12 @@ namespace rclcpp_compat {
 
 NodeCore::WaitSet::WaitSet(dds_entity_t pp)
     : participant(pp), waitset(check_entity(dds_create_waitset(pp), "cannot create waitset")) {}
+
+NodeCore::WaitSet::~WaitSet() {
+  if (graph_node != 0) {
+    ParticipantGraph::instance().remove_node(graph_node);
+  }
+}
 
 void NodeCore::WaitSet::attach(dds_entity_t condition, Waitable * waitable) {
   const dds_return_t rc = dds_waitset_attach(waitset.get(), condition,
@@ -43,6 +51,8 @@ struct NodeCore::Impl {
   std::string ns;
   std::vector<RemapRule> remaps;
   std::shared_ptr<WaitSet> wait_set;
+  // What every rclcpp node has (destroyed first).
+  std::unique_ptr<NodeDefaults> defaults;
 };
 
 NodeCore::NodeCore(const std::string & name, const std::string & ns) : impl_(new Impl) {
@@ -57,6 +67,9 @@ NodeCore::NodeCore(const std::string & name, const std::string & ns) : impl_(new
   if (rc < 0) {
     throw_dds_error("cannot attach shutdown guard", rc);
   }
+  impl_->wait_set->graph_node =
+      ParticipantGraph::instance().add_node(impl_->wait_set->participant, impl_->name, impl_->ns);
+  impl_->defaults = std::make_unique<NodeDefaults>(*this);
 }
 
 NodeCore::~NodeCore() = default;

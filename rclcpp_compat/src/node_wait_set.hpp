@@ -18,6 +18,11 @@ namespace rclcpp_compat {
 struct NodeCore::WaitSet {
   // Throws RCLError when DDS refuses the waitset.
   explicit WaitSet(dds_entity_t participant);
+  // Takes the node off ros_discovery_info: the node lasts as long as any of
+  // its clients and services, as an rcl node does.
+  ~WaitSet();
+  WaitSet(const WaitSet &) = delete;
+  WaitSet & operator=(const WaitSet &) = delete;
 
   void attach(dds_entity_t condition, Waitable * waitable);
   void detach(dds_entity_t condition, Waitable * waitable);
@@ -26,6 +31,8 @@ struct NodeCore::WaitSet {
 
   const dds_entity_t participant;
   Entity waitset;
+  // The node's entry on ros_discovery_info (0: none yet).
+  uint64_t graph_node = 0;
 
  private:
   // Waitables attached now; a callback may destroy another one mid-round.

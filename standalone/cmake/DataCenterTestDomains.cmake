@@ -19,6 +19,8 @@ set(DATA_CENTER_TEST_DOMAIN_TABLE
   compat_service_client_test  1
   compat_foreign_peer_test    1
   compat_refusal_test         1
+  compat_graph_test           1
+  compat_parameters_test      1
   fuzz_wire_sample            2  # libFuzzer run, corpus replay
   test_node_lifecycle         10
   test_commands               10
@@ -26,6 +28,7 @@ set(DATA_CENTER_TEST_DOMAIN_TABLE
   test_file_handling          5
   test_client_examples        1
   test_mixed_arch             6
+  test_ros_graph              1
   test_stress_crash           1
   test_stress_load            3
   test_stress_security        1

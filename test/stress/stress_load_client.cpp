@@ -17,6 +17,7 @@
 // never appeared.
 #include <dds/dds.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -99,22 +100,31 @@ struct Outstanding {
 
 // The writer the client library sends requests with: its instance handle is
 // the id every reply to this client carries.
+// All children of `entity`, however many: every node has a dozen endpoints
+// of the ROS graph besides the client's.
+std::vector<dds_entity_t> Children(dds_entity_t entity) {
+  std::vector<dds_entity_t> children(64);
+  dds_return_t n = dds_get_children(entity, children.data(), children.size());
+  if (n > static_cast<dds_return_t>(children.size())) {
+    children.resize(static_cast<size_t>(n));
+    n = dds_get_children(entity, children.data(), children.size());
+  }
+  children.resize(n > 0 ? std::min(static_cast<size_t>(n), children.size()) : 0);
+  return children;
+}
+
 uint64_t RequestWriterHandle(dds_entity_t participant) {
-  dds_entity_t publishers[16];
-  const dds_return_t np = dds_get_children(participant, publishers, 16);
-  for (dds_return_t p = 0; p < np && p < 16; ++p) {
-    dds_entity_t writers[16];
-    const dds_return_t nw = dds_get_children(publishers[p], writers, 16);
-    for (dds_return_t w = 0; w < nw && w < 16; ++w) {
+  for (const dds_entity_t publisher : Children(participant)) {
+    for (const dds_entity_t writer : Children(publisher)) {
       char name[256] = {0};
       // Children of a subscriber are readers, and no reader here uses the
       // request topic.
-      if (dds_get_name(dds_get_topic(writers[w]), name, sizeof name) < 0 ||
+      if (dds_get_name(dds_get_topic(writer), name, sizeof name) < 0 ||
           std::strcmp(name, "rq/robot_status_queryRequest") != 0) {
         continue;
       }
       dds_instance_handle_t handle = 0;
-      if (dds_get_instance_handle(writers[w], &handle) == DDS_RETCODE_OK) {
+      if (dds_get_instance_handle(writer, &handle) == DDS_RETCODE_OK) {
         return handle;
       }
     }

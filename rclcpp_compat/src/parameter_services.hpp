@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: Apache-2.0
+// The six parameter services of a default rclcpp Humble node
+// (<node>/get_parameters, ...), answering as rclcpp's NodeParameters does for
+// a node whose only parameter is use_sim_time, declared false. It can be set
+// to false only: the layer has no simulated time.
+#ifndef RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
+#define RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
+
+#include <memory>
+#include <mutex>
+#include <rcl_interfaces/msg/list_parameters_result.hpp>
+#include <rcl_interfaces/msg/parameter_descriptor.hpp>
+#include <rcl_interfaces/msg/parameter_event.hpp>
+#include <rcl_interfaces/msg/parameter_value.hpp>
+#include <rcl_interfaces/msg/set_parameters_result.hpp>
+#include <string>
+#include <vector>
+
+#include "rclcpp_compat/core.hpp"
+#include "topic_endpoint.hpp"
+
+namespace rclcpp_compat {
+
+// The node's parameters and rclcpp's rules for them, without DDS.
+class NodeParameterStore {
+ public:
+  using Parameter = rcl_interfaces::msg::Parameter;
+  using Result = rcl_interfaces::msg::SetParametersResult;
+
+  NodeParameterStore();
+
+  // Empty when any name is not declared, as rclcpp's services answer then.
+  std::vector<rcl_interfaces::msg::ParameterValue> get(const std::vector<std::string> & names) const;
+  std::vector<uint8_t> types(const std::vector<std::string> & names) const;
+  std::vector<rcl_interfaces::msg::ParameterDescriptor> describe(
+      const std::vector<std::string> & names) const;
+  rcl_interfaces::msg::ListParametersResult list(const std::vector<std::string> & prefixes,
+                                                 uint64_t depth) const;
+  // All or nothing; on success `changed` gets what was set.
+  Result set_atomically(const std::vector<Parameter> & parameters, std::vector<Parameter> * changed);
+  // One at a time, one result each (the set_parameters service).
+  std::vector<Result> set_each(const std::vector<Parameter> & parameters, std::vector<Parameter> * changed);
+
+  // The parameters as declared, for the event rclcpp publishes when it
+  // declares them.
+  std::vector<Parameter> all() const;
+
+ private:
+  struct Entry {
+    rcl_interfaces::msg::ParameterDescriptor descriptor;
+    rcl_interfaces::msg::ParameterValue value;
+  };
+  const Entry * find(const std::string & name) const;
+  Entry * find(const std::string & name);
+
+  mutable std::mutex mutex_;
+  std::vector<Entry> entries_;  // sorted by name, as in rclcpp's std::map
+};
+
+class ParameterServices {
+ public:
+  // Publishes each successful change on `events`, which must outlive this.
+  ParameterServices(NodeCore & node, TopicPublisher & events);
+  ~ParameterServices();
+  ParameterServices(const ParameterServices &) = delete;
+  ParameterServices & operator=(const ParameterServices &) = delete;
+
+  // The ParameterEvent rclcpp publishes for the node's declared parameters.
+  rcl_interfaces::msg::ParameterEvent declared_event() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace rclcpp_compat
+
+#endif  // RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
