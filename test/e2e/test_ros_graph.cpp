@@ -41,6 +41,10 @@ Gid to_gid(const dds_guid_t & guid) {
   return gid;
 }
 
+size_t GidCount(const rmw_dds_common::msg::NodeEntitiesInfo & node) {
+  return node.reader_gid_seq.size() + node.writer_gid_seq.size();
+}
+
 // A raw DDS participant set up as a ROS 2 node with ROS_LOCALHOST_ONLY=1,
 // reading what tools read.
 class GraphWatcher {
@@ -99,16 +103,20 @@ class GraphWatcher {
     }
     return nullptr;
   }
-  // Any node entry whose name starts with `prefix`, ever seen.
+  // The fullest node entry whose name starts with `prefix` ever seen: a
+  // process announces its node as its endpoints come, so a slow one (under
+  // emulation, say) is seen in several steps.
   const rmw_dds_common::msg::NodeEntitiesInfo * Seen(const std::string & prefix) const {
+    const rmw_dds_common::msg::NodeEntitiesInfo * fullest = nullptr;
     for (const auto & info : infos_) {
       for (const auto & node : info.node_entities_info_seq) {
-        if (node.node_name.compare(0, prefix.size(), prefix) == 0) {
-          return &node;
+        if (node.node_name.compare(0, prefix.size(), prefix) == 0 &&
+            (fullest == nullptr || GidCount(node) > GidCount(*fullest))) {
+          fullest = &node;
         }
       }
     }
-    return nullptr;
+    return fullest;
   }
 
   // "w rt/rosout", "r rq/...Request": the endpoints behind a node's gids that
@@ -163,10 +171,6 @@ bool PollUntil(GraphWatcher & watcher, const std::function<bool()> & done) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-}
-
-size_t GidCount(const rmw_dds_common::msg::NodeEntitiesInfo & node) {
-  return node.reader_gid_seq.size() + node.writer_gid_seq.size();
 }
 
 TEST(RosGraph, NodeAndClientAreAnnouncedWithTheirEndpoints) {
