@@ -100,12 +100,7 @@ int main(int argc, char ** argv) {
     std::cerr << "bench_client: " << error << std::endl;
     return 2;
   }
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  bench::StopOnSignals(OnSignal);
   const dds_entity_t participant = bench::CreateParticipant(domain);
   if (participant < 0) {
     std::cerr << "bench_client: cannot create a participant on domain " << domain << ": "

@@ -154,12 +154,7 @@ int main(int argc, char ** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  bench::StopOnSignals(OnSignal);
 
   const dds_entity_t participant = bench::CreateParticipant(domain);
   if (!Check(participant, "cannot create participant")) {

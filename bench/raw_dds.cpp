@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "raw_dds.hpp"
 
+#include <signal.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -66,6 +68,15 @@ dds_qos_t * ServiceEndpointQos(const std::string & user_data) {
     dds_qset_userdata(qos, user_data.data(), user_data.size());
   }
   return qos;
+}
+
+void StopOnSignals(void (*handler)(int)) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace bench

@@ -26,6 +26,9 @@ dds_entity_t CreateParticipant(dds_domainid_t domain);
 // dds_delete_qos.
 dds_qos_t * ServiceEndpointQos(const std::string & user_data);
 
+// Calls `handler` on SIGINT and SIGTERM, so a run can stop cleanly.
+void StopOnSignals(void (*handler)(int));
+
 }  // namespace bench
 
 #endif  // DATA_CENTER_BENCH_RAW_DDS_HPP_

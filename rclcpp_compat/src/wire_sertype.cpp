@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "cdr_codec.hpp"
 #include "rclcpp_compat/wire_types.hpp"
@@ -352,6 +353,17 @@ dds_entity_t create_wire_topic(dds_entity_t participant, const std::string & top
 
 std::string wire_type_name(const rosidl_message_type_support_t * type_support) {
   return cdr::dds_type_name(cdr::members_of(type_support));
+}
+
+std::vector<dds_entity_t> children_of(dds_entity_t entity) {
+  std::vector<dds_entity_t> children(64);
+  dds_return_t n = dds_get_children(entity, children.data(), children.size());
+  if (n > static_cast<dds_return_t>(children.size())) {
+    children.resize(static_cast<size_t>(n));
+    n = dds_get_children(entity, children.data(), children.size());
+  }
+  children.resize(n > 0 ? std::min(static_cast<size_t>(n), children.size()) : 0);
+  return children;
 }
 
 }  // namespace rclcpp_compat

@@ -156,25 +156,9 @@ dds_entity_t find_layer_participant(dds_entity_t ours) {
   return 0;
 }
 
-namespace {
-
-// All children of `entity`, however many (each node brings its own topics).
-std::vector<dds_entity_t> children_of(dds_entity_t entity) {
-  std::vector<dds_entity_t> children(64);
-  dds_return_t n = dds_get_children(entity, children.data(), children.size());
-  if (n > static_cast<dds_return_t>(children.size())) {
-    children.resize(static_cast<size_t>(n));
-    n = dds_get_children(entity, children.data(), children.size());
-  }
-  children.resize(n > 0 ? std::min(static_cast<size_t>(n), children.size()) : 0);
-  return children;
-}
-
-}  // namespace
-
 dds_entity_t find_endpoint(dds_entity_t participant, const std::string & topic_name, bool writer) {
-  for (const dds_entity_t child : children_of(participant)) {
-    for (const dds_entity_t endpoint : children_of(child)) {
+  for (const dds_entity_t child : rclcpp_compat::children_of(participant)) {
+    for (const dds_entity_t endpoint : rclcpp_compat::children_of(child)) {
       const bool is_writer = dds_get_publisher(endpoint) > 0;
       const bool is_reader = !is_writer && dds_get_topic(endpoint) > 0;
       if ((writer ? is_writer : is_reader) && topic_name_of(endpoint) == topic_name) {

@@ -100,22 +100,9 @@ struct Outstanding {
 
 // The writer the client library sends requests with: its instance handle is
 // the id every reply to this client carries.
-// All children of `entity`, however many: every node has a dozen endpoints
-// of the ROS graph besides the client's.
-std::vector<dds_entity_t> Children(dds_entity_t entity) {
-  std::vector<dds_entity_t> children(64);
-  dds_return_t n = dds_get_children(entity, children.data(), children.size());
-  if (n > static_cast<dds_return_t>(children.size())) {
-    children.resize(static_cast<size_t>(n));
-    n = dds_get_children(entity, children.data(), children.size());
-  }
-  children.resize(n > 0 ? std::min(static_cast<size_t>(n), children.size()) : 0);
-  return children;
-}
-
 uint64_t RequestWriterHandle(dds_entity_t participant) {
-  for (const dds_entity_t publisher : Children(participant)) {
-    for (const dds_entity_t writer : Children(publisher)) {
+  for (const dds_entity_t publisher : rclcpp_compat::children_of(participant)) {
+    for (const dds_entity_t writer : rclcpp_compat::children_of(publisher)) {
       char name[256] = {0};
       // Children of a subscriber are readers, and no reader here uses the
       // request topic.

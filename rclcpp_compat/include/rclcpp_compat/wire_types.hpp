@@ -11,6 +11,7 @@
 
 #include <rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp>
 #include <string>
+#include <vector>
 
 #include "rclcpp_compat/core.hpp"
 #include "rosidl_runtime_c/message_type_support_struct.h"
@@ -42,6 +43,11 @@ dds_entity_t create_service_wire_topic(dds_entity_t participant, const std::stri
 
 // The DDS type name ROS 2 gives a message type: "pkg::msg::dds_::Name_".
 std::string wire_type_name(const rosidl_message_type_support_t * type_support);
+
+// All children of `entity` (a participant's topics, publishers and
+// subscribers; their readers and writers), however many: every node brings a
+// dozen endpoints of the ROS graph.
+std::vector<dds_entity_t> children_of(dds_entity_t entity);
 
 }  // namespace rclcpp_compat
 
