@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -29,8 +31,44 @@ int DecodeStatus(int status) {
   return -1;
 }
 
+namespace {
+
+// The child's environment: this process's, with `overrides` set.
+std::vector<std::string> ChildEnvironment(const std::map<std::string, std::string> & overrides) {
+  std::vector<std::string> env;
+  for (char ** e = environ; *e != nullptr; ++e) {
+    const std::string entry(*e);
+    if (overrides.count(entry.substr(0, entry.find('='))) == 0) {
+      env.push_back(entry);
+    }
+  }
+  for (const auto & kv : overrides) {
+    env.push_back(kv.first + "=" + kv.second);
+  }
+  return env;
+}
+
+std::vector<char *> Pointers(std::vector<std::string> & strings) {
+  std::vector<char *> pointers;
+  for (auto & s : strings) {
+    pointers.push_back(&s[0]);
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
 pid_t Spawn(const std::vector<std::string> & argv, const std::map<std::string, std::string> & env,
             const std::string & out_path, const std::string & err_path, const std::string & cwd) {
+  // Everything the child needs is built before fork: between fork and exec
+  // the child may only make system calls. Another thread of the test may hold
+  // the allocator's lock at the fork, and a child that allocates then waits
+  // for it for ever (seen under ASan, whose allocator fork does not reset).
+  std::vector<std::string> arg_strings = argv;
+  std::vector<std::string> env_strings = ChildEnvironment(env);
+  const std::vector<char *> args = Pointers(arg_strings);
+  const std::vector<char *> envp = Pointers(env_strings);
   const pid_t pid = fork();
   if (pid < 0) {
     throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
@@ -48,18 +86,10 @@ pid_t Spawn(const std::vector<std::string> & argv, const std::map<std::string, s
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    for (const auto & kv : env) {
-      setenv(kv.first.c_str(), kv.second.c_str(), 1);
-    }
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
       _exit(126);
     }
-    std::vector<char *> args;
-    for (const auto & a : argv) {
-      args.push_back(const_cast<char *>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
+    execvpe(args[0], args.data(), envp.data());
     _exit(127);
   }
   return pid;
@@ -87,6 +117,30 @@ bool Program::Running() {
   return true;
 }
 
+namespace {
+
+// Where a program that overran its time was stuck, for the test's output:
+// a hang seen once in CI is otherwise a guess.
+void ReportThreads(pid_t pid) {
+  if (access("/usr/bin/gdb", X_OK) != 0) {
+    return;
+  }
+  const std::string command =
+      "timeout 30 /usr/bin/gdb -nx -p " + std::to_string(pid) + " -batch -ex 'thread apply all bt' 2>&1";
+  FILE * gdb = popen(command.c_str(), "r");
+  if (gdb == nullptr) {
+    return;
+  }
+  std::cerr << "process " << pid << " overran its time; its threads:\n";
+  char line[1024];
+  while (std::fgets(line, sizeof line, gdb) != nullptr) {
+    std::cerr << "  " << line;
+  }
+  pclose(gdb);
+}
+
+}  // namespace
+
 void Program::Kill() {
   kill(pid_, SIGKILL);
   int status = 0;
@@ -100,6 +154,7 @@ int Program::Wait(std::chrono::milliseconds limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (Running()) {
+    ReportThreads(pid_);
     Kill();
   }
   return status_;
