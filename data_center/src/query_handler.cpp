@@ -158,6 +158,7 @@ bool QueryHandler::IssueBaseStation(const std::shared_ptr<Request> request,
                           saved.error);
   }
   station_info_.Swap(&info);
+  station_bytes_current_ = false;
   response->code = kCodeOk;
   return true;
 }
@@ -165,14 +166,16 @@ bool QueryHandler::IssueBaseStation(const std::shared_ptr<Request> request,
 bool QueryHandler::QueryBaseStation(const std::shared_ptr<Request> /*request*/,
                                     std::shared_ptr<Response> response) {
   DATA_CENTER_LOG_DEBUG("Into QueryBaseStation");
-  std::vector<uint8_t> bytes;
-  if (!SerializeToBytes(station_info_, bytes)) {
-    DATA_CENTER_LOG_ERROR("stationInfo SerializeToArray failed");
-    response->code = kCodeSerializeFailed;
-    response->msg = kMsgStationSerializeFailed;
-    return false;
+  if (!station_bytes_current_) {
+    if (!SerializeToBytes(station_info_, station_bytes_)) {
+      DATA_CENTER_LOG_ERROR("stationInfo SerializeToArray failed");
+      response->code = kCodeSerializeFailed;
+      response->msg = kMsgStationSerializeFailed;
+      return false;
+    }
+    station_bytes_current_ = true;
   }
-  response->biz_data.swap(bytes);  // the answer takes the encoded bytes over, no copy
+  response->biz_data = station_bytes_;
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include <korvane_protocol/srv/data_center_srv.hpp>
 
@@ -62,6 +63,10 @@ class QueryHandler {
 
  private:
   BaseStationInfo station_info_;
+  // station_info_ encoded, made when the list changes rather than on every
+  // query: queries far outnumber changes.
+  std::vector<uint8_t> station_bytes_;
+  bool station_bytes_current_ = false;
   std::string history_map_path_;
   // The station file has been found to need in-place saves, and the log says so.
   bool in_place_reported_ = false;
