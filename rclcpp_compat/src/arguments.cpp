@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "arguments.hpp"
 
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <utility>
 
 #include "rclcpp/exceptions.hpp"
@@ -9,8 +11,8 @@
 namespace rclcpp_compat {
 namespace {
 
-// Flags that take a value; their meaning (parameters, logging, security
-// enclave) does not apply to this layer, so the value is accepted and dropped.
+// Flags that take a value; their meaning (logging, security enclave) does
+// not apply to this layer, so the value is accepted and dropped.
 const std::set<std::string> kFlagsWithValue = {"-p", "--param",   "--params-file",    "--log-level",
                                                "-e", "--enclave", "--log-config-file"};
 const std::set<std::string> kSwitches = {"--enable-rosout-logs",       "--disable-rosout-logs",
@@ -48,7 +50,20 @@ RemapRule parse_remap(const std::string & rule) {
 
 }  // namespace
 
-RosArguments parse_ros_arguments(int argc, char const * const * argv) {
+std::string read_file(const std::string & path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw ParameterParseError("Error opening YAML file");
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) {
+    throw ParameterParseError("Error reading YAML file");
+  }
+  return text.str();
+}
+
+RosArguments parse_ros_arguments(int argc, char const * const * argv, const FileReader & reader) {
   RosArguments args;
   std::vector<std::string> unknown;
   bool in_ros_block = false;
@@ -74,6 +89,21 @@ RosArguments parse_ros_arguments(int argc, char const * const * argv) {
       const std::string value = argv[++i];
       if (arg == "-r" || arg == "--remap") {
         args.remaps.push_back(parse_remap(value));
+      } else if (arg == "-p" || arg == "--param") {
+        // rcl's wording, which quotes flag and rule.
+        try {
+          parse_param_rule(value, args.parameters);
+        } catch (const ParameterParseError & e) {
+          throw rclcpp::exceptions::RCLInvalidROSArgsError("Couldn't parse parameter override rule: '" + arg +
+                                                           " " + value + "'. Error: " + e.what());
+        }
+      } else if (arg == "--params-file") {
+        try {
+          parse_params_yaml(reader(value), args.parameters);
+        } catch (const ParameterParseError & e) {
+          throw rclcpp::exceptions::RCLInvalidROSArgsError("Couldn't parse params file: '" + arg + " " +
+                                                           value + "'. Error: " + e.what());
+        }
       }
     } else {
       unknown.push_back(arg);
