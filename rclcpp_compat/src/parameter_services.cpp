@@ -14,6 +14,7 @@
 #include <rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp>
 #include <utility>
 
+#include "rclcpp/exceptions.hpp"
 #include "rmw/qos_profiles.h"
 
 namespace rclcpp_compat {
@@ -62,13 +63,27 @@ enum class Undeclared { kEach, kAtomically };
 
 }  // namespace
 
-NodeParameterStore::NodeParameterStore() {
+NodeParameterStore::NodeParameterStore(
+    const std::map<std::string, rcl_interfaces::msg::ParameterValue> & overrides) {
   // rclcpp's TimeSource declares it with a bool default, so statically typed.
   Entry use_sim_time;
   use_sim_time.descriptor.name = "use_sim_time";
   use_sim_time.descriptor.type = ParameterType::PARAMETER_BOOL;
   use_sim_time.value.type = ParameterType::PARAMETER_BOOL;
   use_sim_time.value.bool_value = false;
+  const auto override_it = overrides.find(use_sim_time.descriptor.name);
+  if (override_it != overrides.end()) {
+    // The declaration sets the initial value as a set would, so a value of
+    // another type fails with the set's reason.
+    if (override_it->second.type != use_sim_time.descriptor.type) {
+      throw rclcpp::exceptions::InvalidParameterTypeException(
+          use_sim_time.descriptor.name, "Wrong parameter type, parameter {" + use_sim_time.descriptor.name +
+                                            "} is of type {" + type_name(use_sim_time.descriptor.type) +
+                                            "}, setting it to {" + type_name(override_it->second.type) +
+                                            "} is not allowed.");
+    }
+    use_sim_time.value = override_it->second;
+  }
   entries_.push_back(use_sim_time);
 }
 
@@ -201,13 +216,6 @@ NodeParameterStore::Result check(const std::vector<NodeParameterStore::Parameter
                      "} is not allowed.");
     }
   }
-  // Where rclcpp's own callbacks would run: true would switch a real node to
-  // simulated time, which the layer does not have.
-  for (const auto & p : parameters) {
-    if (p.name == "use_sim_time" && p.value.bool_value) {
-      return refused("parameter 'use_sim_time' cannot be set to true: simulated time is not supported here");
-    }
-  }
   NodeParameterStore::Result ok;
   ok.successful = true;
   return ok;
@@ -304,8 +312,15 @@ builtin_interfaces::msg::Time now() {
 }  // namespace
 
 struct ParameterServices::Impl {
-  Impl(NodeCore & n, TopicPublisher & e) : node_name(n.fully_qualified_name()), events(e) {}
+  Impl(NodeCore & n, TopicPublisher & e, std::unique_ptr<NodeParameterStore> s, UseSimTimeChanged u)
+      : node_name(n.fully_qualified_name()),
+        events(e),
+        store_ptr(std::move(s)),
+        store(*store_ptr),
+        on_use_sim_time(std::move(u)) {}
 
+  // Publishes the event, then acts on use_sim_time as rclcpp's TimeSource
+  // does when that event reaches it: each bool value in order.
   void publish_changed(const std::vector<NodeParameterStore::Parameter> & changed) {
     if (changed.empty()) {
       return;
@@ -315,16 +330,25 @@ struct ParameterServices::Impl {
     event.node = node_name;
     event.changed_parameters = changed;
     events.publish(&event);
+    for (const auto & p : changed) {
+      if (p.name == "use_sim_time" && p.value.type == ParameterType::PARAMETER_BOOL && on_use_sim_time) {
+        on_use_sim_time(p.value.bool_value);
+      }
+    }
   }
 
   std::string node_name;
   TopicPublisher & events;
-  NodeParameterStore store;
+  std::unique_ptr<NodeParameterStore> store_ptr;
+  NodeParameterStore & store;
+  UseSimTimeChanged on_use_sim_time;
   std::vector<std::unique_ptr<ServiceCore>> services;
 };
 
-ParameterServices::ParameterServices(NodeCore & node, TopicPublisher & events)
-    : impl_(new Impl(node, events)) {
+ParameterServices::ParameterServices(NodeCore & node, TopicPublisher & events,
+                                     std::unique_ptr<NodeParameterStore> store,
+                                     UseSimTimeChanged on_use_sim_time)
+    : impl_(new Impl(node, events, std::move(store), std::move(on_use_sim_time))) {
   namespace srv = rcl_interfaces::srv;
   Impl & impl = *impl_;
   // Relative to the node's namespace and remapped like any service name.
@@ -379,6 +403,11 @@ rcl_interfaces::msg::ParameterEvent ParameterServices::declared_event() const {
   event.node = impl_->node_name;
   event.new_parameters = impl_->store.all();
   return event;
+}
+
+bool ParameterServices::use_sim_time() const {
+  const auto values = impl_->store.get({"use_sim_time"});
+  return !values.empty() && values[0].bool_value;
 }
 
 }  // namespace rclcpp_compat

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // The six parameter services of a default rclcpp Humble node
 // (<node>/get_parameters, ...), answering as rclcpp's NodeParameters does for
-// a node whose only parameter is use_sim_time, declared false. It can be set
-// to false only: the layer has no simulated time.
+// a node whose only parameter is use_sim_time, declared false unless the
+// command line overrides it.
 #ifndef RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
 #define RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <rcl_interfaces/msg/list_parameters_result.hpp>
@@ -27,7 +29,13 @@ class NodeParameterStore {
   using Parameter = rcl_interfaces::msg::Parameter;
   using Result = rcl_interfaces::msg::SetParametersResult;
 
-  NodeParameterStore();
+  // Declares use_sim_time as rclcpp's TimeSource does, taking its value from
+  // `overrides` (the command line's values for this node; other names are
+  // ignored, as without allow_undeclared_parameters). Throws
+  // rclcpp::exceptions::InvalidParameterTypeException for an override of
+  // another type than bool.
+  explicit NodeParameterStore(
+      const std::map<std::string, rcl_interfaces::msg::ParameterValue> & overrides = {});
 
   // Empty when any name is not declared, as rclcpp's services answer then.
   std::vector<rcl_interfaces::msg::ParameterValue> get(const std::vector<std::string> & names) const;
@@ -59,14 +67,18 @@ class NodeParameterStore {
 
 class ParameterServices {
  public:
+  // Gets each successful set of use_sim_time, in order, on the spin thread.
+  using UseSimTimeChanged = std::function<void(bool)>;
   // Publishes each successful change on `events`, which must outlive this.
-  ParameterServices(NodeCore & node, TopicPublisher & events);
+  ParameterServices(NodeCore & node, TopicPublisher & events, std::unique_ptr<NodeParameterStore> store,
+                    UseSimTimeChanged on_use_sim_time);
   ~ParameterServices();
   ParameterServices(const ParameterServices &) = delete;
   ParameterServices & operator=(const ParameterServices &) = delete;
 
   // The ParameterEvent rclcpp publishes for the node's declared parameters.
   rcl_interfaces::msg::ParameterEvent declared_event() const;
+  bool use_sim_time() const;
 
  private:
   struct Impl;
