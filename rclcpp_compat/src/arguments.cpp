@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "arguments.hpp"
 
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <utility>
 
 #include "rclcpp/exceptions.hpp"
@@ -50,20 +48,7 @@ RemapRule parse_remap(const std::string & rule) {
 
 }  // namespace
 
-std::string read_file(const std::string & path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw ParameterParseError("Error opening YAML file");
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    throw ParameterParseError("Error reading YAML file");
-  }
-  return text.str();
-}
-
-RosArguments parse_ros_arguments(int argc, char const * const * argv, const FileReader & reader) {
+RosArguments parse_ros_arguments(int argc, char const * const * argv, const ParamsFileParser & params_file) {
   RosArguments args;
   std::vector<std::string> unknown;
   bool in_ros_block = false;
@@ -99,7 +84,7 @@ RosArguments parse_ros_arguments(int argc, char const * const * argv, const File
         }
       } else if (arg == "--params-file") {
         try {
-          parse_params_yaml(reader(value), args.parameters);
+          params_file(value, args.parameters);
         } catch (const ParameterParseError & e) {
           throw rclcpp::exceptions::RCLInvalidROSArgsError("Couldn't parse params file: '" + arg + " " +
                                                            value + "'. Error: " + e.what());

@@ -26,14 +26,15 @@ struct RosArguments {
   std::vector<std::string> non_ros;
 };
 
-// Reads a params file's text; throws ParameterParseError when it cannot.
-using FileReader = std::function<std::string(const std::string & path)>;
-std::string read_file(const std::string & path);
+// Reads the params file at `path` into the overrides; throws
+// ParameterParseError. parse_params_file unless a test says otherwise.
+using ParamsFileParser = std::function<void(const std::string & path, ParameterOverrides & out)>;
 
 // Throws rclcpp::exceptions::UnknownROSArgsError for flags no ROS 2 tool
 // knows and RCLInvalidROSArgsError for known flags used wrongly, for a -p
 // rule or a params file rcl would refuse, or for a file that cannot be read.
-RosArguments parse_ros_arguments(int argc, char const * const * argv, const FileReader & reader = read_file);
+RosArguments parse_ros_arguments(int argc, char const * const * argv,
+                                 const ParamsFileParser & params_file = parse_params_file);
 
 }  // namespace rclcpp_compat
 

@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -167,6 +168,14 @@ class YamlEvents {
     }
     yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char *>(text.data()), text.size());
   }
+  // Reads `file` as it goes, as rcl does: a file that never ends (/dev/zero)
+  // fails at its first byte YAML refuses instead of being read into memory.
+  explicit YamlEvents(std::FILE * file) {
+    if (yaml_parser_initialize(&parser_) == 0) {
+      throw ParameterParseError("Could not initialize the parser");
+    }
+    yaml_parser_set_input_file(&parser_, file);
+  }
   ~YamlEvents() {
     release();
     yaml_parser_delete(&parser_);
@@ -271,7 +280,8 @@ constexpr const char * kParamsKey = "ros__parameters";
 
 class FileParser {
  public:
-  FileParser(const std::string & text, ParameterOverrides & out) : events_(text), out_(out) {}
+  template <class Source>
+  FileParser(Source source, ParameterOverrides & out) : events_(source), out_(out) {}
 
   void run() {
     while (true) {
@@ -617,6 +627,20 @@ void parse_param_rule(const std::string & rule, ParameterOverrides & out) {
 
 void parse_params_yaml(const std::string & text, ParameterOverrides & out) {
   FileParser(text, out).run();
+}
+
+void parse_params_file(const std::string & path, ParameterOverrides & out) {
+  std::FILE * file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) {
+    throw ParameterParseError("Error opening YAML file");
+  }
+  try {
+    FileParser(file, out).run();
+  } catch (...) {
+    std::fclose(file);
+    throw;
+  }
+  std::fclose(file);
 }
 
 }  // namespace rclcpp_compat

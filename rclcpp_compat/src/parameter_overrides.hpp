@@ -60,6 +60,8 @@ void parse_param_rule(const std::string & rule, ParameterOverrides & out);
 // A params file's text (rcl's layout: node names, `ros__parameters:`,
 // parameters, nested maps for dotted names).
 void parse_params_yaml(const std::string & text, ParameterOverrides & out);
+// The same, read from the file at `path` (a pipe too) as it goes.
+void parse_params_file(const std::string & path, ParameterOverrides & out);
 
 }  // namespace rclcpp_compat
 

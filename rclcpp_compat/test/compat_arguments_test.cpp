@@ -3,6 +3,7 @@
 // rules, parameter rules and files, the flags that are accepted and dropped,
 // and the errors for anything else inside a block.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -372,6 +373,25 @@ TEST(RosArguments, MalformedParamsFilesAreInvalid) {
                 {"prog", "--ros-args", "--params-file", testing::TempDir() + "no_such_file.yaml"})
                 .find("Error opening YAML file"),
             std::string::npos);
+  // A file without end is refused at its first byte YAML does not allow,
+  // not read into memory first.
+  EXPECT_NE(error_of<rclcpp::exceptions::RCLInvalidROSArgsError>(
+                {"prog", "--ros-args", "--params-file", "/dev/zero"}),
+            "");
+}
+
+// `--params-file <(...)` in a shell gives a pipe.
+TEST(RosArguments, ParamsFileMayBeAPipe) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const std::string text = "data_center:\n  ros__parameters:\n    use_sim_time: true\n";
+  ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fds[1]);
+  const auto v =
+      value_for({"prog", "--ros-args", "--params-file", "/dev/fd/" + std::to_string(fds[0])}, "use_sim_time");
+  close(fds[0]);
+  EXPECT_EQ(v.type, ParameterType::PARAMETER_BOOL);
+  EXPECT_TRUE(v.bool_value);
 }
 
 // rcl keeps every rule and file in one structure: node patterns in order of
