@@ -46,6 +46,18 @@ RemapRule parse_remap(const std::string & rule) {
   return out;
 }
 
+// rcl's wording, which quotes flag and value.
+[[noreturn]] void throw_parameter_error(const char * what, const std::string & flag,
+                                        const std::string & value, const ParameterParseError & error) {
+  std::string text = what;
+  text += flag;
+  text += ' ';
+  text += value;
+  text += "'. Error: ";
+  text += error.what();
+  throw rclcpp::exceptions::RCLInvalidROSArgsError(text);
+}
+
 }  // namespace
 
 RosArguments parse_ros_arguments(int argc, char const * const * argv, const ParamsFileParser & params_file) {
@@ -75,19 +87,16 @@ RosArguments parse_ros_arguments(int argc, char const * const * argv, const Para
       if (arg == "-r" || arg == "--remap") {
         args.remaps.push_back(parse_remap(value));
       } else if (arg == "-p" || arg == "--param") {
-        // rcl's wording, which quotes flag and rule.
         try {
           parse_param_rule(value, args.parameters);
         } catch (const ParameterParseError & e) {
-          throw rclcpp::exceptions::RCLInvalidROSArgsError("Couldn't parse parameter override rule: '" + arg +
-                                                           " " + value + "'. Error: " + e.what());
+          throw_parameter_error("Couldn't parse parameter override rule: '", arg, value, e);
         }
       } else if (arg == "--params-file") {
         try {
           params_file(value, args.parameters);
         } catch (const ParameterParseError & e) {
-          throw rclcpp::exceptions::RCLInvalidROSArgsError("Couldn't parse params file: '" + arg + " " +
-                                                           value + "'. Error: " + e.what());
+          throw_parameter_error("Couldn't parse params file: '", arg, value, e);
         }
       }
     } else {

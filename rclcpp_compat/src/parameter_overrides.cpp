@@ -251,13 +251,16 @@ void validate_node_pattern(const std::string & pattern, const std::string & line
         const std::string part =
             ns.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
         if (part.empty()) {
-          throw ParameterParseError("/" + ns + "/ contains repeated forward slash (line " + line + ")");
+          std::string text = "/" + ns;
+          text += "/ contains repeated forward slash (line ";
+          text += line;
+          throw ParameterParseError(text + ")");
         }
         if (!wildcard_or_token(part)) {
-          throw ParameterParseError("namespace of '" + pattern +
-                                    "' is not valid: parts must be alphanumerics or '_' and not start with a "
-                                    "number (line " +
-                                    line + ")");
+          std::string text = "namespace of '" + pattern;
+          text += "' is not valid: parts must be alphanumerics or '_' and not start with a number (line ";
+          text += line;
+          throw ParameterParseError(text + ")");
         }
         if (slash == std::string::npos) {
           break;
