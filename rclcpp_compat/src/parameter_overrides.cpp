@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <rcl_interfaces/msg/parameter_type.hpp>
 
 #include "rclcpp/exceptions.hpp"
@@ -280,6 +279,9 @@ void validate_node_pattern(const std::string & pattern, const std::string & line
 // ---- params files -------------------------------------------------------------
 
 constexpr const char * kParamsKey = "ros__parameters";
+// The parser below recurses per nested map; libyaml itself does not, so a
+// file of deeply nested maps is refused here before the stack runs out.
+constexpr size_t kMaxNesting = 512;
 
 class FileParser {
  public:
@@ -308,6 +310,7 @@ class FileParser {
  private:
   // Inside a map of node names; `ns` is the name so far ("" at the top).
   void node_level(const std::string & ns, size_t depth) {
+    check_nesting(depth);
     while (true) {
       const yaml_event_t & key = events_.next();
       if (key.type == YAML_MAPPING_END_EVENT) {
@@ -322,7 +325,7 @@ class FileParser {
         }
         validate_node_pattern(ns, line);
         expect_map_value(line);
-        params_level(ns, "");
+        params_level(ns, "", depth + 1);
         continue;
       }
       std::string inner = ns;
@@ -337,7 +340,8 @@ class FileParser {
 
   // Inside `ros__parameters` of node pattern `node`, or a map nested in it
   // whose keys take `prefix` and a dot.
-  void params_level(const std::string & node, const std::string & prefix) {
+  void params_level(const std::string & node, const std::string & prefix, size_t depth) {
+    check_nesting(depth);
     while (true) {
       const yaml_event_t & key = events_.next();
       if (key.type == YAML_MAPPING_END_EVENT) {
@@ -347,7 +351,7 @@ class FileParser {
       const yaml_event_t & value = events_.next();
       switch (value.type) {
         case YAML_MAPPING_START_EVENT:
-          params_level(node, name);
+          params_level(node, name, depth + 1);
           break;
         case YAML_SCALAR_EVENT:
           ValueBuilder(out_.slot(node, name)).scalar(value);
@@ -379,6 +383,12 @@ class FileParser {
           // rcl has no meaning for these either (its parser loses track of keys and values).
           throw ParameterParseError("Sequences can only hold scalars, error at line " + line_text(e));
       }
+    }
+  }
+
+  static void check_nesting(size_t depth) {
+    if (depth > kMaxNesting) {
+      throw ParameterParseError("maps nested deeper than " + std::to_string(kMaxNesting) + " levels");
     }
   }
 
@@ -534,24 +544,31 @@ bool node_pattern_matches(const std::string & pattern, const std::string & node_
   };
   const std::vector<std::string> want = split(pattern);
   const std::vector<std::string> have = split(node_fqn);
-  // want[i..] against have[j..]; "**" takes any number of parts, "*" one.
-  std::vector<std::vector<char>> memo(want.size() + 1, std::vector<char>(have.size() + 1, -1));
-  std::function<bool(size_t, size_t)> match = [&](size_t i, size_t j) -> bool {
-    if (memo[i][j] >= 0) {
-      return memo[i][j] != 0;
+  // "**" takes any number of parts, "*" exactly one: glob matching over
+  // parts, without recursion (a pattern may have as many parts as a file
+  // line has slashes).
+  size_t i = 0;
+  size_t j = 0;
+  size_t star = std::string::npos;
+  size_t star_j = 0;
+  while (j < have.size()) {
+    if (i < want.size() && want[i] == "**") {
+      star = i++;
+      star_j = j;
+    } else if (i < want.size() && (want[i] == "*" || want[i] == have[j])) {
+      ++i;
+      ++j;
+    } else if (star != std::string::npos) {
+      i = star + 1;
+      j = ++star_j;
+    } else {
+      return false;
     }
-    bool result = false;
-    if (i == want.size()) {
-      result = j == have.size();
-    } else if (want[i] == "**") {
-      result = match(i + 1, j) || (j < have.size() && match(i, j + 1));
-    } else if (j < have.size() && (want[i] == "*" || want[i] == have[j])) {
-      result = match(i + 1, j + 1);
-    }
-    memo[i][j] = result ? 1 : 0;
-    return result;
-  };
-  return match(0, 0);
+  }
+  while (i < want.size() && want[i] == "**") {
+    ++i;
+  }
+  return i == want.size();
 }
 
 std::map<std::string, ParameterValue> ParameterOverrides::for_node(const std::string & node_fqn) const {

@@ -299,6 +299,15 @@ TEST(RosArguments, NodePatternsMatchAsRclcppMatchesThem) {
   EXPECT_FALSE(node_pattern_matches("/**/data_center", "/a/data_center_2"));
   EXPECT_TRUE(node_pattern_matches("/a/**/*", "/a/b/c"));
   EXPECT_FALSE(node_pattern_matches("/a/**/*", "/a"));
+  EXPECT_TRUE(node_pattern_matches("/**/b/**", "/a/b/c"));
+  EXPECT_FALSE(node_pattern_matches("/**/b/**", "/a/c"));
+  // A file may hold a name of any length; matching must not recurse per part.
+  std::string many;
+  for (int i = 0; i < 200000; ++i) {
+    many += "/**";
+  }
+  EXPECT_TRUE(node_pattern_matches(many + "/b", "/a/b"));
+  EXPECT_FALSE(node_pattern_matches(many + "/c", "/a/b"));
 }
 
 TEST(RosArguments, ParamsFilesInRclLayout) {
@@ -346,6 +355,14 @@ outer:
                   .empty());
 }
 
+std::string repeat(const std::string & s, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) {
+    out += s;
+  }
+  return out;
+}
+
 TEST(RosArguments, MalformedParamsFilesAreInvalid) {
   const std::vector<std::pair<std::string, std::string>> files = {
       {"not_yaml", "data_center:\n  ros__parameters:\n    a: [1\n"},
@@ -359,6 +376,9 @@ TEST(RosArguments, MalformedParamsFilesAreInvalid) {
       {"repeated_slash", "/ns//data_center:\n  ros__parameters:\n    a: 1\n"},
       {"sequence_of_nodes", "- data_center\n"},
       {"nested_sequence", "data_center:\n  ros__parameters:\n    a: [[1]]\n"},
+      {"nested_too_deep", "data_center:\n  ros__parameters:\n    " + repeat("a: {", 100000) + "b: 1" +
+                              repeat("}", 100000) + "\n"},
+      {"node_names_too_deep", repeat("a: {", 100000) + repeat("}", 100000) + "\n"},
   };
   for (const auto & [name, text] : files) {
     SCOPED_TRACE(name);
