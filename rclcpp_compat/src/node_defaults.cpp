@@ -5,9 +5,13 @@
 #include <iostream>
 #include <rcl_interfaces/msg/log.hpp>
 #include <rcl_interfaces/msg/parameter_event.hpp>
+#include <rcl_interfaces/msg/parameter_type.hpp>
 #include <rosgraph_msgs/msg/clock.hpp>
 #include <rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp>
+#include <stdexcept>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "rmw/qos_profiles.h"
 
@@ -74,15 +78,98 @@ NodeDefaults::~NodeDefaults() {
   clock_.reset();
 }
 
+namespace {
+
+rcl_interfaces::msg::ParameterValue string_value(const std::string & text) {
+  rcl_interfaces::msg::ParameterValue v;
+  v.type = rcl_interfaces::msg::ParameterType::PARAMETER_STRING;
+  v.string_value = text;
+  return v;
+}
+
+// One policy of rclcpp's QoS overriding for the /clock subscription: a
+// read-only parameter `qos_overrides./clock.subscription.<policy>` whose
+// value (the default, or the command line's) becomes the QoS.
+struct StringPolicy {
+  const char * name;
+  std::vector<std::pair<std::string, int>> values;  // rmw's names
+};
+
+int policy_value(const std::string & policy, const std::vector<std::pair<std::string, int>> & names,
+                 const std::string & text) {
+  for (const auto & n : names) {
+    if (n.first == text) {
+      return n.second;
+    }
+  }
+  // rclcpp's words for a value rmw does not know.
+  throw std::invalid_argument("unknown QoS policy " + policy + " value: " + text);
+}
+
+rcl_interfaces::msg::ParameterDescriptor qos_descriptor(const std::string & policy) {
+  rcl_interfaces::msg::ParameterDescriptor d;
+  d.description = "qos policy {" + policy + "} for subscription {/clock}";
+  d.read_only = true;
+  return d;
+}
+
+}  // namespace
+
+rmw_qos_profile_t NodeDefaults::declare_clock_qos() {
+  // rclcpp's order of the policies it allows for subscriptions.
+  const std::string prefix = "qos_overrides./clock.subscription.";
+  rmw_qos_profile_t qos = clock_qos();
+  const std::vector<std::pair<std::string, int>> durability = {
+      {"system_default", RMW_QOS_POLICY_DURABILITY_SYSTEM_DEFAULT},
+      {"transient_local", RMW_QOS_POLICY_DURABILITY_TRANSIENT_LOCAL},
+      {"volatile", RMW_QOS_POLICY_DURABILITY_VOLATILE}};
+  const std::vector<std::pair<std::string, int>> history = {
+      {"system_default", RMW_QOS_POLICY_HISTORY_SYSTEM_DEFAULT},
+      {"keep_last", RMW_QOS_POLICY_HISTORY_KEEP_LAST},
+      {"keep_all", RMW_QOS_POLICY_HISTORY_KEEP_ALL}};
+  const std::vector<std::pair<std::string, int>> reliability = {
+      {"system_default", RMW_QOS_POLICY_RELIABILITY_SYSTEM_DEFAULT},
+      {"reliable", RMW_QOS_POLICY_RELIABILITY_RELIABLE},
+      {"best_effort", RMW_QOS_POLICY_RELIABILITY_BEST_EFFORT}};
+  const auto name_of = [](const std::vector<std::pair<std::string, int>> & names, int value) {
+    for (const auto & n : names) {
+      if (n.second == value) {
+        return n.first;
+      }
+    }
+    return std::string("unknown");
+  };
+
+  auto v = parameters_.declare(prefix + "durability", string_value(name_of(durability, qos.durability)),
+                               qos_descriptor("durability"));
+  qos.durability =
+      static_cast<rmw_qos_durability_policy_t>(policy_value("durability", durability, v.string_value));
+  v = parameters_.declare(prefix + "history", string_value(name_of(history, qos.history)),
+                          qos_descriptor("history"));
+  qos.history = static_cast<rmw_qos_history_policy_t>(policy_value("history", history, v.string_value));
+  rcl_interfaces::msg::ParameterValue depth;
+  depth.type = rcl_interfaces::msg::ParameterType::PARAMETER_INTEGER;
+  depth.integer_value = static_cast<int64_t>(qos.depth);
+  v = parameters_.declare(prefix + "depth", depth, qos_descriptor("depth"));
+  qos.depth = static_cast<size_t>(v.integer_value);
+  v = parameters_.declare(prefix + "reliability", string_value(name_of(reliability, qos.reliability)),
+                          qos_descriptor("reliability"));
+  qos.reliability =
+      static_cast<rmw_qos_reliability_policy_t>(policy_value("reliability", reliability, v.string_value));
+  return qos;
+}
+
 void NodeDefaults::use_sim_time(bool on) {
   std::lock_guard<std::mutex> lock(clock_mutex_);
   if (!on) {
     clock_.reset();
   } else if (!clock_) {
-    // Nothing in the layer reads the time, so samples only keep the reader
-    // empty.
-    clock_ = std::make_unique<TopicSubscription>(node_, "/clock", type_of<rosgraph_msgs::msg::Clock>(),
-                                                 clock_qos(), [](const void *) {});
+    // As rclcpp's TimeSource: the QoS parameters first (declared once, kept
+    // after the subscription goes), then the subscription. Nothing in the
+    // layer reads the time, so samples only keep the reader empty.
+    const rmw_qos_profile_t qos = declare_clock_qos();
+    clock_ = std::make_unique<TopicSubscription>(node_, "/clock", type_of<rosgraph_msgs::msg::Clock>(), qos,
+                                                 [](const void *) {});
   }
 }
 

@@ -27,6 +27,10 @@ class NodeDefaults {
  private:
   // Creates or destroys the /clock subscription.
   void use_sim_time(bool on);
+  // rclcpp's QoS overriding parameters of the /clock subscription, and the
+  // QoS they give. Throws as rclcpp does for a value of the wrong type or one
+  // rmw does not know.
+  rmw_qos_profile_t declare_clock_qos();
 
   NodeCore & node_;
   std::mutex clock_mutex_;

@@ -64,27 +64,54 @@ enum class Undeclared { kEach, kAtomically };
 }  // namespace
 
 NodeParameterStore::NodeParameterStore(
-    const std::map<std::string, rcl_interfaces::msg::ParameterValue> & overrides) {
+    const std::map<std::string, rcl_interfaces::msg::ParameterValue> & overrides)
+    : overrides_(overrides) {
   // rclcpp's TimeSource declares it with a bool default, so statically typed.
-  Entry use_sim_time;
-  use_sim_time.descriptor.name = "use_sim_time";
-  use_sim_time.descriptor.type = ParameterType::PARAMETER_BOOL;
-  use_sim_time.value.type = ParameterType::PARAMETER_BOOL;
-  use_sim_time.value.bool_value = false;
-  const auto override_it = overrides.find(use_sim_time.descriptor.name);
-  if (override_it != overrides.end()) {
+  rcl_interfaces::msg::ParameterValue use_sim_time;
+  use_sim_time.type = ParameterType::PARAMETER_BOOL;
+  use_sim_time.bool_value = false;
+  declare("use_sim_time", use_sim_time, rcl_interfaces::msg::ParameterDescriptor(), nullptr);
+}
+
+bool NodeParameterStore::declare(const std::string & name,
+                                 const rcl_interfaces::msg::ParameterValue & default_value,
+                                 rcl_interfaces::msg::ParameterDescriptor descriptor, Parameter * declared) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (find(name) != nullptr) {
+    return false;
+  }
+  Entry entry;
+  entry.descriptor = std::move(descriptor);
+  entry.descriptor.name = name;
+  entry.descriptor.type = default_value.type;  // statically typed by its default
+  entry.value = default_value;
+  const auto override_it = overrides_.find(name);
+  if (override_it != overrides_.end()) {
     // The declaration sets the initial value as a set would, so a value of
     // another type fails with the set's reason.
-    if (override_it->second.type != use_sim_time.descriptor.type) {
+    if (override_it->second.type != entry.descriptor.type) {
       throw rclcpp::exceptions::InvalidParameterTypeException(
-          use_sim_time.descriptor.name, "Wrong parameter type, parameter {" + use_sim_time.descriptor.name +
-                                            "} is of type {" + type_name(use_sim_time.descriptor.type) +
-                                            "}, setting it to {" + type_name(override_it->second.type) +
-                                            "} is not allowed.");
+          name, "Wrong parameter type, parameter {" + name + "} is of type {" +
+                    type_name(entry.descriptor.type) + "}, setting it to {" +
+                    type_name(override_it->second.type) + "} is not allowed.");
     }
-    use_sim_time.value = override_it->second;
+    entry.value = override_it->second;
   }
-  entries_.push_back(use_sim_time);
+  if (declared != nullptr) {
+    declared->name = name;
+    declared->value = entry.value;
+  }
+  // Sorted by name, as rclcpp's std::map lists them.
+  const auto at = std::find_if(entries_.begin(), entries_.end(),
+                               [&](const Entry & e) { return e.descriptor.name > name; });
+  entries_.insert(at, std::move(entry));
+  return true;
+}
+
+rcl_interfaces::msg::ParameterValue NodeParameterStore::value(const std::string & name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Entry * e = find(name);
+  return e != nullptr ? e->value : rcl_interfaces::msg::ParameterValue();
 }
 
 const NodeParameterStore::Entry * NodeParameterStore::find(const std::string & name) const {
@@ -180,9 +207,8 @@ rcl_interfaces::msg::ListParametersResult NodeParameterStore::list(const std::ve
 namespace {
 
 // The checks of rclcpp's NodeParameters::set_parameters_atomically, in its
-// order, for a node without undeclared parameters, read-only ones, ranges or
-// set callbacks. Where rclcpp lets an exception escape the service (and end
-// the node) this refuses with the exception's text instead.
+// order, for a node without undeclared parameters, ranges or set callbacks. Where rclcpp lets an exception
+// escape the service (and end the node) this refuses with the exception's text instead.
 template <class Lookup>
 NodeParameterStore::Result check(const std::vector<NodeParameterStore::Parameter> & parameters, Lookup lookup,
                                  Undeclared undeclared) {
@@ -199,6 +225,9 @@ NodeParameterStore::Result check(const std::vector<NodeParameterStore::Parameter
       return refused(undeclared == Undeclared::kEach
                          ? "parameter '" + p.name + "' cannot be set because it was not declared"
                          : "One or more parameters were not declared before setting");
+    }
+    if (lookup(p.name)->descriptor.read_only) {
+      return refused("parameter '" + p.name + "' cannot be set because it is read-only");
     }
   }
   for (const auto & p : parameters) {
@@ -406,8 +435,22 @@ rcl_interfaces::msg::ParameterEvent ParameterServices::declared_event() const {
 }
 
 bool ParameterServices::use_sim_time() const {
-  const auto values = impl_->store.get({"use_sim_time"});
-  return !values.empty() && values[0].bool_value;
+  return impl_->store.value("use_sim_time").bool_value;
+}
+
+rcl_interfaces::msg::ParameterValue ParameterServices::declare(
+    const std::string & name, const rcl_interfaces::msg::ParameterValue & value,
+    const rcl_interfaces::msg::ParameterDescriptor & descriptor) {
+  Parameter declared;
+  if (impl_->store.declare(name, value, descriptor, &declared)) {
+    // rclcpp publishes one event per declaration.
+    rcl_interfaces::msg::ParameterEvent event;
+    event.stamp = now();
+    event.node = impl_->node_name;
+    event.new_parameters.push_back(declared);
+    impl_->events.publish(&event);
+  }
+  return impl_->store.value(name);
 }
 
 }  // namespace rclcpp_compat

@@ -37,6 +37,14 @@ class NodeParameterStore {
   explicit NodeParameterStore(
       const std::map<std::string, rcl_interfaces::msg::ParameterValue> & overrides = {});
 
+  // Declares `name`, statically typed by `default_value`, with the override
+  // for it if there is one (same exception as above); false, and nothing
+  // changed, if it was declared already. `declared` gets name and value.
+  bool declare(const std::string & name, const rcl_interfaces::msg::ParameterValue & default_value,
+               rcl_interfaces::msg::ParameterDescriptor descriptor, Parameter * declared);
+  // NOT_SET when not declared.
+  rcl_interfaces::msg::ParameterValue value(const std::string & name) const;
+
   // Empty when any name is not declared, as rclcpp's services answer then.
   std::vector<rcl_interfaces::msg::ParameterValue> get(const std::vector<std::string> & names) const;
   std::vector<uint8_t> types(const std::vector<std::string> & names) const;
@@ -62,11 +70,13 @@ class NodeParameterStore {
   Entry * find(const std::string & name);
 
   mutable std::mutex mutex_;
+  std::map<std::string, rcl_interfaces::msg::ParameterValue> overrides_;
   std::vector<Entry> entries_;  // sorted by name, as in rclcpp's std::map
 };
 
 class ParameterServices {
  public:
+  using Parameter = rcl_interfaces::msg::Parameter;
   // Gets each successful set of use_sim_time, in order, on the spin thread.
   using UseSimTimeChanged = std::function<void(bool)>;
   // Publishes each successful change on `events`, which must outlive this.
@@ -79,6 +89,12 @@ class ParameterServices {
   // The ParameterEvent rclcpp publishes for the node's declared parameters.
   rcl_interfaces::msg::ParameterEvent declared_event() const;
   bool use_sim_time() const;
+  // Declares a parameter as rclcpp's declare_parameter does (publishing the
+  // event) unless it exists; returns its value either way, as rclcpp's QoS
+  // parameters are declared or read.
+  rcl_interfaces::msg::ParameterValue declare(const std::string & name,
+                                              const rcl_interfaces::msg::ParameterValue & value,
+                                              const rcl_interfaces::msg::ParameterDescriptor & descriptor);
 
  private:
   struct Impl;

@@ -383,6 +383,38 @@ TEST_F(CommandLineParametersTest, ParamRuleSetsUseSimTimeAndTheNodeSubscribesToC
   EXPECT_EQ(depth, 1);
   EXPECT_EQ(compat_test::type_name_of(graph.clock_readers()[0]), "rosgraph_msgs::msg::dds_::Clock_");
 
+  // With the subscription rclcpp declares its QoS overriding parameters,
+  // read-only.
+  const std::vector<std::string> all = {"qos_overrides./clock.subscription.depth",
+                                        "qos_overrides./clock.subscription.durability",
+                                        "qos_overrides./clock.subscription.history",
+                                        "qos_overrides./clock.subscription.reliability", "use_sim_time"};
+  srv::ListParameters::Request list;
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names, all);
+  srv::GetParameters::Request get;
+  get.names = {all[0], all[1], all[2], all[3]};
+  const auto values = call<srv::GetParameters>("get_parameters", get)->values;
+  ASSERT_EQ(values.size(), 4u);
+  EXPECT_EQ(values[0].integer_value, 1);
+  EXPECT_EQ(values[1].string_value, "volatile");
+  EXPECT_EQ(values[2].string_value, "keep_last");
+  EXPECT_EQ(values[3].string_value, "best_effort");
+  srv::DescribeParameters::Request describe;
+  describe.names = {all[0]};
+  const auto descriptors = call<srv::DescribeParameters>("describe_parameters", describe)->descriptors;
+  ASSERT_EQ(descriptors.size(), 1u);
+  EXPECT_TRUE(descriptors[0].read_only);
+  EXPECT_EQ(descriptors[0].type, ParameterType::PARAMETER_INTEGER);
+  EXPECT_EQ(descriptors[0].description, "qos policy {depth} for subscription {/clock}");
+  Parameter depth_param = param(all[0], ParameterType::PARAMETER_INTEGER);
+  depth_param.value.integer_value = 5;
+  srv::SetParameters::Request set_depth;
+  set_depth.parameters = {depth_param};
+  const auto refused = call<srv::SetParameters>("set_parameters", set_depth)->results;
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_FALSE(refused[0].successful);
+  EXPECT_EQ(refused[0].reason, "parameter '" + all[0] + "' cannot be set because it is read-only");
+
   // Off over the service: the subscription goes; on again: it is back.
   ASSERT_TRUE(set_use_sim_time(false));
   EXPECT_FALSE(use_sim_time_value());
@@ -394,6 +426,9 @@ TEST_F(CommandLineParametersTest, ParamRuleSetsUseSimTimeAndTheNodeSubscribesToC
   // Setting it again changes nothing: still one subscription.
   ASSERT_TRUE(set_use_sim_time(true));
   EXPECT_EQ(graph.clock_readers().size(), 2u);
+
+  // The QoS parameters stay declared, as in rclcpp.
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names, all);
 
   // All or nothing, applied in order: the last value counts.
   srv::SetParametersAtomically::Request atomically;
@@ -419,6 +454,31 @@ TEST_F(CommandLineParametersTest, FalseOrAnotherNodesRuleLeavesUseSimTimeFalse) 
   EXPECT_EQ(graph.wait_clock_readers_of("/", "cli_false", 1), 1u);
 }
 
+TEST_F(CommandLineParametersTest, QosOverridesFromTheCommandLineSetTheClockQos) {
+  restart({"-p", "cli_qos:use_sim_time:=true", "-p",
+           "cli_qos:qos_overrides./clock.subscription.reliability:=reliable", "-p",
+           "qos_overrides./clock.subscription.depth:=7"});
+  start("cli_qos", "", "/cli_qos");
+  GraphView graph;
+  ASSERT_EQ(graph.wait_clock_readers_of("/", "cli_qos", 1), 1u);
+  ASSERT_EQ(graph.clock_readers().size(), 1u);
+  dds_qos_t * qos = dds_create_qos();
+  ASSERT_EQ(dds_get_qos(graph.clock_readers()[0], qos), DDS_RETCODE_OK);
+  dds_reliability_kind_t reliability;
+  dds_history_kind_t history;
+  int32_t depth = 0;
+  ASSERT_TRUE(dds_qget_reliability(qos, &reliability, nullptr));
+  ASSERT_TRUE(dds_qget_history(qos, &history, &depth));
+  dds_delete_qos(qos);
+  EXPECT_EQ(reliability, DDS_RELIABILITY_RELIABLE);
+  EXPECT_EQ(depth, 7);
+  srv::GetParameters::Request get;
+  get.names = {"qos_overrides./clock.subscription.reliability"};
+  const auto values = call<srv::GetParameters>("get_parameters", get)->values;
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].string_value, "reliable");
+}
+
 TEST_F(CommandLineParametersTest, ParamsFileMatchesTheNameAfterRemapping) {
   const ParamsFile file("remapped.yaml",
                         "/**:\n  ros__parameters:\n    use_sim_time: false\n"
@@ -436,6 +496,8 @@ TEST_F(CommandLineParametersTest, ParamsFileMatchesTheNameAfterRemapping) {
 
 TEST_F(CommandLineParametersTest, AnnouncesTheValueItWasDeclaredWith) {
   restart({"-p", "data_center_events:use_sim_time:=yes"});
+  // A first node sets the domain up with the layer's configuration.
+  auto first = std::make_shared<rclcpp::Node>("events_first");
   compat_test::Handle peer = compat_test::make_participant();
   compat_test::Handle topic(
       rclcpp_compat::create_wire_topic(peer.get(), "rt/parameter_events",
@@ -443,9 +505,11 @@ TEST_F(CommandLineParametersTest, AnnouncesTheValueItWasDeclaredWith) {
                                            rcl_interfaces::msg::ParameterEvent>(),
                                        false));
   compat_test::Handle reader = compat_test::make_reader(peer.get(), topic.get());
+  // The peer shares this process's DDS domain, so it matches the node's
+  // writer as the writer is created and sees its first events.
   start("data_center_events", "", "/data_center_events");
-  rcl_interfaces::msg::ParameterEvent declared;
-  ASSERT_TRUE(compat_test::wait_until([&] {
+  std::vector<rcl_interfaces::msg::ParameterEvent> events;
+  compat_test::wait_until([&] {
     rcl_interfaces::msg::ParameterEvent event;
     rclcpp_compat::WireSample sample;
     sample.message = &event;
@@ -453,19 +517,32 @@ TEST_F(CommandLineParametersTest, AnnouncesTheValueItWasDeclaredWith) {
     dds_sample_info_t info;
     while (dds_take(reader.get(), &ptr, &info, 1, 1) > 0) {
       if (info.valid_data && event.node == "/data_center_events") {
-        declared = event;
-        return true;
+        events.push_back(event);
       }
     }
-    return false;
-  }));
-  ASSERT_EQ(declared.new_parameters.size(), 1u);
-  EXPECT_EQ(declared.new_parameters[0].name, "use_sim_time");
-  EXPECT_TRUE(declared.new_parameters[0].value.bool_value);
+    return events.size() >= 5;
+  });
+  // use_sim_time as declared, then one event per QoS parameter of /clock, in
+  // rclcpp's order.
+  ASSERT_EQ(events.size(), 5u);
+  const std::vector<std::string> names = {"use_sim_time", "qos_overrides./clock.subscription.durability",
+                                          "qos_overrides./clock.subscription.history",
+                                          "qos_overrides./clock.subscription.depth",
+                                          "qos_overrides./clock.subscription.reliability"};
+  for (size_t i = 0; i < names.size(); ++i) {
+    ASSERT_EQ(events[i].new_parameters.size(), 1u) << i;
+    EXPECT_EQ(events[i].new_parameters[0].name, names[i]);
+    EXPECT_TRUE(events[i].changed_parameters.empty());
+  }
+  EXPECT_TRUE(events[0].new_parameters[0].value.bool_value);
 }
 
 TEST_F(CommandLineParametersTest, WrongTypeOrNoValueMakesNodeCreationFail) {
-  restart({"-p", "cli_wrong:use_sim_time:=1", "-p", "cli_empty:use_sim_time:=[]"});
+  restart({"-p", "cli_wrong:use_sim_time:=1", "-p", "cli_empty:use_sim_time:=[]", "-p",
+           "cli_bad_qos_type:use_sim_time:=true", "-p",
+           "cli_bad_qos_type:qos_overrides./clock.subscription.depth:=deep", "-p",
+           "cli_bad_qos_value:use_sim_time:=true", "-p",
+           "cli_bad_qos_value:qos_overrides./clock.subscription.history:=keep_some"});
   try {
     std::make_shared<rclcpp::Node>("cli_wrong");
     ADD_FAILURE() << "an integer use_sim_time was accepted";
@@ -477,6 +554,11 @@ TEST_F(CommandLineParametersTest, WrongTypeOrNoValueMakesNodeCreationFail) {
   }
   EXPECT_THROW(std::make_shared<rclcpp::Node>("cli_empty"),
                rclcpp::exceptions::InvalidParameterValueException);
+  // The /clock QoS parameters are checked as they are declared, at creation
+  // when use_sim_time is true there.
+  EXPECT_THROW(std::make_shared<rclcpp::Node>("cli_bad_qos_type"),
+               rclcpp::exceptions::InvalidParameterTypeException);
+  EXPECT_THROW(std::make_shared<rclcpp::Node>("cli_bad_qos_value"), std::invalid_argument);
   // Other nodes are not affected, and the failed ones left nothing behind.
   start("cli_fine", "", "/cli_fine");
   EXPECT_FALSE(use_sim_time_value());
