@@ -26,6 +26,7 @@ packages=(
   libspdlog-dev libfmt-dev
   libboost-filesystem-dev
   cyclonedds-dev cyclonedds-tools
+  libyaml-dev
   ament-cmake python3-ament-package
   rosidl-core rosidl-cmake rosidl-generator-c-cpp
   librosidl-runtime-c-cpp-dev librosidl-typesupport-introspection-c-cpp-dev
@@ -37,7 +38,7 @@ if [ "$arm64" -eq 1 ]; then
     crossbuild-essential-arm64 qemu-user-static
     libprotobuf-dev:arm64 libspdlog-dev:arm64 libfmt-dev:arm64
     libboost-filesystem-dev:arm64
-    cyclonedds-dev:arm64
+    cyclonedds-dev:arm64 libyaml-dev:arm64
     librcutils-dev:arm64 librosidl-runtime-c-cpp-dev:arm64
     librosidl-typesupport-introspection-c-cpp-dev:arm64
     libgtest-dev:arm64 libgmock-dev:arm64

@@ -2,19 +2,26 @@
 // --ros-args command lines: the input split at NUL bytes is argv. Parsing may
 // only refuse with the two ROS argument errors, name resolution only with
 // the invalid-name errors, and whatever they accept must be a valid ROS name.
+// A --params-file argument is parsed as the YAML text of the file, so that
+// -p values and params files are fuzzed alike; whatever they give must be a
+// well-formed parameter value, and a node may only refuse it with rclcpp's
+// two parameter exceptions.
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <string>
 #include <vector>
 
+#include <rcl_interfaces/msg/parameter_type.hpp>
 #include <rclcpp/exceptions.hpp>
 #include <rclcpp/utilities.hpp>
 
 #include "arguments.hpp"
 #include "fuzz_check.hpp"
 #include "names.hpp"
+#include "parameter_services.hpp"
 
 namespace {
 
@@ -81,6 +88,57 @@ void CheckService(const std::vector<rclcpp_compat::RemapRule> & remaps, const st
              name.c_str(), resolved.c_str());
 }
 
+// Arrays hold only the field of their type; scalars have a known type.
+bool WellFormed(const rcl_interfaces::msg::ParameterValue & v) {
+  using rcl_interfaces::msg::ParameterType;
+  const size_t filled = (v.bool_array_value.empty() ? 0 : 1) + (v.integer_array_value.empty() ? 0 : 1) +
+                        (v.double_array_value.empty() ? 0 : 1) + (v.string_array_value.empty() ? 0 : 1) +
+                        (v.byte_array_value.empty() ? 0 : 1);
+  switch (v.type) {
+    case ParameterType::PARAMETER_NOT_SET:
+    case ParameterType::PARAMETER_BOOL:
+    case ParameterType::PARAMETER_INTEGER:
+    case ParameterType::PARAMETER_DOUBLE:
+    case ParameterType::PARAMETER_STRING:
+      return filled == 0;
+    case ParameterType::PARAMETER_BOOL_ARRAY:
+      return filled == (v.bool_array_value.empty() ? 0u : 1u);
+    case ParameterType::PARAMETER_INTEGER_ARRAY:
+      return filled == (v.integer_array_value.empty() ? 0u : 1u);
+    case ParameterType::PARAMETER_DOUBLE_ARRAY:
+      return filled == (v.double_array_value.empty() ? 0u : 1u);
+    case ParameterType::PARAMETER_STRING_ARRAY:
+      return filled == (v.string_array_value.empty() ? 0u : 1u);
+    default:
+      return false;
+  }
+}
+
+void CheckParameters(const rclcpp_compat::ParameterOverrides & overrides, const std::string & fqn) {
+  for (const auto & node : overrides.nodes()) {
+    FUZZ_CHECK(!node.pattern.empty(), "empty node pattern kept");
+    for (const auto & p : node.parameters) {
+      FUZZ_CHECK(!p.first.empty(), "empty parameter name kept for '%s'", node.pattern.c_str());
+      FUZZ_CHECK(WellFormed(p.second), "malformed value of '%s' (type %d)", p.first.c_str(), p.second.type);
+    }
+  }
+  std::map<std::string, rcl_interfaces::msg::ParameterValue> values;
+  try {
+    values = overrides.for_node(fqn);
+  } catch (const rclcpp::exceptions::InvalidParameterValueException &) {
+    return;
+  }
+  try {
+    const rclcpp_compat::NodeParameterStore store(values);
+    const auto declared = store.get({"use_sim_time"});
+    FUZZ_CHECK(declared.size() == 1 && declared[0].type == rcl_interfaces::msg::ParameterType::PARAMETER_BOOL,
+               "use_sim_time declared as something else than a bool");
+  } catch (const rclcpp::exceptions::InvalidParameterTypeException & e) {
+    FUZZ_CHECK(values.count("use_sim_time") != 0u, "type refused without a use_sim_time override: %s",
+               e.what());
+  }
+}
+
 void Run(const std::vector<std::string> & args) {
   std::vector<const char *> argv;
   for (const auto & a : args) {
@@ -90,7 +148,10 @@ void Run(const std::vector<std::string> & args) {
 
   rclcpp_compat::RosArguments parsed;
   try {
-    parsed = rclcpp_compat::parse_ros_arguments(argc, argv.data());
+    parsed = rclcpp_compat::parse_ros_arguments(
+        argc, argv.data(), [](const std::string & text, rclcpp_compat::ParameterOverrides & out) {
+          rclcpp_compat::parse_params_yaml(text, out);
+        });
   } catch (const rclcpp::exceptions::UnknownROSArgsError & e) {
     FUZZ_CHECK(!e.unknown_ros_args.empty(), "unknown-arguments error without arguments");
     FUZZ_CHECK(std::string(e.what()).rfind("found unknown ROS arguments: '", 0) == 0, "message: %s",
@@ -108,8 +169,15 @@ void Run(const std::vector<std::string> & args) {
   }
   FUZZ_CHECK(has_block || (parsed.non_ros == args && parsed.remaps.empty()),
              "a command line without --ros-args was changed");
-  FUZZ_CHECK(rclcpp::remove_ros_arguments(argc, argv.data()) == parsed.non_ros,
-             "remove_ros_arguments disagrees with the parser");
+  // remove_ros_arguments would open --params-file arguments as files.
+  bool names_files = false;
+  for (const auto & a : args) {
+    names_files = names_files || a == "--params-file";
+  }
+  if (!names_files) {
+    FUZZ_CHECK(rclcpp::remove_ros_arguments(argc, argv.data()) == parsed.non_ros,
+               "remove_ros_arguments disagrees with the parser");
+  }
   for (const auto & rule : parsed.remaps) {
     FUZZ_CHECK(!rule.from.empty() && !rule.to.empty() && rule.from != "__name", "remap rule '%s:%s:=%s' kept",
                rule.node.c_str(), rule.from.c_str(), rule.to.c_str());
@@ -126,6 +194,7 @@ void Run(const std::vector<std::string> & args) {
   }
   FUZZ_CHECK(ValidNodeName(name), "node name '%s' accepted", name.c_str());
   FUZZ_CHECK(ValidAbsoluteName(ns), "namespace '%s' accepted", ns.c_str());
+  CheckParameters(parsed.parameters, (ns == "/" ? "" : ns) + "/" + name);
 
   CheckService(parsed.remaps, name, ns, "robot_status_query");
   // Arguments outside the blocks stand in for names a program might use.

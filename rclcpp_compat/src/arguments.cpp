@@ -9,8 +9,8 @@
 namespace rclcpp_compat {
 namespace {
 
-// Flags that take a value; their meaning (parameters, logging, security
-// enclave) does not apply to this layer, so the value is accepted and dropped.
+// Flags that take a value; their meaning (logging, security enclave) does
+// not apply to this layer, so the value is accepted and dropped.
 const std::set<std::string> kFlagsWithValue = {"-p", "--param",   "--params-file",    "--log-level",
                                                "-e", "--enclave", "--log-config-file"};
 const std::set<std::string> kSwitches = {"--enable-rosout-logs",       "--disable-rosout-logs",
@@ -46,9 +46,21 @@ RemapRule parse_remap(const std::string & rule) {
   return out;
 }
 
+// rcl's wording, which quotes flag and value.
+[[noreturn]] void throw_parameter_error(const char * what, const std::string & flag,
+                                        const std::string & value, const ParameterParseError & error) {
+  std::string text = what;
+  text += flag;
+  text += ' ';
+  text += value;
+  text += "'. Error: ";
+  text += error.what();
+  throw rclcpp::exceptions::RCLInvalidROSArgsError(text);
+}
+
 }  // namespace
 
-RosArguments parse_ros_arguments(int argc, char const * const * argv) {
+RosArguments parse_ros_arguments(int argc, char const * const * argv, const ParamsFileParser & params_file) {
   RosArguments args;
   std::vector<std::string> unknown;
   bool in_ros_block = false;
@@ -74,6 +86,18 @@ RosArguments parse_ros_arguments(int argc, char const * const * argv) {
       const std::string value = argv[++i];
       if (arg == "-r" || arg == "--remap") {
         args.remaps.push_back(parse_remap(value));
+      } else if (arg == "-p" || arg == "--param") {
+        try {
+          parse_param_rule(value, args.parameters);
+        } catch (const ParameterParseError & e) {
+          throw_parameter_error("Couldn't parse parameter override rule: '", arg, value, e);
+        }
+      } else if (arg == "--params-file") {
+        try {
+          params_file(value, args.parameters);
+        } catch (const ParameterParseError & e) {
+          throw_parameter_error("Couldn't parse params file: '", arg, value, e);
+        }
       }
     } else {
       unknown.push_back(arg);

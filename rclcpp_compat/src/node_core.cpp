@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "context_impl.hpp"
@@ -62,6 +63,10 @@ NodeCore::NodeCore(const std::string & name, const std::string & ns) : impl_(new
   impl_->name = name;
   impl_->ns = ns;
   resolve_node_identity(impl_->remaps, impl_->name, impl_->ns);
+  // rclcpp matches the command line's parameters against the name after
+  // remapping, and refuses a bad value before the node exists.
+  auto parameters =
+      std::make_unique<NodeParameterStore>(context.arguments().parameters.for_node(fully_qualified_name()));
   impl_->wait_set = std::make_shared<WaitSet>(context.participant());
   const dds_return_t rc = dds_waitset_attach(impl_->wait_set->waitset.get(), context.shutdown_guard(), 0);
   if (rc < 0) {
@@ -69,7 +74,7 @@ NodeCore::NodeCore(const std::string & name, const std::string & ns) : impl_(new
   }
   impl_->wait_set->graph_node =
       ParticipantGraph::instance().add_node(impl_->wait_set->participant, impl_->name, impl_->ns);
-  impl_->defaults = std::make_unique<NodeDefaults>(*this);
+  impl_->defaults = std::make_unique<NodeDefaults>(*this, std::move(parameters));
 }
 
 NodeCore::~NodeCore() = default;

@@ -14,6 +14,7 @@
 #include <rosidl_typesupport_introspection_cpp/message_type_support_decl.hpp>
 #include <utility>
 
+#include "rclcpp/exceptions.hpp"
 #include "rmw/qos_profiles.h"
 
 namespace rclcpp_compat {
@@ -62,14 +63,55 @@ enum class Undeclared { kEach, kAtomically };
 
 }  // namespace
 
-NodeParameterStore::NodeParameterStore() {
+NodeParameterStore::NodeParameterStore(
+    const std::map<std::string, rcl_interfaces::msg::ParameterValue> & overrides)
+    : overrides_(overrides) {
   // rclcpp's TimeSource declares it with a bool default, so statically typed.
-  Entry use_sim_time;
-  use_sim_time.descriptor.name = "use_sim_time";
-  use_sim_time.descriptor.type = ParameterType::PARAMETER_BOOL;
-  use_sim_time.value.type = ParameterType::PARAMETER_BOOL;
-  use_sim_time.value.bool_value = false;
-  entries_.push_back(use_sim_time);
+  rcl_interfaces::msg::ParameterValue use_sim_time;
+  use_sim_time.type = ParameterType::PARAMETER_BOOL;
+  use_sim_time.bool_value = false;
+  declare("use_sim_time", use_sim_time, rcl_interfaces::msg::ParameterDescriptor(), nullptr);
+}
+
+bool NodeParameterStore::declare(const std::string & name,
+                                 const rcl_interfaces::msg::ParameterValue & default_value,
+                                 rcl_interfaces::msg::ParameterDescriptor descriptor, Parameter * declared) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (find(name) != nullptr) {
+    return false;
+  }
+  Entry entry;
+  entry.descriptor = std::move(descriptor);
+  entry.descriptor.name = name;
+  entry.descriptor.type = default_value.type;  // statically typed by its default
+  entry.value = default_value;
+  const auto override_it = overrides_.find(name);
+  if (override_it != overrides_.end()) {
+    // The declaration sets the initial value as a set would, so a value of
+    // another type fails with the set's reason.
+    if (override_it->second.type != entry.descriptor.type) {
+      throw rclcpp::exceptions::InvalidParameterTypeException(
+          name, "Wrong parameter type, parameter {" + name + "} is of type {" +
+                    type_name(entry.descriptor.type) + "}, setting it to {" +
+                    type_name(override_it->second.type) + "} is not allowed.");
+    }
+    entry.value = override_it->second;
+  }
+  if (declared != nullptr) {
+    declared->name = name;
+    declared->value = entry.value;
+  }
+  // Sorted by name, as rclcpp's std::map lists them.
+  const auto at = std::find_if(entries_.begin(), entries_.end(),
+                               [&](const Entry & e) { return e.descriptor.name > name; });
+  entries_.insert(at, std::move(entry));
+  return true;
+}
+
+rcl_interfaces::msg::ParameterValue NodeParameterStore::value(const std::string & name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Entry * e = find(name);
+  return e != nullptr ? e->value : rcl_interfaces::msg::ParameterValue();
 }
 
 const NodeParameterStore::Entry * NodeParameterStore::find(const std::string & name) const {
@@ -165,9 +207,8 @@ rcl_interfaces::msg::ListParametersResult NodeParameterStore::list(const std::ve
 namespace {
 
 // The checks of rclcpp's NodeParameters::set_parameters_atomically, in its
-// order, for a node without undeclared parameters, read-only ones, ranges or
-// set callbacks. Where rclcpp lets an exception escape the service (and end
-// the node) this refuses with the exception's text instead.
+// order, for a node without undeclared parameters, ranges or set callbacks. Where rclcpp lets an exception
+// escape the service (and end the node) this refuses with the exception's text instead.
 template <class Lookup>
 NodeParameterStore::Result check(const std::vector<NodeParameterStore::Parameter> & parameters, Lookup lookup,
                                  Undeclared undeclared) {
@@ -185,6 +226,9 @@ NodeParameterStore::Result check(const std::vector<NodeParameterStore::Parameter
                          ? "parameter '" + p.name + "' cannot be set because it was not declared"
                          : "One or more parameters were not declared before setting");
     }
+    if (lookup(p.name)->descriptor.read_only) {
+      return refused("parameter '" + p.name + "' cannot be set because it is read-only");
+    }
   }
   for (const auto & p : parameters) {
     if (p.value.type == ParameterType::PARAMETER_NOT_SET &&
@@ -199,13 +243,6 @@ NodeParameterStore::Result check(const std::vector<NodeParameterStore::Parameter
       return refused("Wrong parameter type, parameter {" + p.name + "} is of type {" +
                      type_name(descriptor.type) + "}, setting it to {" + type_name(p.value.type) +
                      "} is not allowed.");
-    }
-  }
-  // Where rclcpp's own callbacks would run: true would switch a real node to
-  // simulated time, which the layer does not have.
-  for (const auto & p : parameters) {
-    if (p.name == "use_sim_time" && p.value.bool_value) {
-      return refused("parameter 'use_sim_time' cannot be set to true: simulated time is not supported here");
     }
   }
   NodeParameterStore::Result ok;
@@ -304,8 +341,15 @@ builtin_interfaces::msg::Time now() {
 }  // namespace
 
 struct ParameterServices::Impl {
-  Impl(NodeCore & n, TopicPublisher & e) : node_name(n.fully_qualified_name()), events(e) {}
+  Impl(NodeCore & n, TopicPublisher & e, std::unique_ptr<NodeParameterStore> s, UseSimTimeChanged u)
+      : node_name(n.fully_qualified_name()),
+        events(e),
+        store_ptr(std::move(s)),
+        store(*store_ptr),
+        on_use_sim_time(std::move(u)) {}
 
+  // Publishes the event, then acts on use_sim_time as rclcpp's TimeSource
+  // does when that event reaches it: each bool value in order.
   void publish_changed(const std::vector<NodeParameterStore::Parameter> & changed) {
     if (changed.empty()) {
       return;
@@ -315,16 +359,25 @@ struct ParameterServices::Impl {
     event.node = node_name;
     event.changed_parameters = changed;
     events.publish(&event);
+    for (const auto & p : changed) {
+      if (p.name == "use_sim_time" && p.value.type == ParameterType::PARAMETER_BOOL && on_use_sim_time) {
+        on_use_sim_time(p.value.bool_value);
+      }
+    }
   }
 
   std::string node_name;
   TopicPublisher & events;
-  NodeParameterStore store;
+  std::unique_ptr<NodeParameterStore> store_ptr;
+  NodeParameterStore & store;
+  UseSimTimeChanged on_use_sim_time;
   std::vector<std::unique_ptr<ServiceCore>> services;
 };
 
-ParameterServices::ParameterServices(NodeCore & node, TopicPublisher & events)
-    : impl_(new Impl(node, events)) {
+ParameterServices::ParameterServices(NodeCore & node, TopicPublisher & events,
+                                     std::unique_ptr<NodeParameterStore> store,
+                                     UseSimTimeChanged on_use_sim_time)
+    : impl_(new Impl(node, events, std::move(store), std::move(on_use_sim_time))) {
   namespace srv = rcl_interfaces::srv;
   Impl & impl = *impl_;
   // Relative to the node's namespace and remapped like any service name.
@@ -379,6 +432,25 @@ rcl_interfaces::msg::ParameterEvent ParameterServices::declared_event() const {
   event.node = impl_->node_name;
   event.new_parameters = impl_->store.all();
   return event;
+}
+
+bool ParameterServices::use_sim_time() const {
+  return impl_->store.value("use_sim_time").bool_value;
+}
+
+rcl_interfaces::msg::ParameterValue ParameterServices::declare(
+    const std::string & name, const rcl_interfaces::msg::ParameterValue & value,
+    const rcl_interfaces::msg::ParameterDescriptor & descriptor) {
+  Parameter declared;
+  if (impl_->store.declare(name, value, descriptor, &declared)) {
+    // rclcpp publishes one event per declaration.
+    rcl_interfaces::msg::ParameterEvent event;
+    event.stamp = now();
+    event.node = impl_->node_name;
+    event.new_parameters.push_back(declared);
+    impl_->events.publish(&event);
+  }
+  return impl_->store.value(name);
 }
 
 }  // namespace rclcpp_compat

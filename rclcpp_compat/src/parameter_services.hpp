@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // The six parameter services of a default rclcpp Humble node
 // (<node>/get_parameters, ...), answering as rclcpp's NodeParameters does for
-// a node whose only parameter is use_sim_time, declared false. It can be set
-// to false only: the layer has no simulated time.
+// a node whose only parameter is use_sim_time, declared false unless the
+// command line overrides it.
 #ifndef RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
 #define RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <rcl_interfaces/msg/list_parameters_result.hpp>
@@ -27,7 +29,21 @@ class NodeParameterStore {
   using Parameter = rcl_interfaces::msg::Parameter;
   using Result = rcl_interfaces::msg::SetParametersResult;
 
-  NodeParameterStore();
+  // Declares use_sim_time as rclcpp's TimeSource does, taking its value from
+  // `overrides` (the command line's values for this node; other names are
+  // ignored, as without allow_undeclared_parameters). Throws
+  // rclcpp::exceptions::InvalidParameterTypeException for an override of
+  // another type than bool.
+  explicit NodeParameterStore(
+      const std::map<std::string, rcl_interfaces::msg::ParameterValue> & overrides = {});
+
+  // Declares `name`, statically typed by `default_value`, with the override
+  // for it if there is one (same exception as above); false, and nothing
+  // changed, if it was declared already. `declared` gets name and value.
+  bool declare(const std::string & name, const rcl_interfaces::msg::ParameterValue & default_value,
+               rcl_interfaces::msg::ParameterDescriptor descriptor, Parameter * declared);
+  // NOT_SET when not declared.
+  rcl_interfaces::msg::ParameterValue value(const std::string & name) const;
 
   // Empty when any name is not declared, as rclcpp's services answer then.
   std::vector<rcl_interfaces::msg::ParameterValue> get(const std::vector<std::string> & names) const;
@@ -54,19 +70,31 @@ class NodeParameterStore {
   Entry * find(const std::string & name);
 
   mutable std::mutex mutex_;
+  std::map<std::string, rcl_interfaces::msg::ParameterValue> overrides_;
   std::vector<Entry> entries_;  // sorted by name, as in rclcpp's std::map
 };
 
 class ParameterServices {
  public:
+  using Parameter = rcl_interfaces::msg::Parameter;
+  // Gets each successful set of use_sim_time, in order, on the spin thread.
+  using UseSimTimeChanged = std::function<void(bool)>;
   // Publishes each successful change on `events`, which must outlive this.
-  ParameterServices(NodeCore & node, TopicPublisher & events);
+  ParameterServices(NodeCore & node, TopicPublisher & events, std::unique_ptr<NodeParameterStore> store,
+                    UseSimTimeChanged on_use_sim_time);
   ~ParameterServices();
   ParameterServices(const ParameterServices &) = delete;
   ParameterServices & operator=(const ParameterServices &) = delete;
 
   // The ParameterEvent rclcpp publishes for the node's declared parameters.
   rcl_interfaces::msg::ParameterEvent declared_event() const;
+  bool use_sim_time() const;
+  // Declares a parameter as rclcpp's declare_parameter does (publishing the
+  // event) unless it exists; returns its value either way, as rclcpp's QoS
+  // parameters are declared or read.
+  rcl_interfaces::msg::ParameterValue declare(const std::string & name,
+                                              const rcl_interfaces::msg::ParameterValue & value,
+                                              const rcl_interfaces::msg::ParameterDescriptor & descriptor);
 
  private:
   struct Impl;

@@ -1,11 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
 // The parameter services of a layer node, called with the layer's own client:
 // they answer as a default rclcpp Humble node whose only parameter is
-// use_sim_time (false), with rclcpp's reason texts for refused sets, and
-// announce a successful set on /parameter_events.
+// use_sim_time (false unless the command line says otherwise), with rclcpp's
+// reason texts for refused sets, and announce a successful set on
+// /parameter_events. While use_sim_time is true the node has a /clock
+// subscription, announced on ros_discovery_info.
 #include <dds/dds.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <rcl_interfaces/msg/parameter_event.hpp>
 #include <rcl_interfaces/msg/parameter_type.hpp>
@@ -16,10 +23,12 @@
 #include <rcl_interfaces/srv/set_parameters.hpp>
 #include <rcl_interfaces/srv/set_parameters_atomically.hpp>
 #include <rclcpp/rclcpp.hpp>
+#include <rmw_dds_common/msg/participant_entities_info.hpp>
 #include <string>
 #include <vector>
 
 #include "compat_test_support.hpp"
+#include "graph.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace {
@@ -176,7 +185,6 @@ TEST_F(ParametersTest, RefusedSetsGiveRclcppReasonsAndChangeNothing) {
                     as_integer,
                     param("use_sim_time", ParameterType::PARAMETER_STRING_ARRAY),
                     param("use_sim_time", ParameterType::PARAMETER_NOT_SET),
-                    use_sim_time(true),
                     param("", ParameterType::PARAMETER_BOOL),
                     param("use_sim_time", 42),
                     use_sim_time(false)};
@@ -189,7 +197,6 @@ TEST_F(ParametersTest, RefusedSetsGiveRclcppReasonsAndChangeNothing) {
       "Wrong parameter type, parameter {use_sim_time} is of type {bool}, setting it to {string_array} is not "
       "allowed.",
       "cannot undeclare an statically typed parameter",
-      "parameter 'use_sim_time' cannot be set to true: simulated time is not supported here",
       "parameter name must not be empty",
       "Unknown type: 42",
   };
@@ -233,6 +240,330 @@ TEST_F(ParametersTest, ServiceNamesFollowNodeRemapping) {
   srv::ListParameters::Request list;
   EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names,
             std::vector<std::string>{"use_sim_time"});
+}
+
+// ---- use_sim_time from the command line, and /clock ---------------------------
+
+using rmw_dds_common::msg::ParticipantEntitiesInfo;
+
+// Reads ros_discovery_info as tools do, and the layer's own /clock readers.
+class GraphView {
+ public:
+  GraphView() : participant_(compat_test::make_participant()) {
+    topic_ = compat_test::Handle(rclcpp_compat::create_wire_topic(
+        participant_.get(), "ros_discovery_info",
+        rosidl_typesupport_introspection_cpp::get_message_type_support_handle<ParticipantEntitiesInfo>(),
+        false));
+    dds_qos_t * qos = dds_create_qos();
+    dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_INFINITY);
+    dds_qset_durability(qos, DDS_DURABILITY_TRANSIENT_LOCAL);
+    dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 1);
+    reader_ = compat_test::Handle(dds_create_reader(participant_.get(), topic_.get(), qos, nullptr));
+    dds_delete_qos(qos);
+    layer_ = compat_test::find_layer_participant(participant_.get());
+  }
+
+  // The layer's readers on /clock.
+  std::vector<dds_entity_t> clock_readers() const {
+    std::vector<dds_entity_t> readers;
+    for (const dds_entity_t child : rclcpp_compat::children_of(layer_)) {
+      for (const dds_entity_t endpoint : rclcpp_compat::children_of(child)) {
+        if (dds_get_publisher(endpoint) <= 0 && dds_get_topic(endpoint) > 0 &&
+            compat_test::topic_name_of(endpoint) == "rt/clock") {
+          readers.push_back(endpoint);
+        }
+      }
+    }
+    return readers;
+  }
+
+  // How many of node `fqn`'s announced readers are /clock readers, once the
+  // announcement says `expected`; the last count seen otherwise.
+  size_t wait_clock_readers_of(const std::string & ns, const std::string & name, size_t expected) {
+    size_t count = 0;
+    compat_test::wait_until([&] {
+      ParticipantEntitiesInfo info;
+      rclcpp_compat::WireSample sample;
+      sample.message = &info;
+      void * ptr = &sample;
+      dds_sample_info_t si;
+      if (dds_read(reader_.get(), &ptr, &si, 1, 1) <= 0 || !si.valid_data) {
+        return false;
+      }
+      count = 0;
+      for (const auto & node : info.node_entities_info_seq) {
+        if (node.node_namespace != ns || node.node_name != name) {
+          continue;
+        }
+        for (const dds_entity_t reader : clock_readers()) {
+          const auto gid = rclcpp_compat::gid_of(reader);
+          count += static_cast<size_t>(std::count_if(
+              node.reader_gid_seq.begin(), node.reader_gid_seq.end(),
+              [&](const auto & g) { return std::memcmp(g.data.data(), gid.data(), gid.size()) == 0; }));
+        }
+      }
+      return count == expected;
+    });
+    return count;
+  }
+
+ private:
+  compat_test::Handle participant_;
+  compat_test::Handle topic_;
+  compat_test::Handle reader_;
+  dds_entity_t layer_ = 0;
+};
+
+// A params file in the test's temporary folder, removed with the object.
+class ParamsFile {
+ public:
+  ParamsFile(const std::string & name, const std::string & text) : path_(testing::TempDir() + name) {
+    std::ofstream(path_) << text;
+  }
+  ~ParamsFile() { std::remove(path_.c_str()); }
+  const std::string & path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+class CommandLineParametersTest : public ParametersTest {
+ protected:
+  void restart(std::vector<std::string> args) {
+    rclcpp::shutdown();
+    args.insert(args.begin(), {"compat_test", "--ros-args"});
+    std::vector<const char *> argv;
+    for (const auto & a : args) {
+      argv.push_back(a.c_str());
+    }
+    rclcpp::init(static_cast<int>(argv.size()), argv.data());
+  }
+
+  bool use_sim_time_value() {
+    srv::GetParameters::Request get;
+    get.names = {"use_sim_time"};
+    const auto values = call<srv::GetParameters>("get_parameters", get)->values;
+    EXPECT_EQ(values.size(), 1u);
+    EXPECT_EQ(values.empty() ? 0 : values[0].type, ParameterType::PARAMETER_BOOL);
+    return !values.empty() && values[0].bool_value;
+  }
+
+  bool set_use_sim_time(bool value) {
+    srv::SetParameters::Request set;
+    set.parameters = {use_sim_time(value)};
+    const auto results = call<srv::SetParameters>("set_parameters", set)->results;
+    return results.size() == 1 && results[0].successful;
+  }
+};
+
+TEST_F(CommandLineParametersTest, ParamRuleSetsUseSimTimeAndTheNodeSubscribesToClock) {
+  restart({"-p", "use_sim_time:=true"});
+  start("cli_true", "", "/cli_true");
+  EXPECT_TRUE(use_sim_time_value());
+  GraphView graph;
+  EXPECT_EQ(graph.wait_clock_readers_of("/", "cli_true", 1), 1u);
+  // A rule without a node name is for every node: the caller has one too.
+  EXPECT_EQ(graph.wait_clock_readers_of("/", "param_caller", 1), 1u);
+  ASSERT_EQ(graph.clock_readers().size(), 2u);
+
+  // rclcpp::ClockQoS: best effort, volatile, keep last 1.
+  dds_qos_t * qos = dds_create_qos();
+  ASSERT_EQ(dds_get_qos(graph.clock_readers()[0], qos), DDS_RETCODE_OK);
+  dds_reliability_kind_t reliability;
+  dds_durability_kind_t durability;
+  dds_history_kind_t history;
+  int32_t depth = 0;
+  ASSERT_TRUE(dds_qget_reliability(qos, &reliability, nullptr));
+  ASSERT_TRUE(dds_qget_durability(qos, &durability));
+  ASSERT_TRUE(dds_qget_history(qos, &history, &depth));
+  dds_delete_qos(qos);
+  EXPECT_EQ(reliability, DDS_RELIABILITY_BEST_EFFORT);
+  EXPECT_EQ(durability, DDS_DURABILITY_VOLATILE);
+  EXPECT_EQ(history, DDS_HISTORY_KEEP_LAST);
+  EXPECT_EQ(depth, 1);
+  EXPECT_EQ(compat_test::type_name_of(graph.clock_readers()[0]), "rosgraph_msgs::msg::dds_::Clock_");
+
+  // With the subscription rclcpp declares its QoS overriding parameters,
+  // read-only.
+  const std::vector<std::string> all = {"qos_overrides./clock.subscription.depth",
+                                        "qos_overrides./clock.subscription.durability",
+                                        "qos_overrides./clock.subscription.history",
+                                        "qos_overrides./clock.subscription.reliability", "use_sim_time"};
+  srv::ListParameters::Request list;
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names, all);
+  srv::GetParameters::Request get;
+  get.names = {all[0], all[1], all[2], all[3]};
+  const auto values = call<srv::GetParameters>("get_parameters", get)->values;
+  ASSERT_EQ(values.size(), 4u);
+  EXPECT_EQ(values[0].integer_value, 1);
+  EXPECT_EQ(values[1].string_value, "volatile");
+  EXPECT_EQ(values[2].string_value, "keep_last");
+  EXPECT_EQ(values[3].string_value, "best_effort");
+  srv::DescribeParameters::Request describe;
+  describe.names = {all[0]};
+  const auto descriptors = call<srv::DescribeParameters>("describe_parameters", describe)->descriptors;
+  ASSERT_EQ(descriptors.size(), 1u);
+  EXPECT_TRUE(descriptors[0].read_only);
+  EXPECT_EQ(descriptors[0].type, ParameterType::PARAMETER_INTEGER);
+  EXPECT_EQ(descriptors[0].description, "qos policy {depth} for subscription {/clock}");
+  Parameter depth_param = param(all[0], ParameterType::PARAMETER_INTEGER);
+  depth_param.value.integer_value = 5;
+  srv::SetParameters::Request set_depth;
+  set_depth.parameters = {depth_param};
+  const auto refused = call<srv::SetParameters>("set_parameters", set_depth)->results;
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_FALSE(refused[0].successful);
+  EXPECT_EQ(refused[0].reason, "parameter '" + all[0] + "' cannot be set because it is read-only");
+
+  // Off over the service: the subscription goes; on again: it is back.
+  ASSERT_TRUE(set_use_sim_time(false));
+  EXPECT_FALSE(use_sim_time_value());
+  EXPECT_EQ(graph.wait_clock_readers_of("/", "cli_true", 0), 0u);
+  EXPECT_EQ(graph.clock_readers().size(), 1u);  // the caller's
+  ASSERT_TRUE(set_use_sim_time(true));
+  EXPECT_TRUE(use_sim_time_value());
+  EXPECT_EQ(graph.wait_clock_readers_of("/", "cli_true", 1), 1u);
+  // Setting it again changes nothing: still one subscription.
+  ASSERT_TRUE(set_use_sim_time(true));
+  EXPECT_EQ(graph.clock_readers().size(), 2u);
+
+  // The QoS parameters stay declared, as in rclcpp.
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names, all);
+
+  // All or nothing, applied in order: the last value counts.
+  srv::SetParametersAtomically::Request atomically;
+  atomically.parameters = {use_sim_time(true), use_sim_time(false)};
+  ASSERT_TRUE(call<srv::SetParametersAtomically>("set_parameters_atomically", atomically)->result.successful);
+  EXPECT_EQ(graph.wait_clock_readers_of("/", "cli_true", 0), 0u);
+}
+
+TEST_F(CommandLineParametersTest, FalseOrAnotherNodesRuleLeavesUseSimTimeFalse) {
+  restart({"-p", "use_sim_time:=false", "--param", "other_node:use_sim_time:=true", "-p", "undeclared:=1"});
+  start("cli_false", "", "/cli_false");
+  EXPECT_FALSE(use_sim_time_value());
+  // Undeclared names in overrides are ignored, as rclcpp ignores them.
+  srv::ListParameters::Request list;
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names,
+            std::vector<std::string>{"use_sim_time"});
+  GraphView graph;
+  EXPECT_EQ(graph.wait_clock_readers_of("/", "cli_false", 0), 0u);
+  EXPECT_TRUE(graph.clock_readers().empty());
+
+  // Setting true over the service is accepted now, and subscribes.
+  ASSERT_TRUE(set_use_sim_time(true));
+  EXPECT_EQ(graph.wait_clock_readers_of("/", "cli_false", 1), 1u);
+}
+
+TEST_F(CommandLineParametersTest, QosOverridesFromTheCommandLineSetTheClockQos) {
+  restart({"-p", "cli_qos:use_sim_time:=true", "-p",
+           "cli_qos:qos_overrides./clock.subscription.reliability:=reliable", "-p",
+           "qos_overrides./clock.subscription.depth:=7"});
+  start("cli_qos", "", "/cli_qos");
+  GraphView graph;
+  ASSERT_EQ(graph.wait_clock_readers_of("/", "cli_qos", 1), 1u);
+  ASSERT_EQ(graph.clock_readers().size(), 1u);
+  dds_qos_t * qos = dds_create_qos();
+  ASSERT_EQ(dds_get_qos(graph.clock_readers()[0], qos), DDS_RETCODE_OK);
+  dds_reliability_kind_t reliability;
+  dds_history_kind_t history;
+  int32_t depth = 0;
+  ASSERT_TRUE(dds_qget_reliability(qos, &reliability, nullptr));
+  ASSERT_TRUE(dds_qget_history(qos, &history, &depth));
+  dds_delete_qos(qos);
+  EXPECT_EQ(reliability, DDS_RELIABILITY_RELIABLE);
+  EXPECT_EQ(depth, 7);
+  srv::GetParameters::Request get;
+  get.names = {"qos_overrides./clock.subscription.reliability"};
+  const auto values = call<srv::GetParameters>("get_parameters", get)->values;
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].string_value, "reliable");
+}
+
+TEST_F(CommandLineParametersTest, ParamsFileMatchesTheNameAfterRemapping) {
+  const ParamsFile file("remapped.yaml",
+                        "/**:\n  ros__parameters:\n    use_sim_time: false\n"
+                        "/moved_ns/cli_moved:\n  ros__parameters:\n    use_sim_time: true\n"
+                        "cli_orig:\n  ros__parameters:\n    use_sim_time: false\n");
+  restart({"-r", "cli_orig:__node:=cli_moved", "-r", "cli_orig:__ns:=/moved_ns", "--params-file", file.path(),
+           "-p", "cli_orig:use_sim_time:=false"});
+  start("cli_orig", "", "/moved_ns/cli_moved");
+  EXPECT_TRUE(use_sim_time_value());
+  GraphView graph;
+  EXPECT_EQ(graph.wait_clock_readers_of("/moved_ns", "cli_moved", 1), 1u);
+  // The caller matched only "/**".
+  EXPECT_EQ(graph.clock_readers().size(), 1u);
+}
+
+TEST_F(CommandLineParametersTest, AnnouncesTheValueItWasDeclaredWith) {
+  restart({"-p", "data_center_events:use_sim_time:=yes"});
+  // A first node sets the domain up with the layer's configuration.
+  auto first = std::make_shared<rclcpp::Node>("events_first");
+  compat_test::Handle peer = compat_test::make_participant();
+  compat_test::Handle topic(
+      rclcpp_compat::create_wire_topic(peer.get(), "rt/parameter_events",
+                                       rosidl_typesupport_introspection_cpp::get_message_type_support_handle<
+                                           rcl_interfaces::msg::ParameterEvent>(),
+                                       false));
+  compat_test::Handle reader = compat_test::make_reader(peer.get(), topic.get());
+  // The peer shares this process's DDS domain, so it matches the node's
+  // writer as the writer is created and sees its first events.
+  start("data_center_events", "", "/data_center_events");
+  std::vector<rcl_interfaces::msg::ParameterEvent> events;
+  compat_test::wait_until([&] {
+    rcl_interfaces::msg::ParameterEvent event;
+    rclcpp_compat::WireSample sample;
+    sample.message = &event;
+    void * ptr = &sample;
+    dds_sample_info_t info;
+    while (dds_take(reader.get(), &ptr, &info, 1, 1) > 0) {
+      if (info.valid_data && event.node == "/data_center_events") {
+        events.push_back(event);
+      }
+    }
+    return events.size() >= 5;
+  });
+  // use_sim_time as declared, then one event per QoS parameter of /clock, in
+  // rclcpp's order.
+  ASSERT_EQ(events.size(), 5u);
+  const std::vector<std::string> names = {"use_sim_time", "qos_overrides./clock.subscription.durability",
+                                          "qos_overrides./clock.subscription.history",
+                                          "qos_overrides./clock.subscription.depth",
+                                          "qos_overrides./clock.subscription.reliability"};
+  for (size_t i = 0; i < names.size(); ++i) {
+    ASSERT_EQ(events[i].new_parameters.size(), 1u) << i;
+    EXPECT_EQ(events[i].new_parameters[0].name, names[i]);
+    EXPECT_TRUE(events[i].changed_parameters.empty());
+  }
+  EXPECT_TRUE(events[0].new_parameters[0].value.bool_value);
+}
+
+TEST_F(CommandLineParametersTest, WrongTypeOrNoValueMakesNodeCreationFail) {
+  restart({"-p", "cli_wrong:use_sim_time:=1", "-p", "cli_empty:use_sim_time:=[]", "-p",
+           "cli_bad_qos_type:use_sim_time:=true", "-p",
+           "cli_bad_qos_type:qos_overrides./clock.subscription.depth:=deep", "-p",
+           "cli_bad_qos_value:use_sim_time:=true", "-p",
+           "cli_bad_qos_value:qos_overrides./clock.subscription.history:=keep_some"});
+  try {
+    std::make_shared<rclcpp::Node>("cli_wrong");
+    ADD_FAILURE() << "an integer use_sim_time was accepted";
+  } catch (const rclcpp::exceptions::InvalidParameterTypeException & e) {
+    EXPECT_STREQ(
+        e.what(),
+        "parameter 'use_sim_time' has invalid type: Wrong parameter type, parameter {use_sim_time} is of "
+        "type {bool}, setting it to {integer} is not allowed.");
+  }
+  EXPECT_THROW(std::make_shared<rclcpp::Node>("cli_empty"),
+               rclcpp::exceptions::InvalidParameterValueException);
+  // The /clock QoS parameters are checked as they are declared, at creation
+  // when use_sim_time is true there.
+  EXPECT_THROW(std::make_shared<rclcpp::Node>("cli_bad_qos_type"),
+               rclcpp::exceptions::InvalidParameterTypeException);
+  EXPECT_THROW(std::make_shared<rclcpp::Node>("cli_bad_qos_value"), std::invalid_argument);
+  // Other nodes are not affected, and the failed ones left nothing behind.
+  start("cli_fine", "", "/cli_fine");
+  EXPECT_FALSE(use_sim_time_value());
+  GraphView graph;
+  EXPECT_TRUE(graph.clock_readers().empty());
 }
 
 }  // namespace

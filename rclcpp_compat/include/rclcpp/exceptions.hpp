@@ -29,6 +29,20 @@ class RCLError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A parameter value that cannot be used: here, an override that names no
+// value (an empty YAML sequence).
+class InvalidParameterValueException : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A parameter override of the wrong type for a statically typed parameter.
+class InvalidParameterTypeException : public std::runtime_error {
+ public:
+  InvalidParameterTypeException(const std::string & name, const std::string message)
+      : std::runtime_error("parameter '" + name + "' has invalid type: " + message) {}
+};
+
 class InvalidNodeNameError : public std::invalid_argument {
  public:
   using std::invalid_argument::invalid_argument;
