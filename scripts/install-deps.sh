@@ -8,7 +8,7 @@
 # --arm64 also adds Debian's arm64 architecture and installs what the cross
 # build for the robot needs (preset arm64, standalone/cmake/toolchain-arm64.cmake):
 # the cross compiler, the arm64 builds of the libraries, and qemu to run its
-# tests. The code generators (protoc, idlc, rosidl) stay the host's.
+# tests. The code generators (protoc, rosidl) stay the host's.
 set -euo pipefail
 
 arm64=0
@@ -25,7 +25,7 @@ packages=(
   libprotobuf-dev protobuf-compiler
   libspdlog-dev libfmt-dev
   libboost-filesystem-dev
-  cyclonedds-dev cyclonedds-tools
+  cyclonedds-dev
   libyaml-dev
   ament-cmake python3-ament-package
   rosidl-core rosidl-cmake rosidl-generator-c-cpp

@@ -15,8 +15,7 @@ cd "$root"
 
 "$root/scripts/install-deps.sh" clang-format clang-tidy
 
-# Generated code (idlc output) is not ours to format.
-mapfile -t sources < <(git ls-files '*.cpp' '*.hpp' '*.h' '*.c' | grep -v '/wire/')
+mapfile -t sources < <(git ls-files '*.cpp' '*.hpp' '*.h' '*.c')
 echo "clang-format: ${#sources[@]} files"
 clang-format --dry-run -Werror "${sources[@]}"
 

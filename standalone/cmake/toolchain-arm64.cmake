@@ -2,7 +2,7 @@
 # Cross build for the robot's processor (64-bit Arm) on a Debian machine with
 # the arm64 architecture added (scripts/install-deps.sh --arm64): Debian's
 # cross compiler, the arm64 libraries from the multiarch folders
-# (/usr/lib/aarch64-linux-gnu), and the host's code generators (protoc, idlc,
+# (/usr/lib/aarch64-linux-gnu), and the host's code generators (protoc and
 # the rosidl generators), which are plain programs and emit the same code for
 # any target.
 set(CMAKE_SYSTEM_NAME Linux)
