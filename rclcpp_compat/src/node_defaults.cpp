@@ -37,9 +37,10 @@ NodeDefaults::NodeDefaults(NodeCore & node)
       parameter_events_subscription_(node, "/parameter_events",
                                      type_of<rcl_interfaces::msg::ParameterEvent>(),
                                      rmw_qos_profile_parameter_events, [](const void *) {}) {
-  // rclcpp announces use_sim_time as it declares it.
-  const auto declared = parameters_.declared_event();
-  parameter_events_.publish(&declared);
+  // rclcpp announces each parameter as it declares it.
+  for (const auto & declared : parameters_.declared_events()) {
+    parameter_events_.publish(&declared);
+  }
 }
 
 NodeDefaults::~NodeDefaults() = default;

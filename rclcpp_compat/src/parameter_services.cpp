@@ -69,7 +69,37 @@ NodeParameterStore::NodeParameterStore() {
   use_sim_time.descriptor.type = ParameterType::PARAMETER_BOOL;
   use_sim_time.value.type = ParameterType::PARAMETER_BOOL;
   use_sim_time.value.bool_value = false;
-  entries_.push_back(use_sim_time);
+  // Then rclcpp's Node constructor declares the QoS of its /parameter_events
+  // publisher (rmw_qos_profile_parameter_events) as read-only parameters,
+  // depth, durability, history, reliability in that order, so that they are
+  // visible (rclcpp::detail::declare_qos_parameters).
+  const auto qos_entry = [](const char * policy) {
+    Entry e;
+    e.descriptor.name = std::string("qos_overrides./parameter_events.publisher.") + policy;
+    e.descriptor.description = std::string("qos policy {") + policy + "} for publisher {/parameter_events}";
+    e.descriptor.read_only = true;
+    return e;
+  };
+  Entry depth = qos_entry("depth");
+  depth.descriptor.type = depth.value.type = ParameterType::PARAMETER_INTEGER;
+  depth.value.integer_value = static_cast<int64_t>(rmw_qos_profile_parameter_events.depth);
+  const auto string_entry = [&qos_entry](const char * policy, const char * value) {
+    Entry e = qos_entry(policy);
+    e.descriptor.type = e.value.type = ParameterType::PARAMETER_STRING;
+    e.value.string_value = value;
+    return e;
+  };
+  // rmw_qos_profile_parameter_events' policies, as rmw_qos_*_policy_to_str
+  // writes them.
+  const std::vector<Entry> declared = {use_sim_time, depth, string_entry("durability", "volatile"),
+                                       string_entry("history", "keep_last"),
+                                       string_entry("reliability", "reliable")};
+  for (const auto & e : declared) {
+    declaration_order_.push_back(e.descriptor.name);
+  }
+  entries_ = declared;
+  std::sort(entries_.begin(), entries_.end(),
+            [](const Entry & a, const Entry & b) { return a.descriptor.name < b.descriptor.name; });
 }
 
 const NodeParameterStore::Entry * NodeParameterStore::find(const std::string & name) const {
@@ -165,9 +195,8 @@ rcl_interfaces::msg::ListParametersResult NodeParameterStore::list(const std::ve
 namespace {
 
 // The checks of rclcpp's NodeParameters::set_parameters_atomically, in its
-// order, for a node without undeclared parameters, read-only ones, ranges or
-// set callbacks. Where rclcpp lets an exception escape the service (and end
-// the node) this refuses with the exception's text instead.
+// order, for a node without undeclared parameters, ranges or set callbacks. Where rclcpp lets an exception
+// escape the service (and end the node) this refuses with the exception's text instead.
 template <class Lookup>
 NodeParameterStore::Result check(const std::vector<NodeParameterStore::Parameter> & parameters, Lookup lookup,
                                  Undeclared undeclared) {
@@ -184,6 +213,9 @@ NodeParameterStore::Result check(const std::vector<NodeParameterStore::Parameter
       return refused(undeclared == Undeclared::kEach
                          ? "parameter '" + p.name + "' cannot be set because it was not declared"
                          : "One or more parameters were not declared before setting");
+    }
+    if (lookup(p.name)->descriptor.read_only) {
+      return refused("parameter '" + p.name + "' cannot be set because it is read-only");
     }
   }
   for (const auto & p : parameters) {
@@ -252,10 +284,10 @@ std::vector<NodeParameterStore::Result> NodeParameterStore::set_each(
 std::vector<NodeParameterStore::Parameter> NodeParameterStore::all() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<Parameter> parameters;
-  for (const auto & e : entries_) {
+  for (const auto & name : declaration_order_) {
     parameters.emplace_back();
-    parameters.back().name = e.descriptor.name;
-    parameters.back().value = e.value;
+    parameters.back().name = name;
+    parameters.back().value = find(name)->value;
   }
   return parameters;
 }
@@ -373,12 +405,16 @@ ParameterServices::ParameterServices(NodeCore & node, TopicPublisher & events)
 
 ParameterServices::~ParameterServices() = default;
 
-rcl_interfaces::msg::ParameterEvent ParameterServices::declared_event() const {
-  rcl_interfaces::msg::ParameterEvent event;
-  event.stamp = now();
-  event.node = impl_->node_name;
-  event.new_parameters = impl_->store.all();
-  return event;
+std::vector<rcl_interfaces::msg::ParameterEvent> ParameterServices::declared_events() const {
+  // rclcpp publishes one event per declared parameter.
+  std::vector<rcl_interfaces::msg::ParameterEvent> events;
+  for (auto & parameter : impl_->store.all()) {
+    events.emplace_back();
+    events.back().stamp = now();
+    events.back().node = impl_->node_name;
+    events.back().new_parameters.push_back(std::move(parameter));
+  }
+  return events;
 }
 
 }  // namespace rclcpp_compat

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // The six parameter services of a default rclcpp Humble node
 // (<node>/get_parameters, ...), answering as rclcpp's NodeParameters does for
-// a node whose only parameter is use_sim_time, declared false. It can be set
-// to false only: the layer has no simulated time.
+// a node whose parameters are those rclcpp's Node declares: use_sim_time,
+// false, which can be set to false only (the layer has no simulated time), and
+// the read-only QoS of the /parameter_events publisher
+// (qos_overrides./parameter_events.publisher.depth, durability, history,
+// reliability).
 #ifndef RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
 #define RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
 
@@ -41,8 +44,8 @@ class NodeParameterStore {
   // One at a time, one result each (the set_parameters service).
   std::vector<Result> set_each(const std::vector<Parameter> & parameters, std::vector<Parameter> * changed);
 
-  // The parameters as declared, for the event rclcpp publishes when it
-  // declares them.
+  // The parameters in the order rclcpp declares them, for the events it
+  // publishes then.
   std::vector<Parameter> all() const;
 
  private:
@@ -55,6 +58,7 @@ class NodeParameterStore {
 
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;  // sorted by name, as in rclcpp's std::map
+  std::vector<std::string> declaration_order_;
 };
 
 class ParameterServices {
@@ -65,8 +69,9 @@ class ParameterServices {
   ParameterServices(const ParameterServices &) = delete;
   ParameterServices & operator=(const ParameterServices &) = delete;
 
-  // The ParameterEvent rclcpp publishes for the node's declared parameters.
-  rcl_interfaces::msg::ParameterEvent declared_event() const;
+  // The ParameterEvents rclcpp publishes as it declares the node's
+  // parameters, one per parameter, in its order.
+  std::vector<rcl_interfaces::msg::ParameterEvent> declared_events() const;
 
  private:
   struct Impl;

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The parameter services of a layer node, called with the layer's own client:
-// they answer as a default rclcpp Humble node whose only parameter is
-// use_sim_time (false), with rclcpp's reason texts for refused sets, and
-// announce a successful set on /parameter_events.
+// they answer as a default rclcpp Humble node, whose parameters are
+// use_sim_time (false) and the read-only QoS of its /parameter_events
+// publisher, with rclcpp's reason texts for refused sets, and announce a
+// successful set on /parameter_events.
 #include <dds/dds.h>
 #include <gtest/gtest.h>
 
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "compat_test_support.hpp"
+#include "parameter_services.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace {
@@ -34,6 +36,14 @@ Parameter param(const std::string & name, uint8_t type) {
   p.value.type = type;
   return p;
 }
+
+// What `ros2 param list` shows for a default rclcpp Humble node.
+const std::vector<std::string> kDefaultNames = {
+    "qos_overrides./parameter_events.publisher.depth", "qos_overrides./parameter_events.publisher.durability",
+    "qos_overrides./parameter_events.publisher.history",
+    "qos_overrides./parameter_events.publisher.reliability", "use_sim_time"};
+const char kQosDepth[] = "qos_overrides./parameter_events.publisher.depth";
+const char kQosHistory[] = "qos_overrides./parameter_events.publisher.history";
 
 Parameter use_sim_time(bool value) {
   Parameter p = param("use_sim_time", ParameterType::PARAMETER_BOOL);
@@ -73,18 +83,26 @@ class ParametersTest : public compat_test::LayerTest {
   std::string target_;
 };
 
-TEST_F(ParametersTest, ReadServicesAnswerUseSimTimeOnly) {
+TEST_F(ParametersTest, ReadServicesAnswerAsRclcppDefaultNode) {
   start("params_read", "/ns", "/ns/params_read");
 
   srv::ListParameters::Request list;
   auto listed = call<srv::ListParameters>("list_parameters", list);
-  EXPECT_EQ(listed->result.names, std::vector<std::string>{"use_sim_time"});
-  EXPECT_TRUE(listed->result.prefixes.empty());
+  EXPECT_EQ(listed->result.names, kDefaultNames);
+  EXPECT_EQ(listed->result.prefixes, std::vector<std::string>{"qos_overrides./parameter_events.publisher"});
   list.prefixes = {"use_sim_time"};
   EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names,
             std::vector<std::string>{"use_sim_time"});
   list.prefixes = {"use"};
   EXPECT_TRUE(call<srv::ListParameters>("list_parameters", list)->result.names.empty());
+  // Depth counts the levels below the prefix, as in rclcpp.
+  list.prefixes = {"qos_overrides"};
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names.size(), 4u);
+  list.depth = 1;
+  EXPECT_TRUE(call<srv::ListParameters>("list_parameters", list)->result.names.empty());
+  list.prefixes.clear();
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names,
+            std::vector<std::string>{"use_sim_time"});
 
   srv::GetParameters::Request get;
   get.names = {"use_sim_time", "use_sim_time"};
@@ -117,6 +135,79 @@ TEST_F(ParametersTest, ReadServicesAnswerUseSimTimeOnly) {
   EXPECT_TRUE(descriptors[0].integer_range.empty());
   describe.names = {"undeclared"};
   EXPECT_TRUE(call<srv::DescribeParameters>("describe_parameters", describe)->descriptors.empty());
+}
+
+TEST_F(ParametersTest, ParameterEventsQosIsDeclaredReadOnly) {
+  start("params_qos", "", "/params_qos");
+
+  srv::GetParameters::Request get;
+  get.names = {kDefaultNames.begin(), kDefaultNames.begin() + 4};
+  auto values = call<srv::GetParameters>("get_parameters", get)->values;
+  ASSERT_EQ(values.size(), 4u);
+  EXPECT_EQ(values[0].type, ParameterType::PARAMETER_INTEGER);
+  EXPECT_EQ(values[0].integer_value, 1000);
+  const std::vector<std::string> strings = {"volatile", "keep_last", "reliable"};
+  for (size_t i = 0; i < strings.size(); ++i) {
+    EXPECT_EQ(values[i + 1].type, ParameterType::PARAMETER_STRING) << i;
+    EXPECT_EQ(values[i + 1].string_value, strings[i]) << i;
+  }
+
+  srv::DescribeParameters::Request describe;
+  describe.names = {kQosDepth, kDefaultNames[3]};
+  auto descriptors = call<srv::DescribeParameters>("describe_parameters", describe)->descriptors;
+  ASSERT_EQ(descriptors.size(), 2u);
+  EXPECT_EQ(descriptors[0].name, kQosDepth);
+  EXPECT_EQ(descriptors[0].type, ParameterType::PARAMETER_INTEGER);
+  EXPECT_EQ(descriptors[0].description, "qos policy {depth} for publisher {/parameter_events}");
+  EXPECT_TRUE(descriptors[0].read_only);
+  EXPECT_FALSE(descriptors[0].dynamic_typing);
+  EXPECT_EQ(descriptors[1].type, ParameterType::PARAMETER_STRING);
+  EXPECT_EQ(descriptors[1].description, "qos policy {reliability} for publisher {/parameter_events}");
+  EXPECT_TRUE(descriptors[1].read_only);
+
+  // Refused by both set services, whatever the value, also undeclaring.
+  Parameter depth = param(kQosDepth, ParameterType::PARAMETER_INTEGER);
+  depth.value.integer_value = 5;
+  srv::SetParameters::Request set;
+  set.parameters = {depth, param(kQosHistory, ParameterType::PARAMETER_NOT_SET), use_sim_time(false)};
+  auto results = call<srv::SetParameters>("set_parameters", set)->results;
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_FALSE(results[0].successful);
+  EXPECT_EQ(results[0].reason,
+            std::string("parameter '") + kQosDepth + "' cannot be set because it is read-only");
+  EXPECT_FALSE(results[1].successful);
+  EXPECT_EQ(results[1].reason,
+            std::string("parameter '") + kQosHistory + "' cannot be set because it is read-only");
+  EXPECT_TRUE(results[2].successful);
+  srv::SetParametersAtomically::Request atomically;
+  atomically.parameters = {use_sim_time(false), depth};
+  auto result = call<srv::SetParametersAtomically>("set_parameters_atomically", atomically)->result;
+  EXPECT_FALSE(result.successful);
+  EXPECT_EQ(result.reason,
+            std::string("parameter '") + kQosDepth + "' cannot be set because it is read-only");
+
+  get.names = {kQosDepth, kQosHistory};
+  values = call<srv::GetParameters>("get_parameters", get)->values;
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].integer_value, 1000);
+  EXPECT_EQ(values[1].string_value, "keep_last");
+}
+
+// The events a node publishes as it is created follow rclcpp's order of
+// declaration: use_sim_time (TimeSource), then the QoS parameters.
+TEST(ParameterStoreTest, DeclarationOrderIsRclcpps) {
+  rclcpp_compat::NodeParameterStore store;
+  const auto declared = store.all();
+  std::vector<std::string> names;
+  for (const auto & p : declared) {
+    names.push_back(p.name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"use_sim_time", kDefaultNames[0], kDefaultNames[1],
+                                             kDefaultNames[2], kDefaultNames[3]}));
+  ASSERT_EQ(declared.size(), 5u);
+  EXPECT_EQ(declared[0].value.type, ParameterType::PARAMETER_BOOL);
+  EXPECT_EQ(declared[1].value.integer_value, 1000);
+  EXPECT_EQ(declared[4].value.string_value, "reliable");
 }
 
 TEST_F(ParametersTest, SettingUseSimTimeFalseSucceedsAndIsAnnounced) {
@@ -231,8 +322,7 @@ TEST_F(ParametersTest, ServiceNamesFollowNodeRemapping) {
   start("params_orig", "", "/elsewhere/params_moved");
 
   srv::ListParameters::Request list;
-  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names,
-            std::vector<std::string>{"use_sim_time"});
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names, kDefaultNames);
 }
 
 }  // namespace
