@@ -70,9 +70,10 @@ NodeParameterStore::NodeParameterStore() {
   use_sim_time.value.type = ParameterType::PARAMETER_BOOL;
   use_sim_time.value.bool_value = false;
   // Then rclcpp's Node constructor declares the QoS of its /parameter_events
-  // publisher (rmw_qos_profile_parameter_events) as read-only parameters,
-  // depth, durability, history, reliability in that order, so that they are
-  // visible (rclcpp::detail::declare_qos_parameters).
+  // publisher (rmw_qos_profile_parameter_events) as read-only parameters, so
+  // that they are visible (rclcpp::detail::declare_qos_parameters), in the
+  // order of PublisherQosParametersTraits::allowed_policies(): durability,
+  // history, depth, reliability.
   const auto qos_entry = [](const char * policy) {
     Entry e;
     e.descriptor.name = std::string("qos_overrides./parameter_events.publisher.") + policy;
@@ -91,8 +92,8 @@ NodeParameterStore::NodeParameterStore() {
   };
   // rmw_qos_profile_parameter_events' policies, as rmw_qos_*_policy_to_str
   // writes them.
-  const std::vector<Entry> declared = {use_sim_time, depth, string_entry("durability", "volatile"),
-                                       string_entry("history", "keep_last"),
+  const std::vector<Entry> declared = {use_sim_time, string_entry("durability", "volatile"),
+                                       string_entry("history", "keep_last"), depth,
                                        string_entry("reliability", "reliable")};
   for (const auto & e : declared) {
     declaration_order_.push_back(e.descriptor.name);

@@ -194,7 +194,9 @@ TEST_F(ParametersTest, ParameterEventsQosIsDeclaredReadOnly) {
 }
 
 // The events a node publishes as it is created follow rclcpp's order of
-// declaration: use_sim_time (TimeSource), then the QoS parameters.
+// declaration: use_sim_time (TimeSource), then the QoS parameters in the
+// order rclcpp walks the policies (a real node's events, seen by `ros2 topic
+// echo /parameter_events`: durability, history, depth, reliability).
 TEST(ParameterStoreTest, DeclarationOrderIsRclcpps) {
   rclcpp_compat::NodeParameterStore store;
   const auto declared = store.all();
@@ -202,11 +204,12 @@ TEST(ParameterStoreTest, DeclarationOrderIsRclcpps) {
   for (const auto & p : declared) {
     names.push_back(p.name);
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"use_sim_time", kDefaultNames[0], kDefaultNames[1],
-                                             kDefaultNames[2], kDefaultNames[3]}));
+  EXPECT_EQ(names, (std::vector<std::string>{"use_sim_time", kDefaultNames[1], kDefaultNames[2],
+                                             kDefaultNames[0], kDefaultNames[3]}));
   ASSERT_EQ(declared.size(), 5u);
   EXPECT_EQ(declared[0].value.type, ParameterType::PARAMETER_BOOL);
-  EXPECT_EQ(declared[1].value.integer_value, 1000);
+  EXPECT_EQ(declared[1].value.string_value, "volatile");
+  EXPECT_EQ(declared[3].value.integer_value, 1000);
   EXPECT_EQ(declared[4].value.string_value, "reliable");
 }
 
