@@ -2,6 +2,7 @@
 #include "node_defaults.hpp"
 
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <rcl_interfaces/msg/log.hpp>
 #include <rcl_interfaces/msg/parameter_event.hpp>
@@ -17,6 +18,8 @@
 
 namespace rclcpp_compat {
 namespace {
+
+using ParameterValue = rcl_interfaces::msg::ParameterValue;
 
 template <class MsgT>
 const rosidl_message_type_support_t * type_of() {
@@ -43,13 +46,81 @@ rmw_qos_profile_t clock_qos() {
   return qos;
 }
 
+ParameterValue string_value(const std::string & text) {
+  ParameterValue v;
+  v.type = rcl_interfaces::msg::ParameterType::PARAMETER_STRING;
+  v.string_value = text;
+  return v;
+}
+
+using PolicyNames = std::vector<std::pair<std::string, int>>;  // rmw's names
+
+const PolicyNames kDurability = {{"system_default", RMW_QOS_POLICY_DURABILITY_SYSTEM_DEFAULT},
+                                 {"transient_local", RMW_QOS_POLICY_DURABILITY_TRANSIENT_LOCAL},
+                                 {"volatile", RMW_QOS_POLICY_DURABILITY_VOLATILE}};
+const PolicyNames kHistory = {{"system_default", RMW_QOS_POLICY_HISTORY_SYSTEM_DEFAULT},
+                              {"keep_last", RMW_QOS_POLICY_HISTORY_KEEP_LAST},
+                              {"keep_all", RMW_QOS_POLICY_HISTORY_KEEP_ALL}};
+const PolicyNames kReliability = {{"system_default", RMW_QOS_POLICY_RELIABILITY_SYSTEM_DEFAULT},
+                                  {"reliable", RMW_QOS_POLICY_RELIABILITY_RELIABLE},
+                                  {"best_effort", RMW_QOS_POLICY_RELIABILITY_BEST_EFFORT}};
+
+std::string name_of(const PolicyNames & names, int value) {
+  for (const auto & n : names) {
+    if (n.second == value) {
+      return n.first;
+    }
+  }
+  return "unknown";
+}
+
+int policy_value(const std::string & policy, const PolicyNames & names, const std::string & text) {
+  for (const auto & n : names) {
+    if (n.first == text) {
+      return n.second;
+    }
+  }
+  // rclcpp's words for a value rmw does not know.
+  throw std::invalid_argument("unknown QoS policy " + policy + " value: " + text);
+}
+
+// rclcpp's QoS overriding: one read-only parameter per policy, in rclcpp's
+// order, whose value (the default, or the command line's) becomes the QoS.
+// `value_of(policy, default)` declares or reads the parameter.
+rmw_qos_profile_t overridden_qos(
+    rmw_qos_profile_t qos,
+    const std::function<ParameterValue(const std::string &, const ParameterValue &)> & value_of) {
+  qos.durability = static_cast<rmw_qos_durability_policy_t>(
+      policy_value("durability", kDurability,
+                   value_of("durability", string_value(name_of(kDurability, qos.durability))).string_value));
+  qos.history = static_cast<rmw_qos_history_policy_t>(policy_value(
+      "history", kHistory, value_of("history", string_value(name_of(kHistory, qos.history))).string_value));
+  ParameterValue depth;
+  depth.type = rcl_interfaces::msg::ParameterType::PARAMETER_INTEGER;
+  depth.integer_value = static_cast<int64_t>(qos.depth);
+  qos.depth = static_cast<size_t>(value_of("depth", depth).integer_value);
+  qos.reliability = static_cast<rmw_qos_reliability_policy_t>(policy_value(
+      "reliability", kReliability,
+      value_of("reliability", string_value(name_of(kReliability, qos.reliability))).string_value));
+  return qos;
+}
+
+// The /parameter_events publisher's QoS: its parameters are declared with the
+// node's other parameters, before the publisher exists.
+rmw_qos_profile_t parameter_events_qos(const NodeParameterStore & parameters) {
+  return overridden_qos(rmw_qos_profile_parameter_events,
+                        [&](const std::string & policy, const ParameterValue &) {
+                          return parameters.value("qos_overrides./parameter_events.publisher." + policy);
+                        });
+}
+
 }  // namespace
 
 NodeDefaults::NodeDefaults(NodeCore & node, std::unique_ptr<NodeParameterStore> parameters)
     : node_(node),
       rosout_(node, "/rosout", type_of<rcl_interfaces::msg::Log>(), rosout_qos()),
       parameter_events_(node, "/parameter_events", type_of<rcl_interfaces::msg::ParameterEvent>(),
-                        rmw_qos_profile_parameter_events),
+                        parameter_events_qos(*parameters)),
       parameters_(node, parameter_events_, std::move(parameters),
                   [this](bool on) {
                     // From a parameter service, on the spin thread: a failure
@@ -66,10 +137,11 @@ NodeDefaults::NodeDefaults(NodeCore & node, std::unique_ptr<NodeParameterStore> 
       parameter_events_subscription_(node, "/parameter_events",
                                      type_of<rcl_interfaces::msg::ParameterEvent>(),
                                      rmw_qos_profile_parameter_events, [](const void *) {}) {
-  // rclcpp announces use_sim_time as it declares it, then subscribes to
-  // /clock if it is true.
-  const auto declared = parameters_.declared_event();
-  parameter_events_.publish(&declared);
+  // rclcpp announces each parameter as it declares it.
+  for (const auto & declared : parameters_.declared_events()) {
+    parameter_events_.publish(&declared);
+  }
+  // TimeSource subscribes to /clock if use_sim_time is true.
   use_sim_time(parameters_.use_sim_time());
 }
 
@@ -78,85 +150,13 @@ NodeDefaults::~NodeDefaults() {
   clock_.reset();
 }
 
-namespace {
-
-rcl_interfaces::msg::ParameterValue string_value(const std::string & text) {
-  rcl_interfaces::msg::ParameterValue v;
-  v.type = rcl_interfaces::msg::ParameterType::PARAMETER_STRING;
-  v.string_value = text;
-  return v;
-}
-
-// One policy of rclcpp's QoS overriding for the /clock subscription: a
-// read-only parameter `qos_overrides./clock.subscription.<policy>` whose
-// value (the default, or the command line's) becomes the QoS.
-struct StringPolicy {
-  const char * name;
-  std::vector<std::pair<std::string, int>> values;  // rmw's names
-};
-
-int policy_value(const std::string & policy, const std::vector<std::pair<std::string, int>> & names,
-                 const std::string & text) {
-  for (const auto & n : names) {
-    if (n.first == text) {
-      return n.second;
-    }
-  }
-  // rclcpp's words for a value rmw does not know.
-  throw std::invalid_argument("unknown QoS policy " + policy + " value: " + text);
-}
-
-rcl_interfaces::msg::ParameterDescriptor qos_descriptor(const std::string & policy) {
-  rcl_interfaces::msg::ParameterDescriptor d;
-  d.description = "qos policy {" + policy + "} for subscription {/clock}";
-  d.read_only = true;
-  return d;
-}
-
-}  // namespace
-
 rmw_qos_profile_t NodeDefaults::declare_clock_qos() {
-  // rclcpp's order of the policies it allows for subscriptions.
-  const std::string prefix = "qos_overrides./clock.subscription.";
-  rmw_qos_profile_t qos = clock_qos();
-  const std::vector<std::pair<std::string, int>> durability = {
-      {"system_default", RMW_QOS_POLICY_DURABILITY_SYSTEM_DEFAULT},
-      {"transient_local", RMW_QOS_POLICY_DURABILITY_TRANSIENT_LOCAL},
-      {"volatile", RMW_QOS_POLICY_DURABILITY_VOLATILE}};
-  const std::vector<std::pair<std::string, int>> history = {
-      {"system_default", RMW_QOS_POLICY_HISTORY_SYSTEM_DEFAULT},
-      {"keep_last", RMW_QOS_POLICY_HISTORY_KEEP_LAST},
-      {"keep_all", RMW_QOS_POLICY_HISTORY_KEEP_ALL}};
-  const std::vector<std::pair<std::string, int>> reliability = {
-      {"system_default", RMW_QOS_POLICY_RELIABILITY_SYSTEM_DEFAULT},
-      {"reliable", RMW_QOS_POLICY_RELIABILITY_RELIABLE},
-      {"best_effort", RMW_QOS_POLICY_RELIABILITY_BEST_EFFORT}};
-  const auto name_of = [](const std::vector<std::pair<std::string, int>> & names, int value) {
-    for (const auto & n : names) {
-      if (n.second == value) {
-        return n.first;
-      }
-    }
-    return std::string("unknown");
-  };
-
-  auto v = parameters_.declare(prefix + "durability", string_value(name_of(durability, qos.durability)),
-                               qos_descriptor("durability"));
-  qos.durability =
-      static_cast<rmw_qos_durability_policy_t>(policy_value("durability", durability, v.string_value));
-  v = parameters_.declare(prefix + "history", string_value(name_of(history, qos.history)),
-                          qos_descriptor("history"));
-  qos.history = static_cast<rmw_qos_history_policy_t>(policy_value("history", history, v.string_value));
-  rcl_interfaces::msg::ParameterValue depth;
-  depth.type = rcl_interfaces::msg::ParameterType::PARAMETER_INTEGER;
-  depth.integer_value = static_cast<int64_t>(qos.depth);
-  v = parameters_.declare(prefix + "depth", depth, qos_descriptor("depth"));
-  qos.depth = static_cast<size_t>(v.integer_value);
-  v = parameters_.declare(prefix + "reliability", string_value(name_of(reliability, qos.reliability)),
-                          qos_descriptor("reliability"));
-  qos.reliability =
-      static_cast<rmw_qos_reliability_policy_t>(policy_value("reliability", reliability, v.string_value));
-  return qos;
+  return overridden_qos(clock_qos(), [this](const std::string & policy, const ParameterValue & value) {
+    rcl_interfaces::msg::ParameterDescriptor descriptor;
+    descriptor.description = "qos policy {" + policy + "} for subscription {/clock}";
+    descriptor.read_only = true;
+    return parameters_.declare("qos_overrides./clock.subscription." + policy, value, descriptor);
+  });
 }
 
 void NodeDefaults::use_sim_time(bool on) {

@@ -71,6 +71,31 @@ NodeParameterStore::NodeParameterStore(
   use_sim_time.type = ParameterType::PARAMETER_BOOL;
   use_sim_time.bool_value = false;
   declare("use_sim_time", use_sim_time, rcl_interfaces::msg::ParameterDescriptor(), nullptr);
+  // Then rclcpp's Node constructor declares the QoS of its /parameter_events
+  // publisher (rmw_qos_profile_parameter_events) as read-only parameters, so
+  // that they are visible (rclcpp::detail::declare_qos_parameters), in the
+  // order of PublisherQosParametersTraits::allowed_policies().
+  const auto declare_qos = [this](const char * policy, const rcl_interfaces::msg::ParameterValue & value) {
+    rcl_interfaces::msg::ParameterDescriptor descriptor;
+    descriptor.description = std::string("qos policy {") + policy + "} for publisher {/parameter_events}";
+    descriptor.read_only = true;
+    declare(std::string("qos_overrides./parameter_events.publisher.") + policy, value, descriptor, nullptr);
+  };
+  const auto text = [](const char * value) {
+    rcl_interfaces::msg::ParameterValue v;
+    v.type = ParameterType::PARAMETER_STRING;
+    v.string_value = value;
+    return v;
+  };
+  rcl_interfaces::msg::ParameterValue depth;
+  depth.type = ParameterType::PARAMETER_INTEGER;
+  depth.integer_value = static_cast<int64_t>(rmw_qos_profile_parameter_events.depth);
+  // rmw_qos_profile_parameter_events' policies, as rmw_qos_*_policy_to_str
+  // writes them.
+  declare_qos("durability", text("volatile"));
+  declare_qos("history", text("keep_last"));
+  declare_qos("depth", depth);
+  declare_qos("reliability", text("reliable"));
 }
 
 bool NodeParameterStore::declare(const std::string & name,
@@ -101,6 +126,7 @@ bool NodeParameterStore::declare(const std::string & name,
     declared->name = name;
     declared->value = entry.value;
   }
+  declaration_order_.push_back(name);
   // Sorted by name, as rclcpp's std::map lists them.
   const auto at = std::find_if(entries_.begin(), entries_.end(),
                                [&](const Entry & e) { return e.descriptor.name > name; });
@@ -289,10 +315,10 @@ std::vector<NodeParameterStore::Result> NodeParameterStore::set_each(
 std::vector<NodeParameterStore::Parameter> NodeParameterStore::all() const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<Parameter> parameters;
-  for (const auto & e : entries_) {
+  for (const auto & name : declaration_order_) {
     parameters.emplace_back();
-    parameters.back().name = e.descriptor.name;
-    parameters.back().value = e.value;
+    parameters.back().name = name;
+    parameters.back().value = find(name)->value;
   }
   return parameters;
 }
@@ -426,12 +452,16 @@ ParameterServices::ParameterServices(NodeCore & node, TopicPublisher & events,
 
 ParameterServices::~ParameterServices() = default;
 
-rcl_interfaces::msg::ParameterEvent ParameterServices::declared_event() const {
-  rcl_interfaces::msg::ParameterEvent event;
-  event.stamp = now();
-  event.node = impl_->node_name;
-  event.new_parameters = impl_->store.all();
-  return event;
+std::vector<rcl_interfaces::msg::ParameterEvent> ParameterServices::declared_events() const {
+  // rclcpp publishes one event per declared parameter.
+  std::vector<rcl_interfaces::msg::ParameterEvent> events;
+  for (auto & parameter : impl_->store.all()) {
+    events.emplace_back();
+    events.back().stamp = now();
+    events.back().node = impl_->node_name;
+    events.back().new_parameters.push_back(std::move(parameter));
+  }
+  return events;
 }
 
 bool ParameterServices::use_sim_time() const {

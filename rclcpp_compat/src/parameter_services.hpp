@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // The six parameter services of a default rclcpp Humble node
 // (<node>/get_parameters, ...), answering as rclcpp's NodeParameters does for
-// a node whose only parameter is use_sim_time, declared false unless the
-// command line overrides it.
+// a node whose parameters are those rclcpp's Node declares: use_sim_time
+// (false unless the command line overrides it), the read-only QoS of the
+// /parameter_events publisher (qos_overrides./parameter_events.publisher.
+// durability, history, depth, reliability) and, once use_sim_time has been
+// true, the read-only QoS of the /clock subscription.
 #ifndef RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
 #define RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
 
@@ -29,11 +32,12 @@ class NodeParameterStore {
   using Parameter = rcl_interfaces::msg::Parameter;
   using Result = rcl_interfaces::msg::SetParametersResult;
 
-  // Declares use_sim_time as rclcpp's TimeSource does, taking its value from
+  // Declares use_sim_time as rclcpp's TimeSource does, then the QoS
+  // parameters of /parameter_events as rclcpp's Node does, taking values from
   // `overrides` (the command line's values for this node; other names are
   // ignored, as without allow_undeclared_parameters). Throws
   // rclcpp::exceptions::InvalidParameterTypeException for an override of
-  // another type than bool.
+  // another type than the parameter's.
   explicit NodeParameterStore(
       const std::map<std::string, rcl_interfaces::msg::ParameterValue> & overrides = {});
 
@@ -57,8 +61,8 @@ class NodeParameterStore {
   // One at a time, one result each (the set_parameters service).
   std::vector<Result> set_each(const std::vector<Parameter> & parameters, std::vector<Parameter> * changed);
 
-  // The parameters as declared, for the event rclcpp publishes when it
-  // declares them.
+  // The parameters in the order rclcpp declares them, for the events it
+  // publishes then.
   std::vector<Parameter> all() const;
 
  private:
@@ -72,6 +76,7 @@ class NodeParameterStore {
   mutable std::mutex mutex_;
   std::map<std::string, rcl_interfaces::msg::ParameterValue> overrides_;
   std::vector<Entry> entries_;  // sorted by name, as in rclcpp's std::map
+  std::vector<std::string> declaration_order_;
 };
 
 class ParameterServices {
@@ -86,8 +91,9 @@ class ParameterServices {
   ParameterServices(const ParameterServices &) = delete;
   ParameterServices & operator=(const ParameterServices &) = delete;
 
-  // The ParameterEvent rclcpp publishes for the node's declared parameters.
-  rcl_interfaces::msg::ParameterEvent declared_event() const;
+  // The ParameterEvents rclcpp publishes as it declares the node's
+  // parameters, one per parameter, in its order.
+  std::vector<rcl_interfaces::msg::ParameterEvent> declared_events() const;
   bool use_sim_time() const;
   // Declares a parameter as rclcpp's declare_parameter does (publishing the
   // event) unless it exists; returns its value either way, as rclcpp's QoS

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // The parameter services of a layer node, called with the layer's own client:
-// they answer as a default rclcpp Humble node whose only parameter is
-// use_sim_time (false unless the command line says otherwise), with rclcpp's
-// reason texts for refused sets, and announce a successful set on
-// /parameter_events. While use_sim_time is true the node has a /clock
-// subscription, announced on ros_discovery_info.
+// they answer as a default rclcpp Humble node, whose parameters are
+// use_sim_time (false unless the command line says otherwise) and the
+// read-only QoS of its /parameter_events publisher, with rclcpp's reason texts
+// for refused sets, and announce a successful set on /parameter_events. While
+// use_sim_time is true the node has a /clock subscription, announced on
+// ros_discovery_info.
 #include <dds/dds.h>
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <rcl_interfaces/msg/parameter_event.hpp>
 #include <rcl_interfaces/msg/parameter_type.hpp>
@@ -24,11 +26,13 @@
 #include <rcl_interfaces/srv/set_parameters_atomically.hpp>
 #include <rclcpp/rclcpp.hpp>
 #include <rmw_dds_common/msg/participant_entities_info.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "compat_test_support.hpp"
 #include "graph.hpp"
+#include "parameter_services.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace {
@@ -43,6 +47,14 @@ Parameter param(const std::string & name, uint8_t type) {
   p.value.type = type;
   return p;
 }
+
+// What `ros2 param list` shows for a default rclcpp Humble node.
+const std::vector<std::string> kDefaultNames = {
+    "qos_overrides./parameter_events.publisher.depth", "qos_overrides./parameter_events.publisher.durability",
+    "qos_overrides./parameter_events.publisher.history",
+    "qos_overrides./parameter_events.publisher.reliability", "use_sim_time"};
+const char kQosDepth[] = "qos_overrides./parameter_events.publisher.depth";
+const char kQosHistory[] = "qos_overrides./parameter_events.publisher.history";
 
 Parameter use_sim_time(bool value) {
   Parameter p = param("use_sim_time", ParameterType::PARAMETER_BOOL);
@@ -82,18 +94,26 @@ class ParametersTest : public compat_test::LayerTest {
   std::string target_;
 };
 
-TEST_F(ParametersTest, ReadServicesAnswerUseSimTimeOnly) {
+TEST_F(ParametersTest, ReadServicesAnswerAsRclcppDefaultNode) {
   start("params_read", "/ns", "/ns/params_read");
 
   srv::ListParameters::Request list;
   auto listed = call<srv::ListParameters>("list_parameters", list);
-  EXPECT_EQ(listed->result.names, std::vector<std::string>{"use_sim_time"});
-  EXPECT_TRUE(listed->result.prefixes.empty());
+  EXPECT_EQ(listed->result.names, kDefaultNames);
+  EXPECT_EQ(listed->result.prefixes, std::vector<std::string>{"qos_overrides./parameter_events.publisher"});
   list.prefixes = {"use_sim_time"};
   EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names,
             std::vector<std::string>{"use_sim_time"});
   list.prefixes = {"use"};
   EXPECT_TRUE(call<srv::ListParameters>("list_parameters", list)->result.names.empty());
+  // Depth counts the levels below the prefix, as in rclcpp.
+  list.prefixes = {"qos_overrides"};
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names.size(), 4u);
+  list.depth = 1;
+  EXPECT_TRUE(call<srv::ListParameters>("list_parameters", list)->result.names.empty());
+  list.prefixes.clear();
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names,
+            std::vector<std::string>{"use_sim_time"});
 
   srv::GetParameters::Request get;
   get.names = {"use_sim_time", "use_sim_time"};
@@ -126,6 +146,82 @@ TEST_F(ParametersTest, ReadServicesAnswerUseSimTimeOnly) {
   EXPECT_TRUE(descriptors[0].integer_range.empty());
   describe.names = {"undeclared"};
   EXPECT_TRUE(call<srv::DescribeParameters>("describe_parameters", describe)->descriptors.empty());
+}
+
+TEST_F(ParametersTest, ParameterEventsQosIsDeclaredReadOnly) {
+  start("params_qos", "", "/params_qos");
+
+  srv::GetParameters::Request get;
+  get.names = {kDefaultNames.begin(), kDefaultNames.begin() + 4};
+  auto values = call<srv::GetParameters>("get_parameters", get)->values;
+  ASSERT_EQ(values.size(), 4u);
+  EXPECT_EQ(values[0].type, ParameterType::PARAMETER_INTEGER);
+  EXPECT_EQ(values[0].integer_value, 1000);
+  const std::vector<std::string> strings = {"volatile", "keep_last", "reliable"};
+  for (size_t i = 0; i < strings.size(); ++i) {
+    EXPECT_EQ(values[i + 1].type, ParameterType::PARAMETER_STRING) << i;
+    EXPECT_EQ(values[i + 1].string_value, strings[i]) << i;
+  }
+
+  srv::DescribeParameters::Request describe;
+  describe.names = {kQosDepth, kDefaultNames[3]};
+  auto descriptors = call<srv::DescribeParameters>("describe_parameters", describe)->descriptors;
+  ASSERT_EQ(descriptors.size(), 2u);
+  EXPECT_EQ(descriptors[0].name, kQosDepth);
+  EXPECT_EQ(descriptors[0].type, ParameterType::PARAMETER_INTEGER);
+  EXPECT_EQ(descriptors[0].description, "qos policy {depth} for publisher {/parameter_events}");
+  EXPECT_TRUE(descriptors[0].read_only);
+  EXPECT_FALSE(descriptors[0].dynamic_typing);
+  EXPECT_EQ(descriptors[1].type, ParameterType::PARAMETER_STRING);
+  EXPECT_EQ(descriptors[1].description, "qos policy {reliability} for publisher {/parameter_events}");
+  EXPECT_TRUE(descriptors[1].read_only);
+
+  // Refused by both set services, whatever the value, also undeclaring.
+  Parameter depth = param(kQosDepth, ParameterType::PARAMETER_INTEGER);
+  depth.value.integer_value = 5;
+  srv::SetParameters::Request set;
+  set.parameters = {depth, param(kQosHistory, ParameterType::PARAMETER_NOT_SET), use_sim_time(false)};
+  auto results = call<srv::SetParameters>("set_parameters", set)->results;
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_FALSE(results[0].successful);
+  EXPECT_EQ(results[0].reason,
+            std::string("parameter '") + kQosDepth + "' cannot be set because it is read-only");
+  EXPECT_FALSE(results[1].successful);
+  EXPECT_EQ(results[1].reason,
+            std::string("parameter '") + kQosHistory + "' cannot be set because it is read-only");
+  EXPECT_TRUE(results[2].successful);
+  srv::SetParametersAtomically::Request atomically;
+  atomically.parameters = {use_sim_time(false), depth};
+  auto result = call<srv::SetParametersAtomically>("set_parameters_atomically", atomically)->result;
+  EXPECT_FALSE(result.successful);
+  EXPECT_EQ(result.reason,
+            std::string("parameter '") + kQosDepth + "' cannot be set because it is read-only");
+
+  get.names = {kQosDepth, kQosHistory};
+  values = call<srv::GetParameters>("get_parameters", get)->values;
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].integer_value, 1000);
+  EXPECT_EQ(values[1].string_value, "keep_last");
+}
+
+// The events a node publishes as it is created follow rclcpp's order of
+// declaration: use_sim_time (TimeSource), then the QoS parameters in the
+// order rclcpp walks the policies (a real node's events, seen by `ros2 topic
+// echo /parameter_events`: durability, history, depth, reliability).
+TEST(ParameterStoreTest, DeclarationOrderIsRclcpps) {
+  rclcpp_compat::NodeParameterStore store;
+  const auto declared = store.all();
+  std::vector<std::string> names;
+  for (const auto & p : declared) {
+    names.push_back(p.name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"use_sim_time", kDefaultNames[1], kDefaultNames[2],
+                                             kDefaultNames[0], kDefaultNames[3]}));
+  ASSERT_EQ(declared.size(), 5u);
+  EXPECT_EQ(declared[0].value.type, ParameterType::PARAMETER_BOOL);
+  EXPECT_EQ(declared[1].value.string_value, "volatile");
+  EXPECT_EQ(declared[3].value.integer_value, 1000);
+  EXPECT_EQ(declared[4].value.string_value, "reliable");
 }
 
 TEST_F(ParametersTest, SettingUseSimTimeFalseSucceedsAndIsAnnounced) {
@@ -238,8 +334,7 @@ TEST_F(ParametersTest, ServiceNamesFollowNodeRemapping) {
   start("params_orig", "", "/elsewhere/params_moved");
 
   srv::ListParameters::Request list;
-  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names,
-            std::vector<std::string>{"use_sim_time"});
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names, kDefaultNames);
 }
 
 // ---- use_sim_time from the command line, and /clock ---------------------------
@@ -257,24 +352,26 @@ class GraphView {
     dds_qos_t * qos = dds_create_qos();
     dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_INFINITY);
     dds_qset_durability(qos, DDS_DURABILITY_TRANSIENT_LOCAL);
-    dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 1);
+    dds_qset_history(qos, DDS_HISTORY_KEEP_ALL, 0);
     reader_ = compat_test::Handle(dds_create_reader(participant_.get(), topic_.get(), qos, nullptr));
     dds_delete_qos(qos);
     layer_ = compat_test::find_layer_participant(participant_.get());
   }
 
   // The layer's readers on /clock.
-  std::vector<dds_entity_t> clock_readers() const {
-    std::vector<dds_entity_t> readers;
+  std::vector<dds_entity_t> clock_readers() const { return endpoints("rt/clock", false); }
+  // The layer's readers or writers on a DDS topic.
+  std::vector<dds_entity_t> endpoints(const std::string & topic, bool writers) const {
+    std::vector<dds_entity_t> found;
     for (const dds_entity_t child : rclcpp_compat::children_of(layer_)) {
       for (const dds_entity_t endpoint : rclcpp_compat::children_of(child)) {
-        if (dds_get_publisher(endpoint) <= 0 && dds_get_topic(endpoint) > 0 &&
-            compat_test::topic_name_of(endpoint) == "rt/clock") {
-          readers.push_back(endpoint);
+        if ((dds_get_publisher(endpoint) > 0) == writers && dds_get_topic(endpoint) > 0 &&
+            compat_test::topic_name_of(endpoint) == topic) {
+          found.push_back(endpoint);
         }
       }
     }
-    return readers;
+    return found;
   }
 
   // How many of node `fqn`'s announced readers are /clock readers, once the
@@ -282,24 +379,34 @@ class GraphView {
   size_t wait_clock_readers_of(const std::string & ns, const std::string & name, size_t expected) {
     size_t count = 0;
     compat_test::wait_until([&] {
-      ParticipantEntitiesInfo info;
-      rclcpp_compat::WireSample sample;
-      sample.message = &info;
-      void * ptr = &sample;
-      dds_sample_info_t si;
-      if (dds_read(reader_.get(), &ptr, &si, 1, 1) <= 0 || !si.valid_data) {
-        return false;
+      // The topic has no key: every participant of the domain (other cases
+      // of this test run beside it) writes the one instance, so the latest
+      // entry is kept per participant.
+      for (;;) {
+        ParticipantEntitiesInfo info;
+        rclcpp_compat::WireSample sample;
+        sample.message = &info;
+        void * ptr = &sample;
+        dds_sample_info_t si;
+        if (dds_take(reader_.get(), &ptr, &si, 1, 1) <= 0) {
+          break;
+        }
+        if (si.valid_data) {
+          latest_[std::string(info.gid.data.begin(), info.gid.data.end())] = info;
+        }
       }
       count = 0;
-      for (const auto & node : info.node_entities_info_seq) {
-        if (node.node_namespace != ns || node.node_name != name) {
-          continue;
-        }
-        for (const dds_entity_t reader : clock_readers()) {
-          const auto gid = rclcpp_compat::gid_of(reader);
-          count += static_cast<size_t>(std::count_if(
-              node.reader_gid_seq.begin(), node.reader_gid_seq.end(),
-              [&](const auto & g) { return std::memcmp(g.data.data(), gid.data(), gid.size()) == 0; }));
+      for (const auto & entry : latest_) {
+        for (const auto & node : entry.second.node_entities_info_seq) {
+          if (node.node_namespace != ns || node.node_name != name) {
+            continue;
+          }
+          for (const dds_entity_t reader : clock_readers()) {
+            const auto gid = rclcpp_compat::gid_of(reader);
+            count += static_cast<size_t>(std::count_if(
+                node.reader_gid_seq.begin(), node.reader_gid_seq.end(),
+                [&](const auto & g) { return std::memcmp(g.data.data(), gid.data(), gid.size()) == 0; }));
+          }
         }
       }
       return count == expected;
@@ -312,6 +419,7 @@ class GraphView {
   compat_test::Handle topic_;
   compat_test::Handle reader_;
   dds_entity_t layer_ = 0;
+  std::map<std::string, ParticipantEntitiesInfo> latest_;  // by participant gid
 };
 
 // A params file in the test's temporary folder, removed with the object.
@@ -385,14 +493,15 @@ TEST_F(CommandLineParametersTest, ParamRuleSetsUseSimTimeAndTheNodeSubscribesToC
 
   // With the subscription rclcpp declares its QoS overriding parameters,
   // read-only.
-  const std::vector<std::string> all = {"qos_overrides./clock.subscription.depth",
-                                        "qos_overrides./clock.subscription.durability",
-                                        "qos_overrides./clock.subscription.history",
-                                        "qos_overrides./clock.subscription.reliability", "use_sim_time"};
+  const std::vector<std::string> clock = {
+      "qos_overrides./clock.subscription.depth", "qos_overrides./clock.subscription.durability",
+      "qos_overrides./clock.subscription.history", "qos_overrides./clock.subscription.reliability"};
+  std::vector<std::string> all = clock;
+  all.insert(all.end(), kDefaultNames.begin(), kDefaultNames.end());
   srv::ListParameters::Request list;
   EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names, all);
   srv::GetParameters::Request get;
-  get.names = {all[0], all[1], all[2], all[3]};
+  get.names = clock;
   const auto values = call<srv::GetParameters>("get_parameters", get)->values;
   ASSERT_EQ(values.size(), 4u);
   EXPECT_EQ(values[0].integer_value, 1);
@@ -443,8 +552,7 @@ TEST_F(CommandLineParametersTest, FalseOrAnotherNodesRuleLeavesUseSimTimeFalse) 
   EXPECT_FALSE(use_sim_time_value());
   // Undeclared names in overrides are ignored, as rclcpp ignores them.
   srv::ListParameters::Request list;
-  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names,
-            std::vector<std::string>{"use_sim_time"});
+  EXPECT_EQ(call<srv::ListParameters>("list_parameters", list)->result.names, kDefaultNames);
   GraphView graph;
   EXPECT_EQ(graph.wait_clock_readers_of("/", "cli_false", 0), 0u);
   EXPECT_TRUE(graph.clock_readers().empty());
@@ -477,6 +585,37 @@ TEST_F(CommandLineParametersTest, QosOverridesFromTheCommandLineSetTheClockQos) 
   const auto values = call<srv::GetParameters>("get_parameters", get)->values;
   ASSERT_EQ(values.size(), 1u);
   EXPECT_EQ(values[0].string_value, "reliable");
+}
+
+TEST_F(CommandLineParametersTest, QosOverridesFromTheCommandLineSetTheParameterEventsQos) {
+  restart({"-p", "cli_events_qos:qos_overrides./parameter_events.publisher.depth:=20", "-p",
+           "cli_events_qos:qos_overrides./parameter_events.publisher.durability:=transient_local", "-p",
+           "cli_events_bad:qos_overrides./parameter_events.publisher.history:=keep_some"});
+  EXPECT_THROW(std::make_shared<rclcpp::Node>("cli_events_bad"), std::invalid_argument);
+  start("cli_events_qos", "", "/cli_events_qos");
+  GraphView graph;
+  // The node's writer takes the command line's QoS, the caller's keeps
+  // rclcpp's default.
+  std::multiset<std::pair<int, int32_t>> writers;  // durability, depth
+  for (const dds_entity_t writer : graph.endpoints("rt/parameter_events", true)) {
+    dds_qos_t * qos = dds_create_qos();
+    dds_durability_kind_t durability = DDS_DURABILITY_VOLATILE;
+    dds_history_kind_t history = DDS_HISTORY_KEEP_ALL;
+    int32_t depth = 0;
+    EXPECT_EQ(dds_get_qos(writer, qos), DDS_RETCODE_OK);
+    EXPECT_TRUE(dds_qget_durability(qos, &durability));
+    EXPECT_TRUE(dds_qget_history(qos, &history, &depth));
+    dds_delete_qos(qos);
+    EXPECT_EQ(history, DDS_HISTORY_KEEP_LAST);
+    writers.emplace(durability, depth);
+  }
+  EXPECT_EQ(writers, (std::multiset<std::pair<int, int32_t>>{{DDS_DURABILITY_VOLATILE, 1000},
+                                                             {DDS_DURABILITY_TRANSIENT_LOCAL, 20}}));
+  srv::GetParameters::Request get;
+  get.names = {kQosDepth};
+  const auto values = call<srv::GetParameters>("get_parameters", get)->values;
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].integer_value, 20);
 }
 
 TEST_F(CommandLineParametersTest, ParamsFileMatchesTheNameAfterRemapping) {
@@ -520,12 +659,17 @@ TEST_F(CommandLineParametersTest, AnnouncesTheValueItWasDeclaredWith) {
         events.push_back(event);
       }
     }
-    return events.size() >= 5;
+    return events.size() >= 9;
   });
-  // use_sim_time as declared, then one event per QoS parameter of /clock, in
-  // rclcpp's order.
-  ASSERT_EQ(events.size(), 5u);
-  const std::vector<std::string> names = {"use_sim_time", "qos_overrides./clock.subscription.durability",
+  // use_sim_time as declared, one event per QoS parameter of
+  // /parameter_events, then one per QoS parameter of /clock, in rclcpp's order.
+  ASSERT_EQ(events.size(), 9u);
+  const std::vector<std::string> names = {"use_sim_time",
+                                          "qos_overrides./parameter_events.publisher.durability",
+                                          "qos_overrides./parameter_events.publisher.history",
+                                          "qos_overrides./parameter_events.publisher.depth",
+                                          "qos_overrides./parameter_events.publisher.reliability",
+                                          "qos_overrides./clock.subscription.durability",
                                           "qos_overrides./clock.subscription.history",
                                           "qos_overrides./clock.subscription.depth",
                                           "qos_overrides./clock.subscription.reliability"};
