@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "rclcpp/exceptions.hpp"
 #include "rmw/qos_profiles.h"
 
 namespace rclcpp_compat {
@@ -105,12 +106,24 @@ rmw_qos_profile_t overridden_qos(
   return qos;
 }
 
-// The /parameter_events publisher's QoS: its parameters are declared with the
-// node's other parameters, before the publisher exists.
+// The /parameter_events publisher's QoS, as rclcpp Humble's Node makes it:
+// from command-line values named `qos_overrides./parameter_events.<policy>`,
+// without the `publisher.` of the parameters it declares, so values given
+// for those show in the parameters and leave the QoS as it is (seen with a
+// Humble node: `...publisher.depth:=20` reads 20, its writer keeps 1000).
 rmw_qos_profile_t parameter_events_qos(const NodeParameterStore & parameters) {
   return overridden_qos(rmw_qos_profile_parameter_events,
-                        [&](const std::string & policy, const ParameterValue &) {
-                          return parameters.value("qos_overrides./parameter_events.publisher." + policy);
+                        [&](const std::string & policy, const ParameterValue & default_value) {
+                          const std::string name = "qos_overrides./parameter_events." + policy;
+                          const auto value = parameters.override_value(name);
+                          if (value.type == rcl_interfaces::msg::ParameterType::PARAMETER_NOT_SET) {
+                            return default_value;
+                          }
+                          if (value.type != default_value.type) {
+                            throw rclcpp::exceptions::InvalidParameterTypeException(
+                                name, "the QoS policy " + policy + " takes a value of another type");
+                          }
+                          return value;
                         });
 }
 

@@ -140,6 +140,12 @@ rcl_interfaces::msg::ParameterValue NodeParameterStore::value(const std::string 
   return e != nullptr ? e->value : rcl_interfaces::msg::ParameterValue();
 }
 
+rcl_interfaces::msg::ParameterValue NodeParameterStore::override_value(const std::string & name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = overrides_.find(name);
+  return it != overrides_.end() ? it->second : rcl_interfaces::msg::ParameterValue();
+}
+
 const NodeParameterStore::Entry * NodeParameterStore::find(const std::string & name) const {
   for (const auto & e : entries_) {
     if (e.descriptor.name == name) {

@@ -48,6 +48,9 @@ class NodeParameterStore {
                rcl_interfaces::msg::ParameterDescriptor descriptor, Parameter * declared);
   // NOT_SET when not declared.
   rcl_interfaces::msg::ParameterValue value(const std::string & name) const;
+  // The command line's value for `name`, declared or not; NOT_SET when it
+  // has none.
+  rcl_interfaces::msg::ParameterValue override_value(const std::string & name) const;
 
   // Empty when any name is not declared, as rclcpp's services answer then.
   std::vector<rcl_interfaces::msg::ParameterValue> get(const std::vector<std::string> & names) const;

@@ -587,15 +587,21 @@ TEST_F(CommandLineParametersTest, QosOverridesFromTheCommandLineSetTheClockQos) 
   EXPECT_EQ(values[0].string_value, "reliable");
 }
 
-TEST_F(CommandLineParametersTest, QosOverridesFromTheCommandLineSetTheParameterEventsQos) {
+// As rclcpp Humble: the publisher's QoS comes from values named
+// qos_overrides./parameter_events.<policy>; values for the declared
+// ...publisher.<policy> parameters show in them and change no QoS.
+TEST_F(CommandLineParametersTest, ParameterEventsQosFollowsTheNamesRclcppReads) {
   restart({"-p", "cli_events_qos:qos_overrides./parameter_events.publisher.depth:=20", "-p",
-           "cli_events_qos:qos_overrides./parameter_events.publisher.durability:=transient_local", "-p",
-           "cli_events_bad:qos_overrides./parameter_events.publisher.history:=keep_some"});
+           "cli_events_qos:qos_overrides./parameter_events.durability:=transient_local", "-p",
+           "cli_events_bad:qos_overrides./parameter_events.history:=keep_some", "-p",
+           "cli_events_type:qos_overrides./parameter_events.depth:=deep"});
   EXPECT_THROW(std::make_shared<rclcpp::Node>("cli_events_bad"), std::invalid_argument);
+  EXPECT_THROW(std::make_shared<rclcpp::Node>("cli_events_type"),
+               rclcpp::exceptions::InvalidParameterTypeException);
   start("cli_events_qos", "", "/cli_events_qos");
   GraphView graph;
-  // The node's writer takes the command line's QoS, the caller's keeps
-  // rclcpp's default.
+  // The node's writer is transient local, the caller's keeps rclcpp's
+  // default; both keep depth 1000.
   std::multiset<std::pair<int, int32_t>> writers;  // durability, depth
   for (const dds_entity_t writer : graph.endpoints("rt/parameter_events", true)) {
     dds_qos_t * qos = dds_create_qos();
@@ -610,7 +616,7 @@ TEST_F(CommandLineParametersTest, QosOverridesFromTheCommandLineSetTheParameterE
     writers.emplace(durability, depth);
   }
   EXPECT_EQ(writers, (std::multiset<std::pair<int, int32_t>>{{DDS_DURABILITY_VOLATILE, 1000},
-                                                             {DDS_DURABILITY_TRANSIENT_LOCAL, 20}}));
+                                                             {DDS_DURABILITY_TRANSIENT_LOCAL, 1000}}));
   srv::GetParameters::Request get;
   get.names = {kQosDepth};
   const auto values = call<srv::GetParameters>("get_parameters", get)->values;
