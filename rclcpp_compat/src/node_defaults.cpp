@@ -115,7 +115,7 @@ rmw_qos_profile_t parameter_events_qos(const NodeParameterStore & parameters) {
   return overridden_qos(rmw_qos_profile_parameter_events,
                         [&](const std::string & policy, const ParameterValue & default_value) {
                           const std::string name = "qos_overrides./parameter_events." + policy;
-                          const auto value = parameters.override_value(name);
+                          auto value = parameters.override_value(name);
                           if (value.type == rcl_interfaces::msg::ParameterType::PARAMETER_NOT_SET) {
                             return default_value;
                           }
