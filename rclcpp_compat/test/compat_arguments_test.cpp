@@ -15,6 +15,7 @@
 
 #include "arguments.hpp"
 #include "parameter_overrides.hpp"
+#include "params_file.hpp"
 
 namespace {
 
@@ -177,18 +178,7 @@ TEST(RosArguments, InitRejectsABadCommandLineAndStaysUninitialised) {
 using rcl_interfaces::msg::ParameterType;
 using rclcpp_compat::ParameterValue;
 
-// A params file in the test's temporary folder, removed with the object.
-class ParamsFile {
- public:
-  ParamsFile(const std::string & name, const std::string & text) : path_(testing::TempDir() + name) {
-    std::ofstream(path_) << text;
-  }
-  ~ParamsFile() { std::remove(path_.c_str()); }
-  const std::string & path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using compat_test::ParamsFile;
 
 // The value of `name` for node `fqn` after the command line `args`.
 ParameterValue value_for(const Args & args, const std::string & name,

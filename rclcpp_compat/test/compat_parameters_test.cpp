@@ -33,6 +33,7 @@
 #include "compat_test_support.hpp"
 #include "graph.hpp"
 #include "parameter_services.hpp"
+#include "params_file.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace {
@@ -46,6 +47,27 @@ Parameter param(const std::string & name, uint8_t type) {
   p.name = name;
   p.value.type = type;
   return p;
+}
+
+// The ParameterEvents of node `fqn` taken from `reader`, once there are
+// `count` of them (fewer when they do not come).
+std::vector<rcl_interfaces::msg::ParameterEvent> wait_for_events(dds_entity_t reader, const std::string & fqn,
+                                                                 size_t count) {
+  std::vector<rcl_interfaces::msg::ParameterEvent> events;
+  compat_test::wait_until([&] {
+    rcl_interfaces::msg::ParameterEvent event;
+    rclcpp_compat::WireSample sample;
+    sample.message = &event;
+    void * ptr = &sample;
+    dds_sample_info_t info;
+    while (dds_take(reader, &ptr, &info, 1, 1) > 0) {
+      if (info.valid_data && event.node == fqn) {
+        events.push_back(event);
+      }
+    }
+    return events.size() >= count;
+  });
+  return events;
 }
 
 // What `ros2 param list` shows for a default rclcpp Humble node.
@@ -248,20 +270,7 @@ TEST_F(ParametersTest, SettingUseSimTimeFalseSucceedsAndIsAnnounced) {
   EXPECT_TRUE(call<srv::SetParametersAtomically>("set_parameters_atomically", atomically)->result.successful);
 
   // One event per successful call, naming the node and what changed.
-  std::vector<rcl_interfaces::msg::ParameterEvent> events;
-  compat_test::wait_until([&] {
-    rcl_interfaces::msg::ParameterEvent event;
-    rclcpp_compat::WireSample sample;
-    sample.message = &event;
-    void * ptr = &sample;
-    dds_sample_info_t info;
-    while (dds_take(reader.get(), &ptr, &info, 1, 1) > 0) {
-      if (info.valid_data && event.node == "/params_set") {
-        events.push_back(event);
-      }
-    }
-    return events.size() >= 2;
-  });
+  const auto events = wait_for_events(reader.get(), "/params_set", 2);
   ASSERT_EQ(events.size(), 2u);
   ASSERT_EQ(events[0].changed_parameters.size(), 1u);
   EXPECT_EQ(events[0].changed_parameters[0].name, "use_sim_time");
@@ -422,18 +431,7 @@ class GraphView {
   std::map<std::string, ParticipantEntitiesInfo> latest_;  // by participant gid
 };
 
-// A params file in the test's temporary folder, removed with the object.
-class ParamsFile {
- public:
-  ParamsFile(const std::string & name, const std::string & text) : path_(testing::TempDir() + name) {
-    std::ofstream(path_) << text;
-  }
-  ~ParamsFile() { std::remove(path_.c_str()); }
-  const std::string & path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using compat_test::ParamsFile;
 
 class CommandLineParametersTest : public ParametersTest {
  protected:
@@ -653,20 +651,7 @@ TEST_F(CommandLineParametersTest, AnnouncesTheValueItWasDeclaredWith) {
   // The peer shares this process's DDS domain, so it matches the node's
   // writer as the writer is created and sees its first events.
   start("data_center_events", "", "/data_center_events");
-  std::vector<rcl_interfaces::msg::ParameterEvent> events;
-  compat_test::wait_until([&] {
-    rcl_interfaces::msg::ParameterEvent event;
-    rclcpp_compat::WireSample sample;
-    sample.message = &event;
-    void * ptr = &sample;
-    dds_sample_info_t info;
-    while (dds_take(reader.get(), &ptr, &info, 1, 1) > 0) {
-      if (info.valid_data && event.node == "/data_center_events") {
-        events.push_back(event);
-      }
-    }
-    return events.size() >= 9;
-  });
+  const auto events = wait_for_events(reader.get(), "/data_center_events", 9);
   // use_sim_time as declared, one event per QoS parameter of
   // /parameter_events, then one per QoS parameter of /clock, in rclcpp's order.
   ASSERT_EQ(events.size(), 9u);
