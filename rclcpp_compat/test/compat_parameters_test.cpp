@@ -70,6 +70,27 @@ std::vector<rcl_interfaces::msg::ParameterEvent> wait_for_events(dds_entity_t re
   return events;
 }
 
+// The QoS of a DDS reader or writer; `read` is false when DDS does not give
+// it or a policy is missing.
+struct EndpointQos {
+  bool read = false;
+  dds_reliability_kind_t reliability = DDS_RELIABILITY_BEST_EFFORT;
+  dds_durability_kind_t durability = DDS_DURABILITY_VOLATILE;
+  dds_history_kind_t history = DDS_HISTORY_KEEP_ALL;
+  int32_t depth = 0;
+};
+
+EndpointQos qos_of(dds_entity_t endpoint) {
+  EndpointQos result;
+  dds_qos_t * qos = dds_create_qos();
+  result.read = dds_get_qos(endpoint, qos) == DDS_RETCODE_OK &&
+                dds_qget_reliability(qos, &result.reliability, nullptr) &&
+                dds_qget_durability(qos, &result.durability) &&
+                dds_qget_history(qos, &result.history, &result.depth);
+  dds_delete_qos(qos);
+  return result;
+}
+
 // What `ros2 param list` shows for a default rclcpp Humble node.
 const std::vector<std::string> kDefaultNames = {
     "qos_overrides./parameter_events.publisher.depth", "qos_overrides./parameter_events.publisher.durability",
@@ -473,20 +494,12 @@ TEST_F(CommandLineParametersTest, ParamRuleSetsUseSimTimeAndTheNodeSubscribesToC
   ASSERT_EQ(graph.clock_readers().size(), 2u);
 
   // rclcpp::ClockQoS: best effort, volatile, keep last 1.
-  dds_qos_t * qos = dds_create_qos();
-  ASSERT_EQ(dds_get_qos(graph.clock_readers()[0], qos), DDS_RETCODE_OK);
-  dds_reliability_kind_t reliability;
-  dds_durability_kind_t durability;
-  dds_history_kind_t history;
-  int32_t depth = 0;
-  ASSERT_TRUE(dds_qget_reliability(qos, &reliability, nullptr));
-  ASSERT_TRUE(dds_qget_durability(qos, &durability));
-  ASSERT_TRUE(dds_qget_history(qos, &history, &depth));
-  dds_delete_qos(qos);
-  EXPECT_EQ(reliability, DDS_RELIABILITY_BEST_EFFORT);
-  EXPECT_EQ(durability, DDS_DURABILITY_VOLATILE);
-  EXPECT_EQ(history, DDS_HISTORY_KEEP_LAST);
-  EXPECT_EQ(depth, 1);
+  const EndpointQos clock_qos = qos_of(graph.clock_readers()[0]);
+  ASSERT_TRUE(clock_qos.read);
+  EXPECT_EQ(clock_qos.reliability, DDS_RELIABILITY_BEST_EFFORT);
+  EXPECT_EQ(clock_qos.durability, DDS_DURABILITY_VOLATILE);
+  EXPECT_EQ(clock_qos.history, DDS_HISTORY_KEEP_LAST);
+  EXPECT_EQ(clock_qos.depth, 1);
   EXPECT_EQ(compat_test::type_name_of(graph.clock_readers()[0]), "rosgraph_msgs::msg::dds_::Clock_");
 
   // With the subscription rclcpp declares its QoS overriding parameters,
@@ -568,16 +581,10 @@ TEST_F(CommandLineParametersTest, QosOverridesFromTheCommandLineSetTheClockQos) 
   GraphView graph;
   ASSERT_EQ(graph.wait_clock_readers_of("/", "cli_qos", 1), 1u);
   ASSERT_EQ(graph.clock_readers().size(), 1u);
-  dds_qos_t * qos = dds_create_qos();
-  ASSERT_EQ(dds_get_qos(graph.clock_readers()[0], qos), DDS_RETCODE_OK);
-  dds_reliability_kind_t reliability;
-  dds_history_kind_t history;
-  int32_t depth = 0;
-  ASSERT_TRUE(dds_qget_reliability(qos, &reliability, nullptr));
-  ASSERT_TRUE(dds_qget_history(qos, &history, &depth));
-  dds_delete_qos(qos);
-  EXPECT_EQ(reliability, DDS_RELIABILITY_RELIABLE);
-  EXPECT_EQ(depth, 7);
+  const EndpointQos clock_qos = qos_of(graph.clock_readers()[0]);
+  ASSERT_TRUE(clock_qos.read);
+  EXPECT_EQ(clock_qos.reliability, DDS_RELIABILITY_RELIABLE);
+  EXPECT_EQ(clock_qos.depth, 7);
   srv::GetParameters::Request get;
   get.names = {"qos_overrides./clock.subscription.reliability"};
   const auto values = call<srv::GetParameters>("get_parameters", get)->values;
@@ -602,16 +609,10 @@ TEST_F(CommandLineParametersTest, ParameterEventsQosFollowsTheNamesRclcppReads) 
   // default; both keep depth 1000.
   std::multiset<std::pair<int, int32_t>> writers;  // durability, depth
   for (const dds_entity_t writer : graph.endpoints("rt/parameter_events", true)) {
-    dds_qos_t * qos = dds_create_qos();
-    dds_durability_kind_t durability = DDS_DURABILITY_VOLATILE;
-    dds_history_kind_t history = DDS_HISTORY_KEEP_ALL;
-    int32_t depth = 0;
-    EXPECT_EQ(dds_get_qos(writer, qos), DDS_RETCODE_OK);
-    EXPECT_TRUE(dds_qget_durability(qos, &durability));
-    EXPECT_TRUE(dds_qget_history(qos, &history, &depth));
-    dds_delete_qos(qos);
-    EXPECT_EQ(history, DDS_HISTORY_KEEP_LAST);
-    writers.emplace(durability, depth);
+    const EndpointQos qos = qos_of(writer);
+    EXPECT_TRUE(qos.read);
+    EXPECT_EQ(qos.history, DDS_HISTORY_KEEP_LAST);
+    writers.emplace(qos.durability, qos.depth);
   }
   EXPECT_EQ(writers, (std::multiset<std::pair<int, int32_t>>{{DDS_DURABILITY_VOLATILE, 1000},
                                                              {DDS_DURABILITY_TRANSIENT_LOCAL, 1000}}));
