@@ -4,6 +4,9 @@
 // working folder and keep the process id it was started with (tests read
 // /proc/<pid> of the node), whether the test runs as root or not.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -65,6 +68,51 @@ TEST(HermeticLauncher, FailedSetupDoesNotStartTheProgram) {
   EXPECT_EQ(r.status, 125);
   EXPECT_NE(r.err.find("setup failed"), std::string::npos) << r.err;
   EXPECT_TRUE(e2e::ListFiles(dir.path() + "/work").empty());
+}
+
+// A checkout under a home folder of mode 0700, and a program run as another
+// user from it: only --reach lets that user in, without opening the folder.
+TEST(HermeticLauncher, ReachOpensAFolderUnderAClosedOneToAnotherUserOnly) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "starts a program as nobody, which needs root";
+  }
+  const passwd * nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  e2e::TempDir dir;
+  const std::string home = dir.path() + "/home";
+  const std::string tree = home + "/checkout/build";
+  std::filesystem::create_directories(tree);
+  e2e::WriteFile(tree + "/program", "#!/bin/sh\nid -u\n");
+  ASSERT_EQ(chmod((tree + "/program").c_str(), 0755), 0);
+  ASSERT_EQ(chmod(home.c_str(), 0700), 0);
+
+  for (const bool reach : {false, true}) {
+    SCOPED_TRACE(reach ? "with --reach" : "without --reach");
+    e2e::NodeOptions options;
+    if (reach) {
+      options.reach = {tree};
+    }
+    std::filesystem::remove_all(dir.path() + "/work");
+    std::filesystem::create_directories(dir.path() + "/korvane");
+    std::filesystem::create_directories(dir.path() + "/work");
+    e2e::Program program(e2e::HermeticCommand(dir.path() + "/korvane", dir.path() + "/work", options,
+                                              {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                                               "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups",
+                                               "--", tree + "/program"}),
+                         {}, dir.path() + "/out", dir.path() + "/err");
+    const int status = program.Wait(20s);
+    const std::string out = e2e::ReadFile(dir.path() + "/out");
+    if (reach) {
+      EXPECT_EQ(status, 0) << e2e::ReadFile(dir.path() + "/err");
+      EXPECT_EQ(out, std::to_string(nobody->pw_uid) + "\n");
+    } else {
+      EXPECT_NE(status, 0);
+      EXPECT_EQ(out, "");
+    }
+    struct stat after;
+    ASSERT_EQ(stat(home.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0700u) << "the folder itself stays closed";
+  }
 }
 
 }  // namespace

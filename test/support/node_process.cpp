@@ -23,6 +23,9 @@ std::vector<std::string> HermeticCommand(const std::string & korvane, const std:
   if (!options.setup.empty()) {
     argv.insert(argv.end(), {"--setup", options.setup});
   }
+  for (const auto & dir : options.reach) {
+    argv.insert(argv.end(), {"--reach", dir});
+  }
   argv.insert(argv.end(), {korvane, work});
   argv.insert(argv.end(), program.begin(), program.end());
   return argv;
@@ -41,11 +44,13 @@ std::vector<std::string> OwnProgram(const std::string & path) {
 
 namespace {
 
-std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions & options) {
+std::vector<std::string> NodeCommand(const std::string & root, NodeOptions options) {
   mkdir((root + "/korvane").c_str(), 0755);
   mkdir((root + "/work").c_str(), 0755);
   std::vector<std::string> program;
   if (!options.user.empty()) {
+    // The node and its libraries, wherever the checkout lies.
+    options.reach.push_back(DATA_CENTER_BUILD_ROOT);
     // Dropped inside the launcher's namespace, after the mounts that need root.
     const passwd * user = getpwnam(options.user.c_str());
     if (user == nullptr) {
@@ -64,7 +69,7 @@ std::vector<std::string> NodeCommand(const std::string & root, const NodeOptions
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args,
                          bool read_only_workdir)
-    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", "", {}}) {}
+    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", "", {}, {}}) {}
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOptions & options)
     : root_(root),

@@ -32,8 +32,12 @@ struct NodeOptions {
   // host folders behind /opt/korvane and the working folder. Mounts made here
   // are seen by the node only. If the commands fail the node is not started.
   std::string setup;
-  // When set, the node runs as this user, with its primary group only.
+  // When set, the node runs as this user, with its primary group only; this
+  // build's folder is then added to `reach`.
   std::string user;
+  // Folders the program must reach at their own paths even under a folder
+  // closed to others (the launcher's --reach).
+  std::vector<std::string> reach;
   // The node's command line before its arguments; empty: this build's node
   // (see OwnProgram).
   std::vector<std::string> program;
