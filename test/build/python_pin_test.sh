@@ -1,17 +1,23 @@
 #!/bin/sh
 # SPDX-License-Identifier: Apache-2.0
-# Configures korvane_protocol alone, as colcon does on the robot, with a
-# python3 first on PATH that fails (a pyenv shim naming a missing version):
-# both Python variables must name the system interpreter, and a value the
-# caller gives must be kept.
-#   python_pin_test.sh SOURCE_DIR WORK_DIR
+# Configures each ROS 2 package alone, as colcon does on the robot, with a
+# python3 first on PATH that runs but lacks the system's modules (as a pyenv
+# or venv interpreter does): both Python variables must name the system
+# interpreter, ament_package() must get through, and a value the caller gives
+# must be kept. data_center finds a stand-in rclcpp and korvane_protocol, so
+# that its configure runs up to ament_package() without ROS 2.
+#   python_pin_test.sh REPO_ROOT WORK_DIR
 set -eu
-source_dir="$1"
+repo="$1"
 work="$2"
 rm -rf "$work"
 mkdir -p "$work/bin"
-printf '#!/bin/sh\necho "pyenv: python3.6: command not found" >&2\nexit 127\n' >"$work/bin/python3"
+printf '#!/bin/sh\nexec /usr/bin/python3 -S "$@"\n' >"$work/bin/python3"
 chmod +x "$work/bin/python3"
+for pkg in rclcpp korvane_protocol; do
+  mkdir -p "$work/prefix/share/$pkg/cmake"
+  echo "set(${pkg}_FOUND TRUE)" >"$work/prefix/share/$pkg/cmake/${pkg}Config.cmake"
+done
 
 cached() {
   sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"
@@ -20,17 +26,23 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
-
-PATH="$work/bin:$PATH" cmake -S "$source_dir" -B "$work/default" >"$work/default.log" 2>&1 ||
-  fail "configure failed: $(tail -n 20 "$work/default.log")"
-[ "$(cached "$work/default" Python3_EXECUTABLE)" = /usr/bin/python3 ] ||
-  fail "Python3_EXECUTABLE is '$(cached "$work/default" Python3_EXECUTABLE)'"
-[ "$(cached "$work/default" PYTHON_EXECUTABLE)" = /usr/bin/python3 ] ||
-  fail "PYTHON_EXECUTABLE is '$(cached "$work/default" PYTHON_EXECUTABLE)'"
+configure() { # NAME PACKAGE [CMAKE_ARG...]
+  name="$1"
+  pkg="$2"
+  shift 2
+  PATH="$work/bin:$PATH" cmake -S "$repo/$pkg" -B "$work/$name" -DBUILD_TESTING=OFF \
+    -DCMAKE_PREFIX_PATH="$work/prefix" "$@" >"$work/$name.log" 2>&1 ||
+    fail "$name: configure failed: $(tail -n 20 "$work/$name.log")"
+}
 
 own="$(readlink -f /usr/bin/python3)"
-PATH="$work/bin:$PATH" cmake -S "$source_dir" -B "$work/given" -DPYTHON_EXECUTABLE="$own" \
-  >"$work/given.log" 2>&1 || fail "configure with PYTHON_EXECUTABLE failed: $(tail -n 20 "$work/given.log")"
-[ "$(cached "$work/given" PYTHON_EXECUTABLE)" = "$own" ] ||
-  fail "the caller's PYTHON_EXECUTABLE became '$(cached "$work/given" PYTHON_EXECUTABLE)'"
+for pkg in korvane_protocol data_center; do
+  configure "$pkg" "$pkg"
+  for var in Python3_EXECUTABLE PYTHON_EXECUTABLE; do
+    [ "$(cached "$work/$pkg" $var)" = /usr/bin/python3 ] || fail "$pkg: $var is '$(cached "$work/$pkg" $var)'"
+  done
+  configure "$pkg-given" "$pkg" -DPYTHON_EXECUTABLE="$own"
+  [ "$(cached "$work/$pkg-given" PYTHON_EXECUTABLE)" = "$own" ] ||
+    fail "$pkg: the caller's PYTHON_EXECUTABLE became '$(cached "$work/$pkg-given" PYTHON_EXECUTABLE)'"
+done
 echo "ok"
