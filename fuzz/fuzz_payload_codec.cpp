@@ -26,6 +26,19 @@ bool Equal(const google::protobuf::Message & a, const google::protobuf::Message 
   return differencer.Compare(a, b);
 }
 
+// What the codec encodes: the message itself, or for a station list the
+// list with -0.0 coordinates made +0.0.
+template <typename Message>
+Message EncodedAs(const Message & message) {
+  return message;
+}
+template <>
+data_center::BaseStationInfo EncodedAs(const data_center::BaseStationInfo & info) {
+  data_center::BaseStationInfo positive(info);
+  data_center::MakeZerosPositive(positive);
+  return positive;
+}
+
 template <typename Message>
 void RoundTrip(const std::vector<uint8_t> & input) {
   Message first;
@@ -35,19 +48,19 @@ void RoundTrip(const std::vector<uint8_t> & input) {
   std::vector<uint8_t> encoded;
   FUZZ_CHECK(data_center::SerializeToBytes(first, encoded), "a decoded %s does not encode",
              first.GetTypeName().c_str());
-  FUZZ_CHECK(encoded.size() == first.ByteSizeLong(), "encoded %zu bytes, size said %zu", encoded.size(),
-             first.ByteSizeLong());
+  FUZZ_CHECK(encoded.size() == EncodedAs(first).ByteSizeLong(), "encoded %zu bytes, size said %zu",
+             encoded.size(), EncodedAs(first).ByteSizeLong());
 
   Message second;
   // An empty encoding is an empty message, which ParseFromBytes refuses by
   // design; compare with a default message then.
   if (encoded.empty()) {
-    FUZZ_CHECK(Equal(first, second), "a message with content encoded to nothing");
+    FUZZ_CHECK(Equal(EncodedAs(first), second), "a message with content encoded to nothing");
     return;
   }
   FUZZ_CHECK(data_center::ParseFromBytes(encoded, second), "re-encoded %s does not decode",
              first.GetTypeName().c_str());
-  FUZZ_CHECK(Equal(first, second), "round trip changed the %s", first.GetTypeName().c_str());
+  FUZZ_CHECK(Equal(EncodedAs(first), second), "round trip changed the %s", first.GetTypeName().c_str());
 
   std::vector<uint8_t> again;
   FUZZ_CHECK(data_center::SerializeToBytes(second, again), "second encoding failed");

@@ -57,6 +57,7 @@ PAYLOADS = {
     'robot_info': ROBOT_INFO,
     'nested_group_tag': b'\x0b\x0c',
     'nan_coordinate': stations(pose(3, float('nan'), 0.0, 'n')),
+    'negative_zero_coordinate': stations(pose(3, -0.0, -0.0, 'z')),
 }
 
 
@@ -72,6 +73,7 @@ QUERY_HANDLER = {
     'issue_empty': cmd(10001),
     'issue_garbage': cmd(10001, b'\x0a\x05\x22'),
     'issue_unknown_field': cmd(10001, TWO_POSES + field_varint(9, 5)),
+    'issue_negative_zero': cmd(10001, stations(pose(3, -0.0, -0.0, 'z'))),
     'query_with_file': cmd(10002, TWO_POSES),
     'query_with_corrupt_file': cmd(10002, b'\x0a\xff'),
     'robot_info': cmd(10003, b'ignored'),

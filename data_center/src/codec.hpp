@@ -3,6 +3,8 @@
 #ifndef DATA_CENTER_CODEC_HPP_
 #define DATA_CENTER_CODEC_HPP_
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
@@ -10,6 +12,8 @@
 #include <vector>
 
 #include <google/protobuf/message_lite.h>
+
+#include "proto/data_center.pb.h"
 
 namespace data_center {
 
@@ -29,6 +33,41 @@ bool SerializeToBytes(const Message & message, std::vector<uint8_t> & out) {
   }
   std::cout << "serialize protobuf data failed" << std::endl;
   return false;
+}
+
+inline bool IsNegativeZero(double value) {
+  return value == 0.0 && std::signbit(value);
+}
+
+inline bool HasNegativeZero(const BaseStationInfo & info) {
+  const auto & poses = info.bs_pose();
+  return std::any_of(poses.begin(), poses.end(), [](const BsPose & pose) {
+    return IsNegativeZero(pose.x()) || IsNegativeZero(pose.y());
+  });
+}
+
+inline void MakeZerosPositive(BaseStationInfo & info) {
+  for (BsPose & pose : *info.mutable_bs_pose()) {
+    if (IsNegativeZero(pose.x())) {
+      pose.set_x(0.0);
+    }
+    if (IsNegativeZero(pose.y())) {
+      pose.set_y(0.0);
+    }
+  }
+}
+
+// The station list, as Ubuntu 22.04's protobuf (3.12) encodes it: that
+// version leaves a -0.0 coordinate out as the default, later ones write it.
+// Stored and answered lists must be the same bytes whichever protobuf the
+// node was built with, so -0.0 is encoded as +0.0 (which decodes alike).
+inline bool SerializeToBytes(const BaseStationInfo & info, std::vector<uint8_t> & out) {
+  if (!HasNegativeZero(info)) {
+    return SerializeToBytes<BaseStationInfo>(info, out);
+  }
+  BaseStationInfo positive(info);
+  MakeZerosPositive(positive);
+  return SerializeToBytes<BaseStationInfo>(positive, out);
 }
 
 // Decodes `bytes` into `message`. An empty sequence fails silently; bytes that

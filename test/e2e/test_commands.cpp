@@ -17,7 +17,7 @@ using e2e::Cli;
 using e2e::NodeProcess;
 using e2e::TempDir;
 
-// Each test has its own ROS_DOMAIN_ID: e2e::TestDomain(0-6).
+// Each test has its own ROS_DOMAIN_ID: e2e::TestDomain(0-7).
 
 std::string Hex(const std::string & bytes) {
   static const char * digits = "0123456789ABCDEF";
@@ -149,6 +149,17 @@ TEST(Commands, FieldsOutsideTheSchemaAreKeptAndAnsweredBack) {
   ASSERT_EQ(Cli(domain, {"call", "10001", "28 07"}).exit_status, 0);
   EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), "28 07");
   EXPECT_EQ(StoredFile(node), std::string("\x28\x07", 2));
+}
+
+TEST(Commands, ANegativeZeroCoordinateIsStoredAndAnsweredAsPositiveZero) {
+  const int domain = e2e::TestDomain(7);
+  TempDir dir;
+  NodeProcess node(domain, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  // bs_pose { x: -0.0 }, as protobuf 3.21 writes it; 3.12 writes 0A 00.
+  ASSERT_EQ(Cli(domain, {"call", "10001", "0A 09 11 00 00 00 00 00 00 00 80"}).exit_status, 0);
+  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), "0A 00");
+  EXPECT_EQ(StoredFile(node), std::string("\x0A\x00", 2));
 }
 
 TEST(Commands, LastMapReadsTheHistoryFileAnewOnEveryCall) {

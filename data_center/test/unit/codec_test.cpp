@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,32 @@ TEST(Codec, PoseRoundTripsWithExactBytes) {
   EXPECT_EQ(back.x(), 1.5);
   EXPECT_EQ(back.y(), -2.0);
   EXPECT_EQ(back.map_id_str(), "m3");
+}
+
+TEST(Codec, NegativeZeroCoordinatesOfAStationListEncodeAsPositiveZero) {
+  struct Case {
+    double x;
+    double y;
+    std::string bytes;
+  } cases[] = {
+      {-0.0, 0.0, std::string("\x0A\x02\x08\x07", 4)},
+      {0.0, -0.0, std::string("\x0A\x02\x08\x07", 4)},
+      {-0.0, -0.0, std::string("\x0A\x02\x08\x07", 4)},
+      // Only zero changes: a negative coordinate keeps its sign.
+      {-0.0, -2.0, std::string("\x0A\x0B\x08\x07\x19\0\0\0\0\0\0\0\xC0", 13)},
+  };
+  for (const auto & c : cases) {
+    BaseStationInfo info;
+    BsPose * pose = info.add_bs_pose();
+    pose->set_map_id(7);
+    pose->set_x(c.x);
+    pose->set_y(c.y);
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(SerializeToBytes(info, bytes));
+    EXPECT_EQ(bytes, Bytes(c.bytes)) << c.x << " " << c.y;
+    // The list itself is left as it was.
+    EXPECT_TRUE(std::signbit(info.bs_pose(0).x()) == std::signbit(c.x));
+  }
 }
 
 TEST(Codec, BadBytesFailWithOneLine) {
