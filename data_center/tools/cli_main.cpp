@@ -37,6 +37,7 @@
 #include "cli_options.hpp"
 #include "cli_payload.hpp"
 #include "korvane_protocol/srv/data_center_srv.hpp"
+#include "middleware_notices.hpp"
 #include "rclcpp/rclcpp.hpp"
 
 namespace {
@@ -168,11 +169,15 @@ int main(int argc, char ** argv) {
   std::string error;
   if (!BuildPayload(options, &payload, &error)) return UsageError(error);
 
+  // A person or a script reads the client's standard error: the
+  // middleware's notices are for --verbose.
+  if (!options.verbose) data_center::cli::QuietMiddlewareNotices();
   try {
     rclcpp::init(argc, argv);
   } catch (const std::exception & e) {
     return UsageError(e.what());
   }
+  if (!options.verbose) data_center::cli::QuietMiddlewareNotices();
 
   int status = data_center::cli::kExitFailure;
   try {

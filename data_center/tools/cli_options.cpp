@@ -125,8 +125,8 @@ ParseResult ParseArguments(const std::vector<std::string> & args) {
         inline_value = true;
       }
     }
-    const bool is_flag =
-        name == "-h" || name == "--help" || name == "-q" || name == "--quiet" || name == "--json";
+    const bool is_flag = name == "-h" || name == "--help" || name == "-q" || name == "--quiet" ||
+                         name == "--json" || name == "-v" || name == "--verbose";
     const bool takes_value =
         name == "--service" || name == "--timeout" || name == "--format" || name == "--file";
     if (is_flag) {
@@ -136,6 +136,8 @@ ParseResult ParseArguments(const std::vector<std::string> & args) {
         help = true;
       } else if (name == "-q" || name == "--quiet") {
         options.quiet = true;
+      } else if (name == "-v" || name == "--verbose") {
+        options.verbose = true;
       } else {
         options.output = OutputFormat::kJson;
       }
@@ -278,6 +280,10 @@ Options (allowed anywhere on the line):
   -q, --quiet           print only the payload, without the code, msg and
                         payload lines and without notes; failures still go to
                         standard error and the exit status tells the outcome
+  -v, --verbose         also show the middleware's own notices on standard
+                        error (Cyclone DDS warnings such as "interface lo is
+                        not multicast-capable"); without it only its errors,
+                        and what CYCLONEDDS_URI's Tracing asks for, are shown
   -h, --help            show this help and exit
   --                    end of options
 

@@ -43,6 +43,7 @@ struct Options {
   std::chrono::milliseconds timeout{static_cast<int64_t>(kDefaultTimeoutSeconds * 1000)};
   OutputFormat output = OutputFormat::kText;
   bool quiet = false;
+  bool verbose = false;  // keep the middleware's warnings on standard error
   // set-stations: FILE or "-"; call: the --file path, empty when the payload
   // came as hex.
   std::string input_path;

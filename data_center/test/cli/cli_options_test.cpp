@@ -39,6 +39,7 @@ TEST(CliOptions, NamedCommandsSelectTheirNumbersAndDefaults) {
     EXPECT_EQ(options.timeout.count(), 5000);
     EXPECT_EQ(options.output, OutputFormat::kText);
     EXPECT_FALSE(options.quiet);
+    EXPECT_FALSE(options.verbose);
     EXPECT_TRUE(options.payload.empty());
   }
 
@@ -55,6 +56,8 @@ TEST(CliOptions, OptionsGoAnywhereInBothSpellings) {
   EXPECT_EQ(a.timeout.count(), 2500);
   EXPECT_EQ(a.output, OutputFormat::kJson);
   EXPECT_TRUE(a.quiet);
+  EXPECT_TRUE(ParseOk({"-v", "stations"}).verbose);
+  EXPECT_TRUE(ParseOk({"stations", "--verbose"}).verbose);
 
   const Options b =
       ParseOk({"set-stations", "in.json", "--format=json", "--service=/ns/q", "--timeout=0.001"});
@@ -120,7 +123,7 @@ TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
       {{}, "missing command"},
       {{"--json"}, "missing command"},
       {{"map"}, "unknown command 'map'"},
-      {{"stations", "--verbose"}, "unknown option '--verbose'"},
+      {{"stations", "--loud"}, "unknown option '--loud'"},
       {{"stations", "-x"}, "unknown option '-x'"},
       {{"stations", "--timeout"}, "'--timeout' needs a value"},
       {{"stations", "--service="}, "non-empty"},
