@@ -9,8 +9,8 @@
 namespace rclcpp_compat {
 namespace {
 
-// Flags that take a value; their meaning (logging, security enclave) does
-// not apply to this layer, so the value is accepted and dropped.
+// Flags that take a value. Those about logging do not apply to this layer:
+// their value is accepted and dropped.
 const std::set<std::string> kFlagsWithValue = {"-p", "--param",   "--params-file",    "--log-level",
                                                "-e", "--enclave", "--log-config-file"};
 const std::set<std::string> kSwitches = {"--enable-rosout-logs",       "--disable-rosout-logs",
@@ -92,6 +92,8 @@ RosArguments parse_ros_arguments(int argc, char const * const * argv, const Para
         } catch (const ParameterParseError & e) {
           throw_parameter_error("Couldn't parse parameter override rule: '", arg, value, e);
         }
+      } else if (arg == "-e" || arg == "--enclave") {
+        args.enclave = value;
       } else if (arg == "--params-file") {
         try {
           params_file(value, args.parameters);

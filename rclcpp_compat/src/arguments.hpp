@@ -22,6 +22,8 @@ struct RosArguments {
   std::vector<RemapRule> remaps;
   // -p rules and --params-file files, in command-line order.
   ParameterOverrides parameters;
+  // -e/--enclave, the last one given; empty when none was.
+  std::string enclave;
   // argv without the ROS blocks, program name first.
   std::vector<std::string> non_ros;
 };

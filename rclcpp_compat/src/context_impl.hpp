@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The process's one context: arguments, shutdown state, signal handling and
-// the DDS participant shared by all nodes.
+// The process's one context: arguments, shutdown state and the DDS
+// participant shared by all nodes, with its domain and security.
 #ifndef RCLCPP_COMPAT__CONTEXT_IMPL_HPP_
 #define RCLCPP_COMPAT__CONTEXT_IMPL_HPP_
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "arguments.hpp"
+#include "security.hpp"
 
 namespace rclcpp_compat {
 
@@ -39,24 +40,14 @@ class ContextImpl {
   bool shut_down_ = false;
   std::string shutdown_reason_;
   RosArguments args_;
+  // What the participant says in its USER_DATA, and its security.
+  std::string enclave_ = "/";
+  SecurityOptions security_;
   uint32_t domain_id_ = 0;
   bool localhost_only_ = true;
   int32_t participant_ = 0;
   int32_t guard_ = 0;
 };
-
-// ROS_DOMAIN_ID as ROS 2 Humble reads it (throws RCLError when invalid).
-uint32_t domain_id_from_env();
-// True unless ROS_LOCALHOST_ONLY is "0".
-bool localhost_only_from_env();
-// The Cyclone configuration of the context's domain: the loopback interface
-// when `localhost_only`, then CYCLONEDDS_URI.
-std::string domain_config(bool localhost_only);
-
-// Signal handling: a handler that only writes to a pipe, and a thread that
-// turns the byte into a context shutdown outside signal context.
-void install_signal_handlers(bool sigint, bool sigterm);
-void uninstall_signal_handlers();
 
 }  // namespace rclcpp_compat
 

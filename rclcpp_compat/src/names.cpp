@@ -25,6 +25,30 @@ bool valid_node_name(const std::string & name) {
 }
 
 // An absolute name: "/", or "/"-separated tokens that do not start with a digit.
+
+// "~" alone or "~/..." names the node's private namespace; "~x" names nothing
+// and would otherwise expand to "/<node>x".
+bool misplaced_tilde(const std::string & name) {
+  return name.size() > 1 && name[0] == '~' && name[1] != '/';
+}
+
+std::string expand(const std::string & name, const std::string & node_name, const std::string & node_ns) {
+  const std::string prefix = node_ns == "/" ? "" : node_ns;
+  if (!name.empty() && name[0] == '/') {
+    return name;
+  }
+  if (!name.empty() && name[0] == '~') {
+    return prefix + "/" + node_name + name.substr(1);
+  }
+  return prefix + "/" + name;
+}
+
+bool rule_applies(const RemapRule & rule, const std::string & node_name) {
+  return rule.node.empty() || rule.node == node_name;
+}
+
+}  // namespace
+
 bool valid_absolute_name(const std::string & name) {
   if (name.empty() || name[0] != '/') {
     return false;
@@ -52,29 +76,6 @@ bool valid_absolute_name(const std::string & name) {
   }
   return true;
 }
-
-// "~" alone or "~/..." names the node's private namespace; "~x" names nothing
-// and would otherwise expand to "/<node>x".
-bool misplaced_tilde(const std::string & name) {
-  return name.size() > 1 && name[0] == '~' && name[1] != '/';
-}
-
-std::string expand(const std::string & name, const std::string & node_name, const std::string & node_ns) {
-  const std::string prefix = node_ns == "/" ? "" : node_ns;
-  if (!name.empty() && name[0] == '/') {
-    return name;
-  }
-  if (!name.empty() && name[0] == '~') {
-    return prefix + "/" + node_name + name.substr(1);
-  }
-  return prefix + "/" + name;
-}
-
-bool rule_applies(const RemapRule & rule, const std::string & node_name) {
-  return rule.node.empty() || rule.node == node_name;
-}
-
-}  // namespace
 
 void resolve_node_identity(const std::vector<RemapRule> & rules, std::string & name, std::string & ns) {
   const std::string original = name;

@@ -11,6 +11,10 @@
 
 namespace rclcpp_compat {
 
+// An absolute ROS name ("/" or /tokens of alphanumerics and '_', none
+// starting with a digit): namespaces and security enclaves.
+bool valid_absolute_name(const std::string & name);
+
 // Node name and namespace after __node/__ns rules; throws InvalidNodeNameError
 // or InvalidNamespaceError.
 void resolve_node_identity(const std::vector<RemapRule> & rules, std::string & name, std::string & ns);

@@ -8,7 +8,7 @@
 #include <rclcpp/rclcpp.hpp>
 #include <string>
 
-#include "context_impl.hpp"
+#include "environment.hpp"
 
 namespace {
 

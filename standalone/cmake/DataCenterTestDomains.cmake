@@ -29,6 +29,7 @@ set(DATA_CENTER_TEST_DOMAIN_TABLE
   test_client_examples        1
   test_mixed_arch             6
   test_ros_graph              1
+  test_security               1
   test_stress_crash           1
   test_stress_load            3
   test_stress_security        1

@@ -65,15 +65,20 @@ std::vector<std::string> NodeCommand(const std::string & root, NodeOptions optio
   return HermeticCommand(root + "/korvane", root + "/work", options, program);
 }
 
+std::map<std::string, std::string> WithDomain(std::map<std::string, std::string> env, int domain_id) {
+  env["ROS_DOMAIN_ID"] = std::to_string(domain_id);
+  return env;
+}
+
 }  // namespace
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args,
                          bool read_only_workdir)
-    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", "", {}, {}}) {}
+    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", "", {}, {}, {}}) {}
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOptions & options)
     : root_(root),
-      program_(NodeCommand(root, options), {{"ROS_DOMAIN_ID", std::to_string(domain_id)}}, root + "/stdout",
+      program_(NodeCommand(root, options), WithDomain(options.env, domain_id), root + "/stdout",
                root + "/stderr") {}
 
 bool NodeProcess::WaitForStdoutLine(const std::string & line, std::chrono::seconds limit) {
@@ -99,14 +104,24 @@ std::string NodeProcess::Stderr() const {
   return ReadFile(root_ + "/stderr");
 }
 
-Result Cli(int domain_id, const std::vector<std::string> & args) {
-  return Cli(OwnProgram(DATA_CENTER_CLI_BIN), domain_id, args);
+Result Cli(int domain_id, const std::vector<std::string> & args,
+           const std::map<std::string, std::string> & env) {
+  std::vector<std::string> argv = OwnProgram(DATA_CENTER_CLI_BIN);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Run(argv, WithDomain(env, domain_id));
 }
 
 Result Cli(const std::vector<std::string> & program, int domain_id, const std::vector<std::string> & args) {
   std::vector<std::string> argv = program;
   argv.insert(argv.end(), args.begin(), args.end());
   return Run(argv, {{"ROS_DOMAIN_ID", std::to_string(domain_id)}});
+}
+
+std::string MakeKeystore(const std::string & dir, const std::vector<std::string> & enclaves) {
+  std::vector<std::string> argv = {DATA_CENTER_MAKE_KEYSTORE, dir};
+  argv.insert(argv.end(), enclaves.begin(), enclaves.end());
+  const Result r = Run(argv, {});
+  return r.exit_status == 0 ? "" : "make_keystore exited " + std::to_string(r.exit_status) + ": " + r.err;
 }
 
 std::string TodayLogName() {

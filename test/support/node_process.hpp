@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ struct NodeOptions {
   // Folders the program must reach at their own paths even under a folder
   // closed to others (the launcher's --reach).
   std::vector<std::string> reach;
+  // Environment beyond ROS_DOMAIN_ID (ROS_SECURITY_*, say).
+  std::map<std::string, std::string> env;
   // The node's command line before its arguments; empty: this build's node
   // (see OwnProgram).
   std::vector<std::string> program;
@@ -84,10 +87,15 @@ class NodeProcess {
   Program program_;
 };
 
-// Calls the client binary against `domain_id`.
-Result Cli(int domain_id, const std::vector<std::string> & args);
+// Calls the client binary against `domain_id`, with extra environment.
+Result Cli(int domain_id, const std::vector<std::string> & args,
+           const std::map<std::string, std::string> & env = {});
 // The same with another client's command line (for example another build's).
 Result Cli(const std::vector<std::string> & program, int domain_id, const std::vector<std::string> & args);
+
+// Makes a ROS 2 security keystore at `dir` (test/support/make_keystore):
+// ENCLAVE[:KIND] specs; "" or what went wrong.
+std::string MakeKeystore(const std::string & dir, const std::vector<std::string> & enclaves);
 
 // Today's log file name suffix, as the node names it.
 std::string TodayLogName();
