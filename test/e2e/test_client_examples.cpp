@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The client as a newcomer meets it: every example of the README and of
-// --help, run as written against a real node.
+// The client as a newcomer meets it: every example of the README, of
+// docs/client.md and of --help, run as written against a real node.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,12 +25,18 @@ std::string BinDir() {
   return cli.substr(0, cli.rfind('/'));
 }
 
-// Shell command lines of the README's sh blocks, without trailing comments.
-std::vector<std::string> ReadmeCommands() {
+// The documents whose sh blocks are checked: the README and the pages its
+// commands moved to.
+std::vector<std::string> Documents() {
+  return {DATA_CENTER_README, DATA_CENTER_CLIENT_DOC, DATA_CENTER_BUILDING_DOC};
+}
+
+// Shell command lines of a document's sh blocks, without trailing comments.
+std::vector<std::string> DocumentCommands(const std::string & document) {
   std::vector<std::string> commands;
   bool in_block = false;
   const std::regex comment(R"(\s{2,}#.*$)");
-  for (const std::string & line : e2e::Lines(e2e::ReadFile(DATA_CENTER_README))) {
+  for (const std::string & line : e2e::Lines(e2e::ReadFile(document))) {
     if (line.rfind("```", 0) == 0) {
       in_block = !in_block && line == "```sh";
       continue;
@@ -78,8 +84,14 @@ TEST(ClientExamples, EveryExampleOfTheReadmeAndHelpRunsAsWritten) {
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   ASSERT_TRUE(namespaced.WaitReady()) << namespaced.Stderr();
 
+  std::vector<std::string> commands;
+  for (const std::string & document : Documents()) {
+    const std::vector<std::string> found = DocumentCommands(document);
+    EXPECT_FALSE(found.empty()) << document;
+    commands.insert(commands.end(), found.begin(), found.end());
+  }
   std::vector<std::string> client_examples;
-  for (const std::string & command : ReadmeCommands()) {
+  for (const std::string & command : commands) {
     if (command.find("data_center_cli") != std::string::npos) {
       client_examples.push_back(command);
       continue;
