@@ -106,7 +106,7 @@ std::string Hex(const std::string & bytes) {
 
 // One keystore for the whole process: the node's enclave, a caller's, and
 // the ones that must not get in.
-class Security : public ::testing::Test {
+class Sros2 : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     keystore_dir_ = new e2e::TempDir();
@@ -145,12 +145,12 @@ class Security : public ::testing::Test {
   static e2e::TempDir * keystore_dir_;
   static std::string keystore_error_;
 };
-e2e::TempDir * Security::keystore_dir_ = nullptr;
-std::string Security::keystore_error_;
+e2e::TempDir * Sros2::keystore_dir_ = nullptr;
+std::string Sros2::keystore_error_;
 
 // Security on or off: the same answers to every command, and the station
 // name sent with 10001 crosses the loopback in clear only without it.
-class SecuredOrNot : public Security, public ::testing::WithParamInterface<bool> {};
+class SecuredOrNot : public Sros2, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(SecuredOrNot, EveryCommandIsAnsweredAlikeAndOnlyUnsecuredTrafficShowsTheStationName) {
   const bool secured = GetParam();
@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(Lo, SecuredOrNot, ::testing::Values(false, true),
                            return info.param ? "Secured" : "Unsecured";
                          });
 
-TEST_F(Security, OnlyPeersOfTheKeystoreWithTheRightPermissionsAreServed) {
+TEST_F(Sros2, OnlyPeersOfTheKeystoreWithTheRightPermissionsAreServed) {
   e2e::TempDir dir;
   e2e::NodeProcess node(kDomain, dir.path(), Node(Secured()));
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
@@ -235,7 +235,7 @@ TEST_F(Security, OnlyPeersOfTheKeystoreWithTheRightPermissionsAreServed) {
   EXPECT_EQ(node.Stop(SIGTERM), 0);
 }
 
-TEST_F(Security, EnforceWithoutAUsableEnclaveRefusesToStartAndPermissiveRunsUnsecured) {
+TEST_F(Sros2, EnforceWithoutAUsableEnclaveRefusesToStartAndPermissiveRunsUnsecured) {
   e2e::TempDir copy;
   // The node's enclave without its certificate.
   ASSERT_EQ(system(("cp -r '" + Keystore() + "' '" + copy.path() + "/ks' && rm '" + copy.path() +
