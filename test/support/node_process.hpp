@@ -68,6 +68,9 @@ class NodeProcess {
   pid_t pid() const { return program_.pid(); }
   std::string LogDir() const { return root_ + "/korvane/logs/data_center"; }
   std::string WorkDir() const { return root_ + "/work"; }
+  std::string StationFile() const { return WorkDir() + "/StationInfo.conf"; }
+  // The text of the node's log file of today.
+  std::string Log() const;
   std::string HistoryFile() const { return root_ + "/korvane/data/resource/map/history.map"; }
   // `path` as the running node sees it, through its own mount namespace (so
   // that mounts of NodeOptions::setup are visible).
@@ -85,7 +88,8 @@ Result Cli(int domain_id, const std::vector<std::string> & args);
 // The same with another client's command line (for example another build's).
 Result Cli(const std::vector<std::string> & program, int domain_id, const std::vector<std::string> & args);
 
-// Today's log file name suffix, as the node names it.
+// The name the node gives the log file of the day `days_from_today` away.
+std::string DayLogName(int days_from_today);
 std::string TodayLogName();
 
 }  // namespace e2e
