@@ -41,7 +41,8 @@ QUICK = {"count": 300, "warmup": 30, "few_count": 30, "few_warmup": 3, "block": 
 
 # The same cases under other conditions: extra environment ("env" for every
 # process, "node_env", "client_env", "floor_env") and extra arguments
-# ("node_args", "client_args", "floor_args") for the processes of a setup.
+# ("node_args", "client_args", "floor_args") for the processes of a setup,
+# such as {"name": "x", "env": {"VAR": "1"}, "node_args": ["--ros-args", ...]}.
 SETUPS = [
     {"name": "plain"},
 ]
@@ -105,19 +106,17 @@ class Bench:
         node = self.start(argv + setup.get("node_args", []), self.env_for(setup, "node"), "node", READY)
         time.sleep(1.0)
         memory = {"idle_kib": rss_kib(node.pid, "data_center"), "idle_smaps": smaps(node.pid)}
-        cases, requests, list_bytes = [], 0, 0
+        cases, list_bytes = [], 0
         for label, cmd, code, stored, poses, few in CASES:
-            if label == CASES[-1][0]:  # the last case leaves the heap larger
-                memory.update(after_kib=rss_kib(node.pid, "data_center"), after_requests=requests)
             if stored:  # 0 is the fresh node's list: 10001 cannot clear one
                 store = self.client(setup, "--cmd", 10001, "--poses", stored, "--count", 1, "--warmup", 0)
                 list_bytes = store["node"]["request_bytes"]
-                requests += 1
             # The floor answers as many bytes as the node where that is many: the stored list.
             floor = self.start([os.path.join(self.args.bin_dir, "bench_echo_floor"), "--reply-bytes",
                                 str(list_bytes if cmd == 10002 else 0), "--service", FLOOR]
                                + setup.get("floor_args", []), self.env_for(setup, "floor"), "floor", "ready")
-            if "floor_kib" not in memory:
+            if "floor_kib" not in memory:  # idle as long as the node was
+                time.sleep(1.0)
                 memory["floor_kib"] = rss_kib(floor.pid, "bench_echo_floo")
             count, warmup = ((self.counts["few_count"], self.counts["few_warmup"]) if few else
                              (self.counts["count"], self.counts["warmup"]))
@@ -126,8 +125,9 @@ class Bench:
                                  warmup, "--block", self.counts["block"], "--floor", FLOOR, "--expect-map", MAP_ID,
                                  "--expect-poses", -1 if stored is None else stored)
             after = cpu_ns(node.pid), cpu_ns(floor.pid)
+            result["node"]["rss_kib"] = rss_kib(node.pid, "data_center")
+            result["floor"]["rss_kib"] = rss_kib(floor.pid, "bench_echo_floo")
             self.stop(floor)
-            requests += count + warmup
             for i, server in enumerate(("node", "floor")):
                 result[server]["cpu_us"] = (after[i] - before[i]) / 1e3 / (count + warmup)
             result["label"] = label
@@ -135,7 +135,6 @@ class Bench:
             log("  %-28s p50 node %8.1f floor %8.1f us (%.2f x), p99 %.2f x" % (
                 label, result["node"]["p50_us"], result["floor"]["p50_us"], ratio(result, "p50_us"),
                 ratio(result, "p99_us")))
-        memory["end_kib"] = rss_kib(node.pid, "data_center")
         self.stop(node)
         return {"name": setup["name"], "cases": cases, "memory": memory}
 
@@ -200,20 +199,22 @@ def markdown(results):
     for setup in results["setups"]:
         out += ["### Round trips, setup \"%s\" (microseconds)\n" % setup["name"],
                 "| case | requests each | reply bytes | node p50 | floor p50 | p50 node − floor | p50 node / floor "
-                "| node p99 | floor p99 | p99 node − floor | p99 node / floor | server CPU µs/req node / floor |",
-                "|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|"]
+                "| node p99 | floor p99 | p99 node − floor | p99 node / floor | server CPU µs/req node / floor "
+                "| VmRSS KiB after, node / floor |",
+                "|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|"]
         for c in setup["cases"]:
             n, f = c["node"], c["floor"]
-            out.append("| %s | %s | %d | %.1f | %.1f | %+.1f | %.2f | %.1f | %.1f | %+.1f | %.2f | %.1f / %.1f |" % (
-                c["label"], format(n["answered"], ","), n["reply_bytes"], n["p50_us"], f["p50_us"],
-                n["p50_us"] - f["p50_us"], ratio(c, "p50_us"), n["p99_us"], f["p99_us"], n["p99_us"] - f["p99_us"],
-                ratio(c, "p99_us"), n["cpu_us"], f["cpu_us"]))
+            out.append("| %s | %s | %d | %.1f | %.1f | %+.1f | %.2f | %.1f | %.1f | %+.1f | %.2f | %.1f / %.1f "
+                       "| %s / %s |" % (
+                           c["label"], format(n["answered"], ","), n["reply_bytes"], n["p50_us"], f["p50_us"],
+                           n["p50_us"] - f["p50_us"], ratio(c, "p50_us"), n["p99_us"], f["p99_us"],
+                           n["p99_us"] - f["p99_us"], ratio(c, "p99_us"), n["cpu_us"], f["cpu_us"],
+                           format(n["rss_kib"], ","), format(f["rss_kib"], ",")))
         mem = setup["memory"]
         roll = mem["idle_smaps"]["rollup"]
-        out += ["", "Node VmRSS: idle %s KiB (%.2f MiB), after %s requests %s KiB, after the 10,000-pose case %s "
-                "KiB; idle floor %s KiB. Idle node: PSS %s, shared clean %s, private clean %s, private dirty %s KiB."
-                % (format(mem["idle_kib"], ","), mem["idle_kib"] / 1024, format(mem["after_requests"], ","),
-                   format(mem["after_kib"], ","), format(mem["end_kib"], ","), format(mem["floor_kib"], ","),
+        out += ["", "Idle VmRSS (1 s after start, before any request): node %s KiB (%.2f MiB), floor %s KiB."
+                " Idle node: PSS %s, shared clean %s, private clean %s, private dirty %s KiB."
+                % (format(mem["idle_kib"], ","), mem["idle_kib"] / 1024, format(mem["floor_kib"], ","),
                    format(roll["Pss"], ","), format(roll["Shared_Clean"], ","), format(roll["Private_Clean"], ","),
                    format(roll["Private_Dirty"], ",")), "",
                 "| idle node, mapping | resident KiB |", "|---|--:|"]
