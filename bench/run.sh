@@ -12,6 +12,8 @@ build_dir="${BUILD_DIR:-$root/build}"
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S "$root/standalone" --preset default -B "$build_dir" >/dev/null
 fi
-cmake --build "$build_dir" -j "$(nproc)" --target data_center bench_client bench_echo_floor bench_exec_stamp
+cmake --build "$build_dir" -j "$(nproc)" --target data_center bench_client bench_echo_floor
+# The build's ROS_DOMAIN_ID for the benchmark, apart from the tests' ids.
+domain="$(awk '$1 == "bench" { print $2 }' "$build_dir/test_domains.txt")"
 # The system interpreter: matplotlib comes from Debian.
-exec /usr/bin/python3 "$root/bench/run_bench.py" --build-dir "$build_dir" "$@"
+exec /usr/bin/python3 "$root/bench/run_bench.py" --bin-dir "$build_dir/bin" --domain "$domain" "$@"

@@ -106,10 +106,6 @@ void NodeCore::attach(int32_t condition, Waitable * waitable) {
   impl_->wait_set->attach(condition, waitable);
 }
 
-void NodeCore::detach(int32_t condition, Waitable * waitable) {
-  impl_->wait_set->detach(condition, waitable);
-}
-
 bool NodeCore::wait_and_execute(std::chrono::nanoseconds timeout) {
   auto & context = ContextImpl::instance();
   if (!context.ok()) {

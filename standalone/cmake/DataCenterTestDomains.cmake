@@ -66,7 +66,7 @@ if(_end GREATER 232)
                       "so the base must be 0-${_max}")
 endif()
 message(STATUS "test ROS_DOMAIN_IDs: ${DATA_CENTER_TEST_DOMAIN_BASE}-${_end}")
-# For the scripts (valgrind-node.sh, bench/run_bench.py): "name first count" lines.
+# For the scripts (valgrind-node.sh, bench/run.sh): "name first count" lines.
 file(WRITE ${CMAKE_BINARY_DIR}/test_domains.txt "${_listing}")
 
 # The range of `name`: its first id and how many ids it has.

@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -18,40 +17,6 @@ using e2e::NodeProcess;
 using e2e::TempDir;
 
 // Each test has its own ROS_DOMAIN_ID: e2e::TestDomain(0-7).
-
-std::string Hex(const std::string & bytes) {
-  static const char * digits = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (!out.empty()) {
-      out += ' ';
-    }
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-// The payload body of the client's output (everything after the
-// "payload:" line), hex digits only.
-std::string PayloadHex(const e2e::Result & r) {
-  const auto pos = r.out.find("\npayload: ");
-  if (pos == std::string::npos) {
-    return "<no payload line>";
-  }
-  const auto body = r.out.find('\n', pos + 1);
-  std::string hex;
-  for (char c : r.out.substr(body == std::string::npos ? r.out.size() : body + 1)) {
-    if (std::isxdigit(static_cast<unsigned char>(c)) != 0) {
-      hex += c;
-    }
-  }
-  std::string spaced;
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    spaced += (i != 0u ? " " : "") + hex.substr(i, 2);
-  }
-  return spaced;
-}
 
 std::string TwoPoses() {
   data_center::BaseStationInfo info;
@@ -68,10 +33,6 @@ std::string TwoPoses() {
   return info.SerializeAsString();
 }
 
-std::string StoredFile(const NodeProcess & node) {
-  return e2e::ReadFile(node.WorkDir() + "/StationInfo.conf");
-}
-
 TEST(Commands, RobotInfoAnswersTheSameElevenBytesWhateverThePayload) {
   const int domain = e2e::TestDomain(0);
   TempDir dir;
@@ -83,7 +44,7 @@ TEST(Commands, RobotInfoAnswersTheSameElevenBytesWhateverThePayload) {
     const auto r = Cli(domain, args);
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 0");
-    EXPECT_EQ(PayloadHex(r), "0A 09 08 B8 17 10 28 18 80 F1 04") << r.out;
+    EXPECT_EQ(e2e::PayloadHex(r), "0A 09 08 B8 17 10 28 18 80 F1 04") << r.out;
   }
   const auto decoded = Cli(domain, {"robot-info"});
   EXPECT_EQ(decoded.exit_status, 0);
@@ -99,20 +60,20 @@ TEST(Commands, StationListRoundTripsInOrderAndSurvivesARestart) {
     ASSERT_TRUE(node.WaitReady()) << node.Stderr();
     const auto empty = Cli(domain, {"call", "10002"});
     EXPECT_EQ(empty.exit_status, 0);
-    EXPECT_EQ(PayloadHex(empty), "");
+    EXPECT_EQ(e2e::PayloadHex(empty), "");
 
-    const auto set = Cli(domain, {"call", "10001", Hex(list)});
+    const auto set = Cli(domain, {"call", "10001", e2e::Hex(list)});
     EXPECT_EQ(set.exit_status, 0) << set.out << set.err;
     EXPECT_EQ(e2e::Lines(set.out).at(1), "msg: \"\"");
-    EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), Hex(list));
-    EXPECT_EQ(StoredFile(node), list);  // one encoded list, nothing around it
+    EXPECT_EQ(e2e::PayloadHex(Cli(domain, {"call", "10002"})), e2e::Hex(list));
+    EXPECT_EQ(e2e::ReadFile(node.StationFile()), list);  // one encoded list, nothing around it
     EXPECT_EQ(node.Stop(SIGTERM), 0);
   }
   NodeProcess restarted(domain, dir.path());
   ASSERT_TRUE(restarted.WaitReady()) << restarted.Stderr();
   const auto after = Cli(domain, {"stations"});
   EXPECT_EQ(after.exit_status, 0);
-  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), Hex(list));
+  EXPECT_EQ(e2e::PayloadHex(Cli(domain, {"call", "10002"})), e2e::Hex(list));
   EXPECT_NE(after.out.find("map_id_str: \"second map\""), std::string::npos) << after.out;
 }
 
@@ -122,7 +83,7 @@ TEST(Commands, RefusedListsLeaveTheStoredListAlone) {
   NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   const std::string list = TwoPoses();
-  ASSERT_EQ(Cli(domain, {"call", "10001", Hex(list)}).exit_status, 0);
+  ASSERT_EQ(Cli(domain, {"call", "10001", e2e::Hex(list)}).exit_status, 0);
 
   // Empty payload (an empty list encodes to nothing), a map_id_str that is
   // not UTF-8, and a truncated field.
@@ -136,8 +97,8 @@ TEST(Commands, RefusedListsLeaveTheStoredListAlone) {
     EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 10006") << payload;
     EXPECT_EQ(e2e::Lines(r.out).at(1), "msg: \"Deserialize data failed\"") << payload;
   }
-  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), Hex(list));
-  EXPECT_EQ(StoredFile(node), list);
+  EXPECT_EQ(e2e::PayloadHex(Cli(domain, {"call", "10002"})), e2e::Hex(list));
+  EXPECT_EQ(e2e::ReadFile(node.StationFile()), list);
 }
 
 TEST(Commands, FieldsOutsideTheSchemaAreKeptAndAnsweredBack) {
@@ -147,8 +108,8 @@ TEST(Commands, FieldsOutsideTheSchemaAreKeptAndAnsweredBack) {
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   // Field 5 (varint 7): no such field in BaseStationInfo, so the list is empty.
   ASSERT_EQ(Cli(domain, {"call", "10001", "28 07"}).exit_status, 0);
-  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), "28 07");
-  EXPECT_EQ(StoredFile(node), std::string("\x28\x07", 2));
+  EXPECT_EQ(e2e::PayloadHex(Cli(domain, {"call", "10002"})), "28 07");
+  EXPECT_EQ(e2e::ReadFile(node.StationFile()), std::string("\x28\x07", 2));
 }
 
 TEST(Commands, ANegativeZeroCoordinateIsStoredAndAnsweredAsPositiveZero) {
@@ -158,8 +119,8 @@ TEST(Commands, ANegativeZeroCoordinateIsStoredAndAnsweredAsPositiveZero) {
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   // bs_pose { x: -0.0 }, as protobuf 3.21 writes it; 3.12 writes 0A 00.
   ASSERT_EQ(Cli(domain, {"call", "10001", "0A 09 11 00 00 00 00 00 00 00 80"}).exit_status, 0);
-  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), "0A 00");
-  EXPECT_EQ(StoredFile(node), std::string("\x0A\x00", 2));
+  EXPECT_EQ(e2e::PayloadHex(Cli(domain, {"call", "10002"})), "0A 00");
+  EXPECT_EQ(e2e::ReadFile(node.StationFile()), std::string("\x0A\x00", 2));
 }
 
 TEST(Commands, LastMapReadsTheHistoryFileAnewOnEveryCall) {
@@ -172,7 +133,7 @@ TEST(Commands, LastMapReadsTheHistoryFileAnewOnEveryCall) {
   // Missing file: code 0, nothing to answer.
   auto r = ask();
   EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(PayloadHex(r), "");
+  EXPECT_EQ(e2e::PayloadHex(r), "");
 
   ASSERT_EQ(system(("mkdir -p '" + dir.path() + "/korvane/data/resource/map'").c_str()), 0);
   struct Case {
@@ -188,7 +149,7 @@ TEST(Commands, LastMapReadsTheHistoryFileAnewOnEveryCall) {
     e2e::WriteFile(node.HistoryFile(), c.content);
     r = ask();
     EXPECT_EQ(r.exit_status, 0) << c.content;
-    EXPECT_EQ(PayloadHex(r), c.payload) << c.content;
+    EXPECT_EQ(e2e::PayloadHex(r), c.payload) << c.content;
   }
   const auto out = e2e::Lines(node.Stdout());
   const std::vector<std::string> expected = {"after advertiseService robot_status_query",
@@ -198,7 +159,7 @@ TEST(Commands, LastMapReadsTheHistoryFileAnewOnEveryCall) {
                                              "mapID = \xff\xfe",
                                              "mapID = "};
   EXPECT_EQ(out, expected);
-  const std::string log = e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName());
+  const std::string log = node.Log();
   EXPECT_NE(log.find("] map history file is not exist\n"), std::string::npos) << log;
   EXPECT_NE(log.find("] map history file empty\n"), std::string::npos) << log;
 }
@@ -211,16 +172,16 @@ TEST(Commands, ReadOnlyWorkingFolderAnswers10007AndKeepsTheOldList) {
   e2e::WriteFile(dir.path() + "/work/StationInfo.conf", list);
   NodeProcess node(domain, dir.path(), {}, /*read_only_workdir=*/true);
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  ASSERT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), Hex(list));
+  ASSERT_EQ(e2e::PayloadHex(Cli(domain, {"call", "10002"})), e2e::Hex(list));
 
   const auto r = Cli(domain, {"call", "10001", "0A 02 08 09"});
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 10007");
   EXPECT_EQ(e2e::Lines(r.out).at(1), "msg: \"Save station info failed\"");
-  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), Hex(list));
-  EXPECT_EQ(StoredFile(node), list);
+  EXPECT_EQ(e2e::PayloadHex(Cli(domain, {"call", "10002"})), e2e::Hex(list));
+  EXPECT_EQ(e2e::ReadFile(node.StationFile()), list);
   EXPECT_EQ(e2e::ListFiles(node.WorkDir()), std::vector<std::string>{"StationInfo.conf"});
-  const std::string log = e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName());
+  const std::string log = node.Log();
   EXPECT_NE(log.find("] Save station info failed"), std::string::npos) << log;
 }
 
@@ -232,9 +193,9 @@ TEST(Commands, CorruptStationFileStartsEmptyWithOneErrorLineAndIsLeftAlone) {
   e2e::WriteFile(dir.path() + "/work/StationInfo.conf", garbage);
   NodeProcess node(domain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  EXPECT_EQ(PayloadHex(Cli(domain, {"call", "10002"})), "");
-  EXPECT_EQ(StoredFile(node), garbage);
-  const auto log = e2e::Lines(e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName()));
+  EXPECT_EQ(e2e::PayloadHex(Cli(domain, {"call", "10002"})), "");
+  EXPECT_EQ(e2e::ReadFile(node.StationFile()), garbage);
+  const auto log = e2e::Lines(node.Log());
   ASSERT_FALSE(log.empty());
   EXPECT_NE(log[0].find("[error]"), std::string::npos) << log[0];
   EXPECT_NE(log[0].find("StationInfo.conf"), std::string::npos) << log[0];

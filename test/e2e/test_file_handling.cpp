@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -37,31 +36,14 @@ std::string List(int map_id) {
   return info.SerializeAsString();
 }
 
-std::string Hex(const std::string & bytes) {
-  static const char * digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-// The answer of `call 10002` as hex, with the client's layout removed.
+// The answer of `call 10002`, in e2e::Hex's form.
 std::string StoredInMemory(int domain) {
-  const auto r = Cli(domain, {"call", "10002", "--quiet"});
-  std::string hex;
-  for (char c : r.out) {
-    if (c != ' ' && c != '\n') {
-      hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-  }
-  return hex;
+  return e2e::HexDump(Cli(domain, {"call", "10002", "--quiet"}).out);
 }
 
 std::vector<std::string> ErrorLines(const NodeProcess & node) {
   std::vector<std::string> errors;
-  for (const auto & line : e2e::Lines(e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName()))) {
+  for (const auto & line : e2e::Lines(node.Log())) {
     if (line.find("] [error] ") != std::string::npos) {
       errors.push_back(line);
     }
@@ -103,13 +85,13 @@ TEST(StationSaves, AFolderThatCannotBeFlushedAfterTheRenameStillStoresTheList) {
   options.user = kUser;
   NodeProcess node(e2e::TestDomain(0), dir.path(), options);
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  ASSERT_EQ(StoredInMemory(e2e::TestDomain(0)), Hex(List(1)));
+  ASSERT_EQ(StoredInMemory(e2e::TestDomain(0)), e2e::Hex(List(1)));
 
-  const auto r = Cli(e2e::TestDomain(0), {"call", "10001", Hex(List(2))});
+  const auto r = Cli(e2e::TestDomain(0), {"call", "10001", e2e::Hex(List(2))});
   EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
   EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 0");
-  EXPECT_EQ(StoredInMemory(e2e::TestDomain(0)), Hex(List(2)));
-  EXPECT_EQ(e2e::ReadFile(node.WorkDir() + "/StationInfo.conf"), List(2));
+  EXPECT_EQ(StoredInMemory(e2e::TestDomain(0)), e2e::Hex(List(2)));
+  EXPECT_EQ(e2e::ReadFile(node.StationFile()), List(2));
   const auto errors = ErrorLines(node);
   ASSERT_EQ(errors.size(), 1u) << node.Stderr();
   EXPECT_NE(
@@ -133,9 +115,9 @@ TEST(StationSaves, AFolderTheNodeMayNotWriteGetsTheListInPlace) {
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
 
   for (int map_id : {2, 3}) {
-    const auto r = Cli(e2e::TestDomain(1), {"call", "10001", Hex(List(map_id))});
+    const auto r = Cli(e2e::TestDomain(1), {"call", "10001", e2e::Hex(List(map_id))});
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
-    EXPECT_EQ(StoredInMemory(e2e::TestDomain(1)), Hex(List(map_id)));
+    EXPECT_EQ(StoredInMemory(e2e::TestDomain(1)), e2e::Hex(List(map_id)));
     EXPECT_EQ(e2e::ReadFile(file), List(map_id));
   }
   struct stat after;
@@ -159,10 +141,10 @@ TEST(StationSaves, ALinkToPersistentStorageStaysALink) {
   ASSERT_EQ(symlink("/opt/korvane/persist/st", (dir.path() + "/work/StationInfo.conf").c_str()), 0);
   NodeProcess node(e2e::TestDomain(2), dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-  ASSERT_EQ(StoredInMemory(e2e::TestDomain(2)), Hex(List(1)));
-  EXPECT_EQ(Cli(e2e::TestDomain(2), {"call", "10001", Hex(List(2))}).exit_status, 0);
+  ASSERT_EQ(StoredInMemory(e2e::TestDomain(2)), e2e::Hex(List(1)));
+  EXPECT_EQ(Cli(e2e::TestDomain(2), {"call", "10001", e2e::Hex(List(2))}).exit_status, 0);
   struct stat link;
-  ASSERT_EQ(lstat((node.WorkDir() + "/StationInfo.conf").c_str(), &link), 0);
+  ASSERT_EQ(lstat(node.StationFile().c_str(), &link), 0);
   EXPECT_TRUE(S_ISLNK(link.st_mode));
   EXPECT_EQ(e2e::ReadFile(target), List(2));
   EXPECT_EQ(e2e::ListFiles(dir.path() + "/korvane/persist"), std::vector<std::string>{"st"});
@@ -184,9 +166,9 @@ TEST(StationSaves, AFileMountedOverTheNameIsWrittenInPlace) {
     options.setup = "mount --bind \"$KORVANE/persist/st\" \"$WORK/StationInfo.conf\"";
     NodeProcess node(e2e::TestDomain(3), dir.path(), options);
     ASSERT_TRUE(node.WaitReady()) << node.Stderr();
-    ASSERT_EQ(StoredInMemory(e2e::TestDomain(3)), Hex(List(1)));
+    ASSERT_EQ(StoredInMemory(e2e::TestDomain(3)), e2e::Hex(List(1)));
 
-    const auto r = Cli(e2e::TestDomain(3), {"call", "10001", Hex(List(2))});
+    const auto r = Cli(e2e::TestDomain(3), {"call", "10001", e2e::Hex(List(2))});
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     EXPECT_EQ(e2e::ReadFile(persistent), List(2));
     EXPECT_EQ(e2e::ListFiles(node.WorkDir()), std::vector<std::string>{"StationInfo.conf"});

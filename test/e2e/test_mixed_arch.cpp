@@ -38,16 +38,6 @@ int ElfMachine(const std::string & path) {
   return header[5] == 1 ? header[18] | header[19] << 8 : header[18] << 8 | header[19];
 }
 
-std::string Hex(const std::string & bytes) {
-  static const char * digits = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 // Poses whose doubles and strings are easy to get wrong: subnormal and
 // extreme values, negative zero, non-ASCII text, a negative id.
 const char kStations[] =
@@ -118,7 +108,7 @@ std::vector<std::string> Transcript(const std::vector<std::string> & node_progra
   }
   EXPECT_EQ(node.Stop(SIGTERM), 0) << node.Stderr();
   transcript.push_back("node stdout:\n" + node.Stdout());
-  transcript.push_back("stored file:\n" + Hex(e2e::ReadFile(node.WorkDir() + "/StationInfo.conf")));
+  transcript.push_back("stored file:\n" + e2e::Hex(e2e::ReadFile(node.StationFile())));
   return transcript;
 }
 

@@ -20,10 +20,6 @@ const std::regex kLogLine(
     R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[thread \d+\] \[data_center\] \[(debug|error)\] )"
     R"(\[\./src/query_handler\.cpp:\d+\] .*)");
 
-std::vector<std::string> LogLines(const NodeProcess & node) {
-  return e2e::Lines(e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName()));
-}
-
 TEST(NodeLifecycle, UnknownCommandsAnswer10002AndLogOneLineEach) {
   const int domain = e2e::TestDomain(0);
   TempDir dir;
@@ -31,7 +27,7 @@ TEST(NodeLifecycle, UnknownCommandsAnswer10002AndLogOneLineEach) {
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();
   // The day's file exists from the start, before anything is logged.
   ASSERT_EQ(e2e::ListFiles(node.LogDir()), std::vector<std::string>{e2e::TodayLogName()});
-  EXPECT_TRUE(LogLines(node).empty());
+  EXPECT_TRUE(e2e::Lines(node.Log()).empty());
 
   for (const std::string cmd : {"0", "-7", "10000", "2147483647"}) {
     const auto r = Cli(domain, {"call", cmd});
@@ -39,7 +35,7 @@ TEST(NodeLifecycle, UnknownCommandsAnswer10002AndLogOneLineEach) {
     EXPECT_NE(r.out.find("code: 10002\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("msg: \"\"\n"), std::string::npos) << r.out;
   }
-  const auto lines = LogLines(node);
+  const auto lines = e2e::Lines(node.Log());
   ASSERT_EQ(lines.size(), 4u);
   const char * expected[] = {"(0)", "(-7)", "(10000)", "(2147483647)"};
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -106,7 +102,7 @@ TEST(NodeLifecycle, NodesOnOtherDomainsAreInvisible) {
   EXPECT_EQ(other.exit_status, 3) << other.out << other.err;
   const auto same = Cli(domain, {"call", "1"});
   EXPECT_EQ(same.exit_status, 1) << same.out << same.err;
-  EXPECT_TRUE(LogLines(node).size() == 1u);
+  EXPECT_TRUE(e2e::Lines(node.Log()).size() == 1u);
 }
 
 TEST(NodeLifecycle, ServiceNameCanBeRemapped) {

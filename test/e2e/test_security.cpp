@@ -94,16 +94,6 @@ class LoopbackCapture {
   std::string bytes_;
 };
 
-std::string Hex(const std::string & bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 // One keystore for the whole process: the node's enclave, a caller's, and
 // the ones that must not get in.
 class Sros2 : public ::testing::Test {
@@ -186,12 +176,12 @@ TEST_P(SecuredOrNot, EveryCommandIsAnsweredAlikeAndOnlyUnsecuredTrafficShowsTheS
   pose->set_map_id_str(secret);
   LoopbackCapture capture;
   ASSERT_EQ(capture.error(), "");
-  const auto set = Call(env, caller, {"call", "10001", Hex(list.SerializeAsString())});
+  const auto set = Call(env, caller, {"call", "10001", e2e::Hex(list.SerializeAsString())});
   const auto get = Call(env, caller, {"stations"});
   const std::string wire = capture.Stop();
   EXPECT_EQ(set.exit_status, 0) << set.out << set.err;
   EXPECT_NE(get.out.find("map_id_str: \"" + secret + "\""), std::string::npos) << get.out << get.err;
-  EXPECT_EQ(e2e::ReadFile(node.WorkDir() + "/StationInfo.conf"), list.SerializeAsString());
+  EXPECT_EQ(e2e::ReadFile(node.StationFile()), list.SerializeAsString());
   EXPECT_GT(wire.size(), 1000u) << "the capture saw no traffic";
   EXPECT_EQ(wire.find(secret) != std::string::npos, !secured) << wire.size() << " bytes captured";
   EXPECT_EQ(node.Stop(SIGTERM), 0);

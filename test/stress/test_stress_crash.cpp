@@ -32,10 +32,6 @@ using e2e::Caller;
 constexpr int kPoses = 48;  // about 1.5 KB a list: more than one write could tear
 constexpr auto kReplyLimit = 10s;
 
-std::string StationFile(const e2e::NodeProcess & node) {
-  return node.WorkDir() + "/StationInfo.conf";
-}
-
 TEST(CrashSafety, KilledWhileStoringListsTheNodeComesBackWithAnAcknowledgedOne) {
   const long trials = e2e::EnvLong("DATA_CENTER_STRESS_CRASH_TRIALS", 250);
   const auto budget = std::chrono::seconds(e2e::EnvLong("DATA_CENTER_STRESS_CRASH_SECONDS", 150));
@@ -64,7 +60,7 @@ TEST(CrashSafety, KilledWhileStoringListsTheNodeComesBackWithAnAcknowledgedOne) 
     const auto answered = e2e::ReadList(stored->payload);
     ASSERT_TRUE(answered.has_value())
         << "10002 answers a list that was never sent (" << stored->payload.size() << " bytes)";
-    const auto on_disk = e2e::ReadList(e2e::ReadFile(StationFile(node)));
+    const auto on_disk = e2e::ReadList(e2e::ReadFile(node.StationFile()));
     ASSERT_TRUE(on_disk.has_value()) << "StationInfo.conf does not decode to a list that was sent";
     EXPECT_EQ(on_disk->seq, answered->seq);
     const int32_t in_flight = next - 1;  // the last list sent

@@ -17,7 +17,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -42,15 +41,6 @@ std::string MapInfoBytes(const std::string & id) {
   data_center::MapInfo info;
   info.set_map_id_str(id);
   return info.SerializeAsString();
-}
-
-std::string DayLogName(int days_from_today) {
-  const std::time_t when = std::time(nullptr) + days_from_today * 24 * 3600;
-  std::tm local{};
-  localtime_r(&when, &local);
-  char buf[64];
-  std::strftime(buf, sizeof buf, "data_center_log_file_%Y-%m-%d", &local);
-  return buf;
 }
 
 // Free blocks for the node's user on the file system holding `path`.
@@ -99,7 +89,7 @@ TEST(Hostile, LogThatCannotBeOpenedGoesToStandardError) {
       {"the day's log file name is a folder",
        [](const std::string & korvane) {
          for (int day = -1; day <= 1; ++day) {
-           fs::create_directories(korvane + "/logs/data_center/" + DayLogName(day) + "/inside");
+           fs::create_directories(korvane + "/logs/data_center/" + e2e::DayLogName(day) + "/inside");
          }
        }},
   };
@@ -308,7 +298,7 @@ TEST(Hostile, DamagedStationFileGivesAnEmptyListAndNothingInTheFolderStopsTheNod
   ASSERT_TRUE(set.has_value()) << "10001 was not answered";
   EXPECT_EQ(set->code, 0);
   ASSERT_NO_FATAL_FAILURE(ExpectServing(caller, node, list));
-  EXPECT_EQ(e2e::ReadFile(node.WorkDir() + "/StationInfo.conf"), list);
+  EXPECT_EQ(e2e::ReadFile(node.StationFile()), list);
   EXPECT_EQ(e2e::ListFiles(node.WorkDir()), std::vector<std::string>{"StationInfo.conf"});
   EXPECT_EQ(node.Stop(SIGTERM), 0);
 }
@@ -333,7 +323,7 @@ TEST(Hostile, ReadOnlyWorkingFolderRefusesNewListsAndKeepsTheOld) {
     EXPECT_EQ(set->msg, "Save station info failed");
   }
   ASSERT_NO_FATAL_FAILURE(ExpectServing(caller, node, old_list));
-  EXPECT_EQ(e2e::ReadFile(node.WorkDir() + "/StationInfo.conf"), old_list);
+  EXPECT_EQ(e2e::ReadFile(node.StationFile()), old_list);
   EXPECT_EQ(e2e::ListFiles(node.WorkDir()), std::vector<std::string>{"StationInfo.conf"});
   EXPECT_EQ(node.Stop(SIGTERM), 0);
 }
@@ -482,7 +472,7 @@ TEST(Hostile, ForeignWriterWithMalformedAndOversizedSamplesDoesNotStopTheNode) {
   // the oversized list refused once. Nothing else reached the handler.
   long foreign = 0;
   long refused = 0;
-  for (const auto & line : e2e::Lines(e2e::ReadFile(node.LogDir() + "/" + e2e::TodayLogName()))) {
+  for (const auto & line : e2e::Lines(node.Log())) {
     foreign +=
         line.find("cmd id:(" + std::to_string(kForeignCommand) + ") is not support") != std::string::npos;
     refused += line.find("Parse request biz_data failed") != std::string::npos;

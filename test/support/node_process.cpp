@@ -124,13 +124,21 @@ std::string MakeKeystore(const std::string & dir, const std::vector<std::string>
   return r.exit_status == 0 ? "" : "make_keystore exited " + std::to_string(r.exit_status) + ": " + r.err;
 }
 
-std::string TodayLogName() {
-  const std::time_t now = std::time(nullptr);
+std::string NodeProcess::Log() const {
+  return ReadFile(LogDir() + "/" + TodayLogName());
+}
+
+std::string DayLogName(int days_from_today) {
+  const std::time_t when = std::time(nullptr) + days_from_today * 24 * 3600;
   std::tm local{};
-  localtime_r(&now, &local);
+  localtime_r(&when, &local);
   char buf[64];
   std::strftime(buf, sizeof buf, "data_center_log_file_%Y-%m-%d", &local);
   return buf;
+}
+
+std::string TodayLogName() {
+  return DayLogName(0);
 }
 
 }  // namespace e2e

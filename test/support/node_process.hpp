@@ -75,6 +75,9 @@ class NodeProcess {
   pid_t pid() const { return program_.pid(); }
   std::string LogDir() const { return root_ + "/korvane/logs/data_center"; }
   std::string WorkDir() const { return root_ + "/work"; }
+  std::string StationFile() const { return WorkDir() + "/StationInfo.conf"; }
+  // The text of the node's log file of today.
+  std::string Log() const;
   std::string HistoryFile() const { return root_ + "/korvane/data/resource/map/history.map"; }
   // `path` as the running node sees it, through its own mount namespace (so
   // that mounts of NodeOptions::setup are visible).
@@ -97,7 +100,8 @@ Result Cli(const std::vector<std::string> & program, int domain_id, const std::v
 // ENCLAVE[:KIND] specs; "" or what went wrong.
 std::string MakeKeystore(const std::string & dir, const std::vector<std::string> & enclaves);
 
-// Today's log file name suffix, as the node names it.
+// The name the node gives the log file of the day `days_from_today` away.
+std::string DayLogName(int days_from_today);
 std::string TodayLogName();
 
 }  // namespace e2e

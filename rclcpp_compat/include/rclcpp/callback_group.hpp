@@ -13,17 +13,9 @@ enum class CallbackGroupType { MutuallyExclusive, Reentrant };
 class CallbackGroup {
  public:
   using SharedPtr = std::shared_ptr<CallbackGroup>;
-  using WeakPtr = std::weak_ptr<CallbackGroup>;
 
-  explicit CallbackGroup(CallbackGroupType group_type, bool automatically_add_to_executor_with_node = true)
-      : type_(group_type), automatically_add_(automatically_add_to_executor_with_node) {}
-
-  const CallbackGroupType & type() const { return type_; }
-  bool automatically_add_to_executor_with_node() const { return automatically_add_; }
-
- private:
-  CallbackGroupType type_;
-  bool automatically_add_;
+  explicit CallbackGroup(CallbackGroupType /*group_type*/,
+                         bool /*automatically_add_to_executor_with_node*/ = true) {}
 };
 
 }  // namespace rclcpp

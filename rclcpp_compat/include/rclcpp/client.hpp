@@ -28,17 +28,10 @@ struct FutureAndRequestId {
 
   FutureAndRequestId(FutureT impl, int64_t req_id) : future(std::move(impl)), request_id(req_id) {}
 
-  operator FutureT &() { return this->future; }
   auto get() { return this->future.get(); }
-  bool valid() const noexcept { return this->future.valid(); }
-  void wait() const { return this->future.wait(); }
   template <class Rep, class Period>
   std::future_status wait_for(const std::chrono::duration<Rep, Period> & timeout_duration) const {
     return this->future.wait_for(timeout_duration);
-  }
-  template <class Clock, class Duration>
-  std::future_status wait_until(const std::chrono::time_point<Clock, Duration> & timeout_time) const {
-    return this->future.wait_until(timeout_time);
   }
 };
 }  // namespace detail
@@ -48,23 +41,20 @@ template <typename ServiceT>
 class Client : private rclcpp_compat::ClientCore {
  public:
   using SharedPtr = std::shared_ptr<Client<ServiceT>>;
-  using WeakPtr = std::weak_ptr<Client<ServiceT>>;
   using Request = typename ServiceT::Request;
   using Response = typename ServiceT::Response;
   using SharedRequest = std::shared_ptr<Request>;
   using SharedResponse = std::shared_ptr<Response>;
   using Promise = std::promise<SharedResponse>;
-  using SharedPromise = std::shared_ptr<Promise>;
   using Future = std::future<SharedResponse>;
   using SharedFuture = std::shared_future<SharedResponse>;
   using CallbackType = std::function<void(SharedFuture)>;
 
-  struct FutureAndRequestId : detail::FutureAndRequestId<std::future<SharedResponse>> {
-    using detail::FutureAndRequestId<std::future<SharedResponse>>::FutureAndRequestId;
-    SharedFuture share() noexcept { return this->future.share(); }
+  struct FutureAndRequestId : detail::FutureAndRequestId<Future> {
+    using detail::FutureAndRequestId<Future>::FutureAndRequestId;
   };
-  struct SharedFutureAndRequestId : detail::FutureAndRequestId<std::shared_future<SharedResponse>> {
-    using detail::FutureAndRequestId<std::shared_future<SharedResponse>>::FutureAndRequestId;
+  struct SharedFutureAndRequestId : detail::FutureAndRequestId<SharedFuture> {
+    using detail::FutureAndRequestId<SharedFuture>::FutureAndRequestId;
   };
 
   using rclcpp_compat::ClientCore::service_is_ready;
@@ -103,13 +93,6 @@ class Client : private rclcpp_compat::ClientCore {
     return pending_.erase(request_id) != 0u;
   }
 
-  size_t prune_pending_requests() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = pending_.size();
-    pending_.clear();
-    return n;
-  }
-
  protected:
   void on_response(const void * sample, int64_t seq) override {
     // Read before locking: a large reply must not hold up async_send_request.
@@ -120,7 +103,7 @@ class Client : private rclcpp_compat::ClientCore {
     std::unique_lock<std::mutex> lock(mutex_);
     auto it = pending_.find(seq);
     if (it == pending_.end()) {
-      return;  // not ours any more (pruned, or a duplicate)
+      return;  // not ours any more (removed, or a duplicate)
     }
     Pending pending = std::move(it->second);
     pending_.erase(it);

@@ -29,8 +29,6 @@ namespace rclcpp {
 class Node : public std::enable_shared_from_this<Node> {
  public:
   using SharedPtr = std::shared_ptr<Node>;
-  using WeakPtr = std::weak_ptr<Node>;
-  using UniquePtr = std::unique_ptr<Node>;
 
   template <typename... Args>
   static SharedPtr make_shared(Args &&... args) {

@@ -22,7 +22,6 @@ template <typename ServiceT>
 class Service : private rclcpp_compat::ServiceCore {
  public:
   using SharedPtr = std::shared_ptr<Service<ServiceT>>;
-  using WeakPtr = std::weak_ptr<Service<ServiceT>>;
   using Request = typename ServiceT::Request;
   using Response = typename ServiceT::Response;
   using SharedRequest = std::shared_ptr<Request>;

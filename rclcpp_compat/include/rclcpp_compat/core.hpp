@@ -44,7 +44,6 @@ class NodeCore {
 
   int32_t participant() const;
   void attach(int32_t condition, Waitable * waitable);
-  void detach(int32_t condition, Waitable * waitable);
 
   // Waits up to `timeout` (negative: no limit) and runs every ready waitable.
   // Returns false once the context has been shut down.
