@@ -10,11 +10,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <stdexcept>
 #include <string>
 
 #include <korvane_protocol/srv/data_center_srv.hpp>
 
+#include "rclcpp_compat/security.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace bench {
@@ -30,7 +32,8 @@ inline dds_entity_t Checked(dds_entity_t entity, const std::string & what) {
 
 // The domain of ROS_DOMAIN_ID (base 0, as rcl reads it), with the layer's
 // localhost-only configuration unless ROS_LOCALHOST_ONLY=0, then
-// CYCLONEDDS_URI; the participant carries the ROS 2 enclave user data.
+// CYCLONEDDS_URI; the participant carries the ROS 2 enclave user data, and
+// the DDS Security properties when ROS_SECURITY_ENABLE is true.
 inline dds_entity_t CreateParticipant() {
   const char * id = std::getenv("ROS_DOMAIN_ID");
   char * end = nullptr;
@@ -53,9 +56,17 @@ inline dds_entity_t CreateParticipant() {
   dds_qos_t * qos = dds_create_qos();
   static const char kEnclave[] = "enclave=/;";
   dds_qset_userdata(qos, kEnclave, sizeof kEnclave - 1);
+  // ROS_SECURITY_* as a ROS 2 process reads them; the enclave comes from
+  // ROS_SECURITY_ENCLAVE_OVERRIDE.
+  const rclcpp_compat::SecurityOptions security = rclcpp_compat::security_from_env("/", std::cerr);
+  rclcpp_compat::apply_security(security, qos);
   const dds_entity_t participant = dds_create_participant(static_cast<dds_domainid_t>(domain), qos, nullptr);
   dds_delete_qos(qos);
-  return Checked(participant, "cannot create a participant on domain " + std::to_string(domain));
+  Checked(participant, "cannot create a participant on domain " + std::to_string(domain));
+  if (security.enabled()) {
+    rclcpp_compat::delete_dds_before_openssl_at_exit();
+  }
+  return participant;
 }
 
 // QoS of all four service endpoints (reliable, volatile, keep last 10,

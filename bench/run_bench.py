@@ -43,8 +43,17 @@ QUICK = {"count": 300, "warmup": 30, "few_count": 30, "few_warmup": 3, "block": 
 # process, "node_env", "client_env", "floor_env") and extra arguments
 # ("node_args", "client_args", "floor_args") for the processes of a setup,
 # such as {"name": "x", "env": {"VAR": "1"}, "node_args": ["--ros-args", ...]}.
+# "keystore" makes a ROS 2 security keystore with these enclaves for the
+# setup (test/support/make_keystore) and sets ROS_SECURITY_KEYSTORE; "cases"
+# limits the setup to those labels.
 SETUPS = [
     {"name": "plain"},
+    {"name": "secured", "cases": ["10003 robot info", "10002, 100 poses stored"],
+     "keystore": ["/data_center", "/caller", "/floor"],
+     "env": {"ROS_SECURITY_ENABLE": "true", "ROS_SECURITY_STRATEGY": "Enforce"},
+     "node_args": ["--ros-args", "--enclave", "/data_center"],
+     "client_env": {"ROS_SECURITY_ENCLAVE_OVERRIDE": "/caller"},
+     "floor_env": {"ROS_SECURITY_ENCLAVE_OVERRIDE": "/floor"}},
 ]
 
 
@@ -102,12 +111,19 @@ class Bench:
         os.makedirs(work)
         with open(os.path.join(korvane, "data/resource/map/history.map"), "w") as f:
             f.write("  %s\nanything after the first token is ignored\n" % MAP_ID)
+        if "keystore" in setup:
+            keystore = os.path.join(self.scratch, setup["name"], "keystore")
+            subprocess.run([os.path.join(os.path.dirname(HERE), "test", "support", "make_keystore"), keystore]
+                           + setup["keystore"], check=True, capture_output=True)
+            setup = dict(setup, env=dict(setup.get("env", {}), ROS_SECURITY_KEYSTORE=keystore))
         argv = [self.args.hermetic, korvane, work, os.path.join(self.args.bin_dir, "data_center")]
         node = self.start(argv + setup.get("node_args", []), self.env_for(setup, "node"), "node", READY)
         time.sleep(1.0)
         memory = {"idle_kib": rss_kib(node.pid, "data_center"), "idle_smaps": smaps(node.pid)}
         cases, list_bytes = [], 0
         for label, cmd, code, stored, poses, few in CASES:
+            if "cases" in setup and label not in setup["cases"]:
+                continue
             if stored:  # 0 is the fresh node's list: 10001 cannot clear one
                 store = self.client(setup, "--cmd", 10001, "--poses", stored, "--count", 1, "--warmup", 0)
                 list_bytes = store["node"]["request_bytes"]
@@ -220,7 +236,26 @@ def markdown(results):
                 "| idle node, mapping | resident KiB |", "|---|--:|"]
         out += ["| %s | %s |" % (name, format(kib, ",")) for name, kib in mem["idle_smaps"]["top"]]
         out += ["| all others | %s |" % format(mem["idle_smaps"]["others"], ","), ""]
+    out += security_cost(results["setups"])
     return "\n".join(out)
+
+
+def security_cost(setups):
+    """Secured against plain, for the cases both ran."""
+    by_name = {s["name"]: {c["label"]: c for c in s["cases"]} for s in setups}
+    if "plain" not in by_name or "secured" not in by_name:
+        return []
+    out = ["### What security costs (microseconds, p50 / p99)\n",
+           "| case | node plain | node secured | floor plain | floor secured | node secured / plain p50 |",
+           "|---|--:|--:|--:|--:|--:|"]
+    for label, sec in by_name["secured"].items():
+        plain = by_name["plain"].get(label)
+        if plain is None:
+            continue
+        cells = ["%.1f / %.1f" % (c[who]["p50_us"], c[who]["p99_us"]) for who in ("node", "floor")
+                 for c in (plain, sec)]
+        out.append("| %s | %s | %.2f |" % (label, " | ".join(cells), sec["node"]["p50_us"] / plain["node"]["p50_us"]))
+    return out + [""]
 
 
 def plot(results, path):

@@ -122,13 +122,7 @@ int32_t ContextImpl::participant() {
       p, "cannot create DDS participant on domain " + std::to_string(domain) +
              (security_.enabled() ? " with the security files of '" + security_.enclave_dir + "'" : ""));
   if (security_.enabled()) {
-    // The security plugins' threads (authentication handshakes with peers)
-    // use OpenSSL, which tears its state down in an exit handler of its own;
-    // one still running then crashes the exiting process. OpenSSL has set up
-    // that handler while the participant was created, so one registered now
-    // runs before it and stops Cyclone's threads first.
-    static const bool registered = std::atexit([] { dds_delete(DDS_CYCLONEDDS_HANDLE); }) == 0;
-    (void)registered;
+    delete_dds_before_openssl_at_exit();
   }
   return participant_;
 }

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "arguments.hpp"
-#include "security.hpp"
+#include "rclcpp_compat/security.hpp"
 
 namespace rclcpp_compat {
 

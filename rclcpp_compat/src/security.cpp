@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "security.hpp"
+#include "rclcpp_compat/security.hpp"
 
 #include <sys/stat.h>
 
@@ -126,6 +126,11 @@ void apply_security(const SecurityOptions & options, dds_qos_t * qos) {
   for (const auto & property : options.properties) {
     dds_qset_prop(qos, property.first.c_str(), property.second.c_str());
   }
+}
+
+void delete_dds_before_openssl_at_exit() {
+  static const bool registered = std::atexit([] { dds_delete(DDS_CYCLONEDDS_HANDLE); }) == 0;
+  (void)registered;
 }
 
 }  // namespace rclcpp_compat

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "rclcpp/exceptions.hpp"
-#include "security.hpp"
+#include "rclcpp_compat/security.hpp"
 
 namespace {
 

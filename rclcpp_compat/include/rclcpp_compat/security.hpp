@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // ROS 2 security (SROS2) as rcl and rmw_cyclonedds_cpp Humble apply it: the
 // ROS_SECURITY_* variables and the enclave pick a folder of the keystore,
-// whose files become the participant's DDS Security properties.
+// whose files become the participant's DDS Security properties. Public so
+// that raw-DDS peers (the benchmark's) are secured the same way.
 #ifndef RCLCPP_COMPAT__SECURITY_HPP_
 #define RCLCPP_COMPAT__SECURITY_HPP_
 
@@ -35,6 +36,14 @@ SecurityOptions security_from_env(const std::string & enclave, std::ostream & wa
 
 // Sets the properties on a participant's QoS.
 void apply_security(const SecurityOptions & options, dds_qos_t * qos);
+
+// Call once a secured participant exists. The security plugins' threads
+// (authentication handshakes with peers) use OpenSSL, which tears its state
+// down in an exit handler of its own; one still running then crashes the
+// exiting process. OpenSSL has set up that handler while the participant was
+// created, so one registered now runs before it: it deletes Cyclone, which
+// stops those threads first.
+void delete_dds_before_openssl_at_exit();
 
 }  // namespace rclcpp_compat
 
