@@ -31,7 +31,7 @@ packages=(
   rosidl-core rosidl-cmake rosidl-generator-c-cpp
   librosidl-runtime-c-cpp-dev librosidl-typesupport-introspection-c-cpp-dev
   googletest libgtest-dev libgmock-dev
-  util-linux faketime
+  util-linux faketime openssl
 )
 if [ "$arm64" -eq 1 ]; then
   packages+=(
