@@ -132,6 +132,13 @@ Bytes Encode(const google::protobuf::MessageLite & message) {
   return Bytes(text.begin(), text.end());
 }
 
+// A station list as the node stores and answers it: -0.0 as +0.0, which
+// every protobuf version encodes alike.
+Bytes EncodeStations(data_center::BaseStationInfo list) {
+  data_center::MakeZerosPositive(list);
+  return Encode(list);
+}
+
 void ExpectStationAnswer(data_center::QueryHandler & handler, const Bytes & expected, const char * when) {
   const Answer answer = Send(handler, 10002, {});
   FUZZ_CHECK(answer.code == data_center::kCodeOk && answer.msg.empty(), "%s: 10002 answered %d '%s'", when,
@@ -186,10 +193,7 @@ void IssueStations(const Bytes & payload) {
              answer.msg.c_str());
   Bytes stored;
   FUZZ_CHECK(ReadFile(kStationFile, stored), "accepted 10001 left no station file");
-  // As sent, but -0.0 is stored as +0.0, as every protobuf version encodes it.
-  data_center::BaseStationInfo positive(sent);
-  data_center::MakeZerosPositive(positive);
-  FUZZ_CHECK(stored == Encode(positive), "the station file is not the list sent");
+  FUZZ_CHECK(stored == EncodeStations(sent), "the station file is not the list sent");
   FUZZ_CHECK(!Exists(g_blocker), "the temporary station file was left behind");
   ExpectStationAnswer(handler, stored, "after 10001");
 
@@ -207,7 +211,7 @@ void QueryStations(const Bytes & file) {
   if (!file.empty() && !expected.ParseFromArray(file.data(), static_cast<int>(file.size()))) {
     expected.Clear();  // an unreadable file gives an empty list
   }
-  ExpectStationAnswer(handler, Encode(expected), "with a station file from the input");
+  ExpectStationAnswer(handler, EncodeStations(expected), "with a station file from the input");
   Bytes after;
   FUZZ_CHECK(file.empty() ? !Exists(kStationFile) : ReadFile(kStationFile, after) && after == file,
              "reading the station file changed it");
