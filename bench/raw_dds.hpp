@@ -8,15 +8,12 @@
 
 #include <dds/dds.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <iostream>
 #include <stdexcept>
 #include <string>
 
 #include <korvane_protocol/srv/data_center_srv.hpp>
 
-#include "rclcpp_compat/security.hpp"
+#include "rclcpp_compat/participant.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace bench {
@@ -30,59 +27,11 @@ inline dds_entity_t Checked(dds_entity_t entity, const std::string & what) {
   return entity;
 }
 
-// The domain of ROS_DOMAIN_ID (base 0, as rcl reads it), with the layer's
-// localhost-only configuration unless ROS_LOCALHOST_ONLY=0, then
-// CYCLONEDDS_URI; the participant carries the ROS 2 enclave user data, and
-// the DDS Security properties when ROS_SECURITY_ENABLE is true.
+// The participant as the layer makes the node's, from the same environment
+// (ROS_DOMAIN_ID, ROS_LOCALHOST_ONLY, CYCLONEDDS_URI, ROS_SECURITY_*, with the
+// enclave from ROS_SECURITY_ENCLAVE_OVERRIDE).
 inline dds_entity_t CreateParticipant() {
-  const char * id = std::getenv("ROS_DOMAIN_ID");
-  char * end = nullptr;
-  const unsigned long domain = id == nullptr || *id == '\0' ? 0 : std::strtoul(id, &end, 0);
-  if (end != nullptr && (*end != '\0' || domain > 232)) {
-    throw std::runtime_error(std::string("ROS_DOMAIN_ID is not a domain id: '") + id + "'");
-  }
-  const char * localhost = std::getenv("ROS_LOCALHOST_ONLY");
-  const char * uri = std::getenv("CYCLONEDDS_URI");
-  const std::string config =
-      std::string(localhost == nullptr || std::strcmp(localhost, "0") != 0
-                      ? "<CycloneDDS><Domain><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/>"
-                        "</Interfaces></General></Domain></CycloneDDS>,"
-                      : "") +
-      (uri != nullptr ? uri : "");
-  const dds_entity_t created = dds_create_domain(static_cast<dds_domainid_t>(domain), config.c_str());
-  if (created < 0 && created != DDS_RETCODE_PRECONDITION_NOT_MET) {  // the latter: made already
-    Checked(created, "cannot create domain " + std::to_string(domain));
-  }
-  dds_qos_t * qos = dds_create_qos();
-  static const char kEnclave[] = "enclave=/;";
-  dds_qset_userdata(qos, kEnclave, sizeof kEnclave - 1);
-  // ROS_SECURITY_* as a ROS 2 process reads them; the enclave comes from
-  // ROS_SECURITY_ENCLAVE_OVERRIDE.
-  const rclcpp_compat::SecurityOptions security = rclcpp_compat::security_from_env("/", std::cerr);
-  rclcpp_compat::apply_security(security, qos);
-  const dds_entity_t participant = dds_create_participant(static_cast<dds_domainid_t>(domain), qos, nullptr);
-  dds_delete_qos(qos);
-  Checked(participant, "cannot create a participant on domain " + std::to_string(domain));
-  if (security.enabled()) {
-    rclcpp_compat::delete_dds_before_openssl_at_exit();
-  }
-  return participant;
-}
-
-// QoS of all four service endpoints (reliable, volatile, keep last 10,
-// autodispose off, XCDR1), with `user_data` when not empty.
-inline dds_qos_t * ServiceQos(const std::string & user_data) {
-  dds_qos_t * qos = dds_create_qos();
-  dds_qset_reliability(qos, DDS_RELIABILITY_RELIABLE, DDS_INFINITY);
-  dds_qset_durability(qos, DDS_DURABILITY_VOLATILE);
-  dds_qset_history(qos, DDS_HISTORY_KEEP_LAST, 10);
-  dds_qset_writer_data_lifecycle(qos, false);
-  dds_data_representation_id_t xcdr1 = DDS_DATA_REPRESENTATION_XCDR1;
-  dds_qset_data_representation(qos, 1, &xcdr1);
-  if (!user_data.empty()) {
-    dds_qset_userdata(qos, user_data.data(), user_data.size());
-  }
-  return qos;
+  return rclcpp_compat::create_ros_participant_from_env();
 }
 
 // A reader of `reader_topic` and a writer of `writer_topic` of a service
@@ -99,7 +48,7 @@ struct ServiceEndpoints {
         Checked(server ? rclcpp_compat::create_service_wire_topic<Srv::Response>(participant, writer_topic)
                        : rclcpp_compat::create_service_wire_topic<Srv::Request>(participant, writer_topic),
                 "cannot create topic " + writer_topic);
-    dds_qos_t * qos = ServiceQos(user_data);
+    dds_qos_t * qos = rclcpp_compat::service_endpoint_qos(user_data);
     reader = dds_create_reader(participant, in, qos, nullptr);
     writer = dds_create_writer(participant, out, qos, nullptr);
     dds_delete_qos(qos);

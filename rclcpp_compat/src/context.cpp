@@ -1,17 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <dds/dds.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 #include "context_impl.hpp"
@@ -20,6 +12,7 @@
 #include "rclcpp/context.hpp"
 #include "rclcpp/exceptions.hpp"
 #include "rclcpp/utilities.hpp"
+#include "rclcpp_compat/participant.hpp"
 #include "signals.hpp"
 
 namespace rclcpp_compat {
@@ -104,26 +97,7 @@ int32_t ContextImpl::participant() {
   if (participant_ > 0) {
     return participant_;
   }
-  const dds_domainid_t domain = domain_id_;
-  // Always an explicit domain, as rmw_cyclonedds_cpp creates it; the latter
-  // code means this process created that domain already.
-  const dds_entity_t d = dds_create_domain(domain, domain_config(localhost_only_).c_str());
-  if (d < 0 && d != DDS_RETCODE_PRECONDITION_NOT_MET) {
-    throw_dds_error("cannot create DDS domain " + std::to_string(domain), d);
-  }
-  dds_qos_t * qos = dds_create_qos();
-  const std::string user_data = "enclave=" + enclave_ + ";";
-  dds_qset_userdata(qos, user_data.data(), user_data.size());
-  apply_security(security_, qos);
-  const dds_entity_t p = dds_create_participant(domain, qos, nullptr);
-  dds_delete_qos(qos);
-  // Cyclone's security plugins refuse, for example, an expired certificate.
-  participant_ = check_entity(
-      p, "cannot create DDS participant on domain " + std::to_string(domain) +
-             (security_.enabled() ? " with the security files of '" + security_.enclave_dir + "'" : ""));
-  if (security_.enabled()) {
-    delete_dds_before_openssl_at_exit();
-  }
+  participant_ = create_ros_participant(domain_id_, localhost_only_, enclave_, security_);
   return participant_;
 }
 
