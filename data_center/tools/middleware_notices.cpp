@@ -2,22 +2,64 @@
 #include "middleware_notices.hpp"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <cstdint>
+#include <cstring>
+#include <string>
 
 namespace data_center {
 namespace cli {
 
+namespace {
+
+// The path of the Cyclone DDS library loaded in this process, or "". Its
+// soname differs between builds (libddsc.so.0, Debian's libddsc.so.0debian),
+// so the loaded objects are searched by the name's stem.
+std::string LoadedCyclonePath() {
+  std::string found;
+  dl_iterate_phdr(
+      [](dl_phdr_info * info, size_t, void * out) {
+        const char * path = info->dlpi_name;
+        if (path == nullptr || *path == '\0') {
+          return 0;
+        }
+        const char * slash = std::strrchr(path, '/');
+        const char * base = slash == nullptr ? path : slash + 1;
+        if (std::strncmp(base, "libddsc.so", 10) != 0) {
+          return 0;
+        }
+        *static_cast<std::string *>(out) = path;
+        return 1;
+      },
+      &found);
+  return found;
+}
+
+}  // namespace
+
 void QuietMiddlewareNotices() {
-  // Cyclone's dds_set_log_mask and its categories fatal (1) and error (2):
-  // looked up rather than linked, so that the robot build does not depend on
-  // which middleware is installed.
+  // Cyclone's dds_set_log_mask and its categories fatal (1) and error (2).
+  // Looked up rather than linked, so that the robot build does not depend on
+  // which middleware is installed. A ROS 2 that selects its middleware at run
+  // time loads Cyclone privately (RTLD_LOCAL), where RTLD_DEFAULT does not
+  // reach, so the symbol is taken from the loaded library itself;
+  // RTLD_NOLOAD never loads it when it is not there.
   using SetLogMask = void (*)(uint32_t);
   constexpr uint32_t kFatalAndError = 1u | 2u;
-  void * symbol = dlsym(RTLD_DEFAULT, "dds_set_log_mask");
+  const std::string path = LoadedCyclonePath();
+  if (path.empty()) {
+    return;
+  }
+  void * library = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) {
+    return;
+  }
+  void * symbol = dlsym(library, "dds_set_log_mask");
   if (symbol != nullptr) {
     reinterpret_cast<SetLogMask>(symbol)(kFatalAndError);
   }
+  dlclose(library);
 }
 
 }  // namespace cli

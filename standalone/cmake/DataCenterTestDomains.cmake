@@ -36,6 +36,7 @@ set(DATA_CENTER_TEST_DOMAIN_TABLE
   test_stress_hostile         8
   bench                       1
   valgrind                    1
+  test_running_node           1
 )
 
 if(NOT DATA_CENTER_TEST_DOMAIN_BASE MATCHES "^[0-9]+$")

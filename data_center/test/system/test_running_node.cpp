@@ -1,0 +1,266 @@
+// SPDX-License-Identifier: Apache-2.0
+// The node program as a process, called over the middleware of the running
+// ROS 2 with an rclcpp client. In a ROS 2 workspace this is the installed
+// node, on whatever RMW_IMPLEMENTATION says, as an ordinary user: its working
+// folder and rcl's log folder are temporary, and where /opt/korvane/logs
+// cannot be written it logs to standard error, which is fine here. Nothing
+// here depends on the map-history file.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <korvane_protocol/srv/data_center_srv.hpp>
+#include <rclcpp/rclcpp.hpp>
+
+#include "proto/data_center.pb.h"
+
+extern char ** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Srv = korvane_protocol::srv::DataCenterSrv;
+using Bytes = std::vector<uint8_t>;
+using std::chrono::seconds;
+
+constexpr seconds kBound(20);
+
+std::string ReadText(const fs::path & path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+Bytes StationList() {
+  data_center::BaseStationInfo info;
+  auto * pose = info.add_bs_pose();
+  pose->set_map_id(3);
+  pose->set_x(1.5);
+  pose->set_y(-2.0);
+  pose->set_map_id_str("m3");
+  const std::string bytes = info.SerializeAsString();
+  return Bytes(bytes.begin(), bytes.end());
+}
+
+// The node program, started in `work` with its output in files beside it and
+// rcl's log folder in `root`; killed if the test leaves it running.
+class NodeRun {
+ public:
+  NodeRun(const fs::path & root, const std::vector<std::string> & extra_args) : root_(root) {
+    fs::create_directories(root / "work");
+    fs::create_directories(root / "ros_log");
+    std::vector<std::string> args = {DATA_CENTER_NODE_PROGRAM};
+    args.insert(args.end(), extra_args.begin(), extra_args.end());
+    std::vector<std::string> env = {"ROS_LOG_DIR=" + (root / "ros_log").string()};
+    for (char ** e = environ; *e != nullptr; ++e) {
+      if (std::string(*e).rfind("ROS_LOG_DIR=", 0) != 0) env.emplace_back(*e);
+    }
+    // Built before fork: the child of a threaded process only makes system calls.
+    std::vector<char *> argv, envp;
+    for (auto & a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto & e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string work = (root / "work").string(), out = (root / "stdout").string(),
+                      err = (root / "stderr").string();
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out_fd < 0 || err_fd < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0 ||
+          chdir(work.c_str()) != 0) {
+        _exit(127);
+      }
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+  }
+  ~NodeRun() {
+    if (Running()) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  NodeRun(const NodeRun &) = delete;
+  NodeRun & operator=(const NodeRun &) = delete;
+
+  bool Running() {
+    if (status_ >= 0) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
+  }
+  // True once the node has said that it serves.
+  bool WaitReady() {
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (("\n" + Stdout()).find("\nafter advertiseService robot_status_query\n") != std::string::npos)
+        return true;
+      if (!Running()) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  // Sends `signo` and returns the exit status (128 + signal if killed by
+  // one), or -1 when the node is still running after the bound.
+  int Stop(int signo) {
+    if (Running()) kill(pid_, signo);
+    const auto deadline = std::chrono::steady_clock::now() + kBound;
+    while (Running() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return Running() ? -1 : status_;
+  }
+  std::string Stdout() const { return ReadText(root_ / "stdout"); }
+  std::string Output() const {
+    return "standard output:\n" + Stdout() + "standard error:\n" + ReadText(root_ / "stderr");
+  }
+
+ private:
+  fs::path root_;
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+class RunningNode : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // The client stays off other hosts' traffic as the node does (the node
+    // inherits this environment); ROS_DOMAIN_ID comes from the test runner.
+    setenv("ROS_LOCALHOST_ONLY", "1", 1);
+    suite_root_ = MakeTemporaryFolder();
+    setenv("ROS_LOG_DIR", (suite_root_ / "client_ros_log").c_str(), 1);
+    rclcpp::init(0, nullptr);
+    caller_ = std::make_shared<rclcpp::Node>("data_center_system_test");
+  }
+  static void TearDownTestSuite() {
+    caller_.reset();
+    rclcpp::shutdown();
+    fs::remove_all(suite_root_);
+  }
+  void SetUp() override {
+    if (!fs::exists(DATA_CENTER_NODE_PROGRAM)) {
+      GTEST_SKIP() << "no node program at " DATA_CENTER_NODE_PROGRAM
+                      ": build (and install) the package first";
+    }
+    root_ = MakeTemporaryFolder();
+  }
+  void TearDown() override {
+    if (!root_.empty()) fs::remove_all(root_);
+  }
+
+  static fs::path MakeTemporaryFolder() {
+    const char * tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/data_center_test_XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
+    return pattern;
+  }
+
+  // The node's answer to one request, or nullptr (with a test failure) when
+  // the service is not there or does not answer within the bound.
+  static Srv::Response::SharedPtr Call(int32_t cmd_id, const Bytes & payload = {},
+                                       const std::string & service = "/robot_status_query") {
+    auto client = caller_->create_client<Srv>(service);
+    if (!client->wait_for_service(kBound)) {
+      ADD_FAILURE() << "service " << service << " not available";
+      return nullptr;
+    }
+    auto request = std::make_shared<Srv::Request>();
+    request->cmd_id = cmd_id;
+    request->biz_data = payload;
+    auto future = client->async_send_request(request);
+    if (rclcpp::spin_until_future_complete(caller_, future, kBound) != rclcpp::FutureReturnCode::SUCCESS) {
+      ADD_FAILURE() << "no answer from " << service << " to " << cmd_id;
+      return nullptr;
+    }
+    return future.get();
+  }
+
+  static fs::path suite_root_;
+  static rclcpp::Node::SharedPtr caller_;
+  fs::path root_;
+};
+
+fs::path RunningNode::suite_root_;
+rclcpp::Node::SharedPtr RunningNode::caller_;
+
+TEST_F(RunningNode, AnswersEachCommandWithItsCode) {
+  NodeRun node(root_, {});
+  ASSERT_TRUE(node.WaitReady()) << node.Output();
+
+  const auto robot_info = Call(10003);
+  ASSERT_NE(robot_info, nullptr);
+  EXPECT_EQ(robot_info->code, 0);
+  EXPECT_EQ(robot_info->msg, "");
+  EXPECT_EQ(robot_info->biz_data, (Bytes{0x0A, 0x09, 0x08, 0xB8, 0x17, 0x10, 0x28, 0x18, 0x80, 0xF1, 0x04}));
+
+  const auto unknown = Call(4242);
+  ASSERT_NE(unknown, nullptr);
+  EXPECT_EQ(unknown->code, 10002);
+  EXPECT_EQ(unknown->msg, "");
+  EXPECT_TRUE(unknown->biz_data.empty());
+
+  // Whatever the map history holds, or whether it exists at all.
+  const auto last_map = Call(1002);
+  ASSERT_NE(last_map, nullptr);
+  EXPECT_EQ(last_map->code, 0);
+  EXPECT_EQ(node.Stop(SIGTERM), 0) << node.Output();
+}
+
+TEST_F(RunningNode, KeepsTheStationListAcrossARestartAndRefusedListsChangeNothing) {
+  const Bytes list = StationList();
+  {
+    NodeRun node(root_, {});
+    ASSERT_TRUE(node.WaitReady()) << node.Output();
+    const auto set = Call(10001, list);
+    ASSERT_NE(set, nullptr);
+    EXPECT_EQ(set->code, 0);
+    // An empty list encodes to nothing; 0A is a field cut short.
+    for (const Bytes & refused : {Bytes{}, Bytes{0x0A}}) {
+      const auto r = Call(10001, refused);
+      ASSERT_NE(r, nullptr);
+      EXPECT_EQ(r->code, 10006) << refused.size() << " bytes";
+      EXPECT_EQ(r->msg, "Deserialize data failed");
+    }
+    const auto get = Call(10002);
+    ASSERT_NE(get, nullptr);
+    EXPECT_EQ(get->code, 0);
+    EXPECT_EQ(get->biz_data, list);
+    EXPECT_EQ(node.Stop(SIGTERM), 0) << node.Output();
+  }
+  NodeRun restarted(root_, {});
+  ASSERT_TRUE(restarted.WaitReady()) << restarted.Output();
+  const auto get = Call(10002);
+  ASSERT_NE(get, nullptr);
+  EXPECT_EQ(get->biz_data, list);
+  EXPECT_EQ(restarted.Stop(SIGINT), 0) << restarted.Output();
+}
+
+TEST_F(RunningNode, ServesUnderARemappedName) {
+  NodeRun node(root_, {"--ros-args", "-r", "robot_status_query:=robot_status_query_remapped"});
+  ASSERT_TRUE(node.WaitReady()) << node.Output();
+  const auto answer = Call(10003, {}, "/robot_status_query_remapped");
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(answer->code, 0);
+  EXPECT_EQ(answer->biz_data.size(), 11u);
+  EXPECT_FALSE(caller_->create_client<Srv>("/robot_status_query")->wait_for_service(seconds(2)));
+  EXPECT_EQ(node.Stop(SIGINT), 0) << node.Output();
+}
+
+}  // namespace
