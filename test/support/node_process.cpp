@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <sstream>
 #include <stdexcept>
@@ -31,15 +32,35 @@ std::vector<std::string> HermeticCommand(const std::string & korvane, const std:
   return argv;
 }
 
-std::vector<std::string> OwnProgram(const std::string & path) {
-  std::vector<std::string> argv;
-  std::istringstream words(DATA_CENTER_TEST_EMULATOR);
+namespace {
+
+std::vector<std::string> Words(const std::string & text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
   std::string word;
-  while (words >> word) {
-    argv.push_back(word);
+  while (in >> word) {
+    words.push_back(word);
   }
+  return words;
+}
+
+}  // namespace
+
+std::vector<std::string> OwnProgram(const std::string & path) {
+  std::vector<std::string> argv = Words(DATA_CENTER_TEST_EMULATOR);
   argv.push_back(path);
   return argv;
+}
+
+std::vector<std::string> TestedNode() {
+  const char * command = std::getenv("DATA_CENTER_TEST_NODE");
+  const auto words = Words(command == nullptr ? "" : command);
+  return words.empty() ? OwnProgram(DATA_CENTER_BIN) : words;
+}
+
+bool TestingRobotBuild() {
+  const char * build = std::getenv("DATA_CENTER_TEST_NODE_BUILD");
+  return build != nullptr && std::string(build) == "robot";
 }
 
 namespace {
@@ -59,10 +80,11 @@ std::vector<std::string> NodeCommand(const std::string & root, NodeOptions optio
     program = {"setpriv", "--reuid=" + std::to_string(user->pw_uid),
                "--regid=" + std::to_string(user->pw_gid), "--clear-groups", "--"};
   }
-  const auto node = options.program.empty() ? OwnProgram(DATA_CENTER_BIN) : options.program;
+  const auto node = options.program.empty() ? TestedNode() : options.program;
   program.insert(program.end(), node.begin(), node.end());
   program.insert(program.end(), options.extra_args.begin(), options.extra_args.end());
-  return HermeticCommand(root + "/korvane", root + "/work", options, program);
+  return HermeticCommand(root + "/korvane", options.workdir.empty() ? root + "/work" : options.workdir,
+                         options, program);
 }
 
 std::map<std::string, std::string> WithDomain(std::map<std::string, std::string> env, int domain_id) {
@@ -74,7 +96,7 @@ std::map<std::string, std::string> WithDomain(std::map<std::string, std::string>
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const std::vector<std::string> & extra_args,
                          bool read_only_workdir)
-    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", "", {}, {}, {}}) {}
+    : NodeProcess(domain_id, root, NodeOptions{extra_args, read_only_workdir, "", "", {}, {}, "", {}}) {}
 
 NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOptions & options)
     : root_(root),

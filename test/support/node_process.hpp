@@ -22,6 +22,15 @@ namespace e2e {
 // build starts must go through it: the emulator does not follow exec.
 std::vector<std::string> OwnProgram(const std::string & path);
 
+// The node the whole-system tests start: DATA_CENTER_TEST_NODE, a command line
+// of words separated by spaces (another build's node, say the robot build's
+// behind a wrapper that sources its workspace), or this build's node.
+std::vector<std::string> TestedNode();
+// Whether that node is the robot build, on ROS 2 Humble's rcl and middleware
+// (DATA_CENTER_TEST_NODE_BUILD=robot). Tests of what rclcpp_compat/README.md
+// lists as a difference from Humble expect Humble's behaviour from it.
+bool TestingRobotBuild();
+
 // How a node is started, beyond its domain and root folder.
 struct NodeOptions {
   std::vector<std::string> extra_args;
@@ -41,8 +50,10 @@ struct NodeOptions {
   std::vector<std::string> reach;
   // Environment beyond ROS_DOMAIN_ID (ROS_SECURITY_*, say).
   std::map<std::string, std::string> env;
-  // The node's command line before its arguments; empty: this build's node
-  // (see OwnProgram).
+  // The working folder as the node sees it, such as a folder under
+  // /opt/korvane; empty: the root's work/.
+  std::string workdir;
+  // The node's command line before its arguments; empty: TestedNode().
   std::vector<std::string> program;
 };
 
