@@ -32,6 +32,7 @@ packages=(
   librosidl-runtime-c-cpp-dev librosidl-typesupport-introspection-c-cpp-dev
   googletest libgtest-dev libgmock-dev
   util-linux faketime openssl
+  systemd
 )
 if [ "$arm64" -eq 1 ]; then
   packages+=(
