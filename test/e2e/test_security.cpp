@@ -232,6 +232,9 @@ TEST_F(Sros2, EnforceWithoutAUsableEnclaveRefusesToStartAndPermissiveRunsUnsecur
                     "/ks/enclaves/data_center/cert.pem'")
                        .c_str()),
             0);
+  // The layer finds missing files at init; Humble's rcl finds the folder
+  // there, but its middleware misses the files only when the node is made.
+  const bool humble = e2e::TestingRobotBuild();
   struct Case {
     const char * what;
     std::string keystore;
@@ -239,12 +242,15 @@ TEST_F(Sros2, EnforceWithoutAUsableEnclaveRefusesToStartAndPermissiveRunsUnsecur
     std::string says;
   } cases[] = {
       {"no keystore", "/nonexistent", "/data_center",
-       "SECURITY ERROR: directory '/nonexistent/enclaves/data_center' does not exist."},
+       "failed to initialize rcl: SECURITY ERROR: directory '/nonexistent/enclaves/data_center' does not "
+       "exist."},
       {"no enclave folder", Keystore(), "/nobody",
-       "SECURITY ERROR: directory '" + Keystore() + "/enclaves/nobody' does not exist."},
+       "failed to initialize rcl: SECURITY ERROR: directory '" + Keystore() +
+           "/enclaves/nobody' does not exist."},
       {"no certificate", copy.path() + "/ks", "/data_center",
-       "SECURITY ERROR: could not find all security files in '" + copy.path() +
-           "/ks/enclaves/data_center' (missing: cert.pem)."},
+       humble ? "failed to initialize rcl node: rcl node's rmw handle is invalid"
+              : "failed to initialize rcl: SECURITY ERROR: could not find all security files in '" +
+                    copy.path() + "/ks/enclaves/data_center' (missing: cert.pem)."},
   };
   for (const auto & c : cases) {
     SCOPED_TRACE(c.what);
@@ -255,17 +261,21 @@ TEST_F(Sros2, EnforceWithoutAUsableEnclaveRefusesToStartAndPermissiveRunsUnsecur
     EXPECT_FALSE(node.WaitReady());
     EXPECT_NE(node.Stop(SIGTERM), 0);
     EXPECT_EQ(node.Stdout(), "");
-    EXPECT_NE(node.Stderr().find("failed to initialize rcl: " + c.says), std::string::npos) << node.Stderr();
+    EXPECT_NE(node.Stderr().find(c.says), std::string::npos) << node.Stderr();
 
-    // Any other strategy warns and runs without security, as rcl does.
+    // Any other strategy runs without security, as rcl does; the layer warns,
+    // Humble does not.
     env["ROS_SECURITY_STRATEGY"] = "Permissive";
     e2e::TempDir permissive_dir;
     e2e::NodeProcess permissive(kDomain, permissive_dir.path(), Node(env, c.enclave));
     ASSERT_TRUE(permissive.WaitReady()) << permissive.Stderr();
-    EXPECT_NE(
-        permissive.Stderr().find(c.says + " ROS_SECURITY_STRATEGY is not Enforce: running without security."),
-        std::string::npos)
-        << permissive.Stderr();
+    const std::string warning = "ROS_SECURITY_STRATEGY is not Enforce: running without security.";
+    if (humble) {
+      EXPECT_EQ(permissive.Stderr().find(warning), std::string::npos) << permissive.Stderr();
+    } else {
+      const std::string cause = c.says.substr(c.says.find("SECURITY ERROR"));
+      EXPECT_NE(permissive.Stderr().find(cause + " " + warning), std::string::npos) << permissive.Stderr();
+    }
     const auto r = Call({}, "", {"robot-info"});
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
     EXPECT_EQ(permissive.Stop(SIGTERM), 0);
