@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "arguments.hpp"
-#include "parameter_overrides.hpp"
+#include "command_line/arguments.hpp"
+#include "command_line/parameter_overrides.hpp"
 #include "params_file.hpp"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <rclcpp/rclcpp.hpp>
 #include <string>
 
-#include "environment.hpp"
+#include "context/environment.hpp"
 
 namespace {
 

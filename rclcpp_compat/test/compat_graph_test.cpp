@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "compat_test_support.hpp"
-#include "graph.hpp"
+#include "endpoints/graph.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "arguments.hpp"
-#include "names.hpp"
+#include "command_line/arguments.hpp"
+#include "command_line/names.hpp"
 
 namespace {
 

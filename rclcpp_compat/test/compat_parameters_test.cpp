@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "compat_test_support.hpp"
-#include "graph.hpp"
-#include "parameter_services.hpp"
+#include "endpoints/graph.hpp"
+#include "parameters/parameter_services.hpp"
 #include "params_file.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 

@@ -21,7 +21,7 @@
 
 #include "allocation_probe.hpp"
 #include "rclcpp_compat/wire_types.hpp"
-#include "wire_sertype.hpp"
+#include "wire/wire_sertype.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "arguments.hpp"
+#include "command_line/arguments.hpp"
 #include "rclcpp_compat/security.hpp"
 
 namespace rclcpp_compat {

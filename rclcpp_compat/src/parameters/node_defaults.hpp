@@ -9,9 +9,9 @@
 #include <memory>
 #include <mutex>
 
-#include "parameter_services.hpp"
+#include "endpoints/topic_endpoints.hpp"
+#include "parameters/parameter_services.hpp"
 #include "rclcpp_compat/core.hpp"
-#include "topic_endpoint.hpp"
 
 namespace rclcpp_compat {
 

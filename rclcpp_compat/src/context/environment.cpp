@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "environment.hpp"
+#include "context/environment.hpp"
 
 #include <cerrno>
 #include <climits>

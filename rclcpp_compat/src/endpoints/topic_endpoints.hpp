@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "dds_util.hpp"
+#include "endpoints/dds_util.hpp"
 #include "rclcpp_compat/core.hpp"
 
 namespace rclcpp_compat {

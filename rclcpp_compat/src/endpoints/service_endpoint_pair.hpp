@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "dds_util.hpp"
+#include "endpoints/dds_util.hpp"
 #include "rclcpp_compat/core.hpp"
 
 namespace rclcpp_compat {

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "endpoint_pair.hpp"
+#include "endpoints/service_endpoint_pair.hpp"
 
 #include <dds/ddsi/ddsi_serdata.h>
 
-#include "graph.hpp"
-#include "node_wait_set.hpp"
+#include "endpoints/graph.hpp"
+#include "node/node_wait_set.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace rclcpp_compat {

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "endpoints/topic_endpoints.hpp"
 #include "rclcpp_compat/core.hpp"
-#include "topic_endpoint.hpp"
 
 namespace rclcpp_compat {
 

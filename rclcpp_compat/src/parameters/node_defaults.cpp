@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "node_defaults.hpp"
+#include "parameters/node_defaults.hpp"
 
 #include <exception>
 #include <functional>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "names.hpp"
+#include "command_line/names.hpp"
 
 #include <cctype>
 

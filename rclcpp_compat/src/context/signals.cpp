@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "signals.hpp"
+#include "context/signals.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "context_impl.hpp"
+#include "context/context_impl.hpp"
 #include "rclcpp/exceptions.hpp"
 
 namespace rclcpp_compat {

@@ -6,14 +6,14 @@
 #include <stdexcept>
 #include <utility>
 
-#include "context_impl.hpp"
-#include "dds_util.hpp"
-#include "environment.hpp"
+#include "context/context_impl.hpp"
+#include "context/environment.hpp"
+#include "context/signals.hpp"
+#include "endpoints/dds_util.hpp"
 #include "rclcpp/context.hpp"
 #include "rclcpp/exceptions.hpp"
 #include "rclcpp/utilities.hpp"
 #include "rclcpp_compat/participant.hpp"
-#include "signals.hpp"
 
 namespace rclcpp_compat {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "arguments.hpp"
+#include "command_line/arguments.hpp"
 
 namespace rclcpp_compat {
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "topic_endpoint.hpp"
+#include "endpoints/topic_endpoints.hpp"
 
 #include <iostream>
 
-#include "endpoint_pair.hpp"
-#include "graph.hpp"
-#include "node_wait_set.hpp"
+#include "endpoints/graph.hpp"
+#include "endpoints/service_endpoint_pair.hpp"
+#include "node/node_wait_set.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 
 namespace rclcpp_compat {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "dds_util.hpp"
+#include "endpoints/dds_util.hpp"
 
 namespace rclcpp_compat {
 

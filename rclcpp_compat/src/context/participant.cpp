@@ -3,8 +3,8 @@
 
 #include <iostream>
 
-#include "dds_util.hpp"
-#include "environment.hpp"
+#include "context/environment.hpp"
+#include "endpoints/dds_util.hpp"
 #include "rmw/qos_profiles.h"
 
 namespace rclcpp_compat {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "wire_sertype.hpp"
+#include "wire/wire_sertype.hpp"
 
 #include <dds/dds.h>
 #include <dds/ddsi/ddsi_keyhash.h>
@@ -16,8 +16,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "cdr_codec.hpp"
 #include "rclcpp_compat/wire_types.hpp"
+#include "wire/cdr_codec.hpp"
 
 namespace rclcpp_compat {
 namespace {

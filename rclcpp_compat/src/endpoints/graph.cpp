@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "graph.hpp"
+#include "endpoints/graph.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -6,12 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "context_impl.hpp"
-#include "dds_util.hpp"
-#include "graph.hpp"
-#include "names.hpp"
-#include "node_defaults.hpp"
-#include "node_wait_set.hpp"
+#include "command_line/names.hpp"
+#include "context/context_impl.hpp"
+#include "endpoints/dds_util.hpp"
+#include "endpoints/graph.hpp"
+#include "node/node_wait_set.hpp"
+#include "parameters/node_defaults.hpp"
 #include "rclcpp/executors.hpp"
 #include "rclcpp_compat/core.hpp"
 

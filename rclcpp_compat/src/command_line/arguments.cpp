@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "arguments.hpp"
+#include "command_line/arguments.hpp"
 
 #include <set>
 #include <utility>

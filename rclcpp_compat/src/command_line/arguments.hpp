@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "parameter_overrides.hpp"
+#include "command_line/parameter_overrides.hpp"
 
 namespace rclcpp_compat {
 

@@ -7,8 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "endpoint_pair.hpp"
-#include "node_wait_set.hpp"
+#include "endpoints/service_endpoint_pair.hpp"
+#include "node/node_wait_set.hpp"
 #include "rclcpp_compat/core.hpp"
 
 namespace rclcpp_compat {

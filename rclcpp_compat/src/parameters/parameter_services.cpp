@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "parameter_services.hpp"
+#include "parameters/parameter_services.hpp"
 
 #include <algorithm>
 #include <chrono>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "dds_util.hpp"
+#include "endpoints/dds_util.hpp"
 
 #include "rclcpp/exceptions.hpp"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "cdr_codec.hpp"
+#include "wire/cdr_codec.hpp"
 
 #include <algorithm>
 #include <cstring>

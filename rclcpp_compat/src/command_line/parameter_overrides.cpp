@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "parameter_overrides.hpp"
+#include "command_line/parameter_overrides.hpp"
 
 #include <yaml.h>
 

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <cstdio>
 
-#include "context_impl.hpp"
-#include "endpoint_pair.hpp"
-#include "node_wait_set.hpp"
+#include "context/context_impl.hpp"
+#include "endpoints/service_endpoint_pair.hpp"
+#include "node/node_wait_set.hpp"
 #include "rclcpp_compat/core.hpp"
 #include "rclcpp_compat/wire_types.hpp"
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "names.hpp"
+#include "command_line/names.hpp"
 #include "rclcpp/exceptions.hpp"
 
 namespace rclcpp_compat {
