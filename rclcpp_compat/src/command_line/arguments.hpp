@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Parsing of the --ros-args blocks of a process command line.
-#ifndef RCLCPP_COMPAT__ARGUMENTS_HPP_
-#define RCLCPP_COMPAT__ARGUMENTS_HPP_
+#ifndef RCLCPP_COMPAT__COMMAND_LINE__ARGUMENTS_HPP_
+#define RCLCPP_COMPAT__COMMAND_LINE__ARGUMENTS_HPP_
 
 #include <functional>
 #include <string>
@@ -40,4 +40,4 @@ RosArguments parse_ros_arguments(int argc, char const * const * argv,
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__ARGUMENTS_HPP_
+#endif  // RCLCPP_COMPAT__COMMAND_LINE__ARGUMENTS_HPP_

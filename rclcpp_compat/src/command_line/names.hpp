@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // ROS 2 name rules: validation, expansion of relative and private names, and
 // applying -r rules.
-#ifndef RCLCPP_COMPAT__NAMES_HPP_
-#define RCLCPP_COMPAT__NAMES_HPP_
+#ifndef RCLCPP_COMPAT__COMMAND_LINE__NAMES_HPP_
+#define RCLCPP_COMPAT__COMMAND_LINE__NAMES_HPP_
 
 #include <string>
 #include <vector>
@@ -26,4 +26,4 @@ std::string resolve_service(const std::vector<RemapRule> & rules, const std::str
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__NAMES_HPP_
+#endif  // RCLCPP_COMPAT__COMMAND_LINE__NAMES_HPP_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Parameter values from the command line (-p rules and --params-file YAML
 // files), kept and matched against node names as rcl and rclcpp Humble do.
-#ifndef RCLCPP_COMPAT__PARAMETER_OVERRIDES_HPP_
-#define RCLCPP_COMPAT__PARAMETER_OVERRIDES_HPP_
+#ifndef RCLCPP_COMPAT__COMMAND_LINE__PARAMETER_OVERRIDES_HPP_
+#define RCLCPP_COMPAT__COMMAND_LINE__PARAMETER_OVERRIDES_HPP_
 
 #include <map>
 #include <rcl_interfaces/msg/parameter_value.hpp>
@@ -65,4 +65,4 @@ void parse_params_file(const std::string & path, ParameterOverrides & out);
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__PARAMETER_OVERRIDES_HPP_
+#endif  // RCLCPP_COMPAT__COMMAND_LINE__PARAMETER_OVERRIDES_HPP_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The process's one context: arguments, shutdown state and the DDS
 // participant shared by all nodes, with its domain and security.
-#ifndef RCLCPP_COMPAT__CONTEXT_IMPL_HPP_
-#define RCLCPP_COMPAT__CONTEXT_IMPL_HPP_
+#ifndef RCLCPP_COMPAT__CONTEXT__CONTEXT_IMPL_HPP_
+#define RCLCPP_COMPAT__CONTEXT__CONTEXT_IMPL_HPP_
 
 #include <cstdint>
 #include <memory>
@@ -51,4 +51,4 @@ class ContextImpl {
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__CONTEXT_IMPL_HPP_
+#endif  // RCLCPP_COMPAT__CONTEXT__CONTEXT_IMPL_HPP_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // What the process environment says about the context's DDS domain, read as
 // ROS 2 Humble (rcl, rmw_cyclonedds_cpp) reads it.
-#ifndef RCLCPP_COMPAT__ENVIRONMENT_HPP_
-#define RCLCPP_COMPAT__ENVIRONMENT_HPP_
+#ifndef RCLCPP_COMPAT__CONTEXT__ENVIRONMENT_HPP_
+#define RCLCPP_COMPAT__CONTEXT__ENVIRONMENT_HPP_
 
 #include <cstdint>
 #include <string>
@@ -19,4 +19,4 @@ std::string domain_config(bool localhost_only);
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__ENVIRONMENT_HPP_
+#endif  // RCLCPP_COMPAT__CONTEXT__ENVIRONMENT_HPP_

@@ -2,8 +2,8 @@
 // SIGINT and SIGTERM shut the default context down: a handler that only
 // writes to a pipe, and a thread that turns the byte into a shutdown outside
 // signal context.
-#ifndef RCLCPP_COMPAT__SIGNALS_HPP_
-#define RCLCPP_COMPAT__SIGNALS_HPP_
+#ifndef RCLCPP_COMPAT__CONTEXT__SIGNALS_HPP_
+#define RCLCPP_COMPAT__CONTEXT__SIGNALS_HPP_
 
 namespace rclcpp_compat {
 
@@ -12,4 +12,4 @@ void uninstall_signal_handlers();
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__SIGNALS_HPP_
+#endif  // RCLCPP_COMPAT__CONTEXT__SIGNALS_HPP_

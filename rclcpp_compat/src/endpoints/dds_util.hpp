@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Small helpers over the Cyclone DDS C API.
-#ifndef RCLCPP_COMPAT__DDS_UTIL_HPP_
-#define RCLCPP_COMPAT__DDS_UTIL_HPP_
+#ifndef RCLCPP_COMPAT__ENDPOINTS__DDS_UTIL_HPP_
+#define RCLCPP_COMPAT__ENDPOINTS__DDS_UTIL_HPP_
 
 #include <dds/dds.h>
 
@@ -43,4 +43,4 @@ class Entity {
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__DDS_UTIL_HPP_
+#endif  // RCLCPP_COMPAT__ENDPOINTS__DDS_UTIL_HPP_

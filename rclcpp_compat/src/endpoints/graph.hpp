@@ -3,8 +3,8 @@
 // and, per node, name, namespace and the gids of the node's readers and
 // writers, as rmw_cyclonedds_cpp (Humble) does. Tools attribute DDS
 // endpoints to nodes only through it.
-#ifndef RCLCPP_COMPAT__GRAPH_HPP_
-#define RCLCPP_COMPAT__GRAPH_HPP_
+#ifndef RCLCPP_COMPAT__ENDPOINTS__GRAPH_HPP_
+#define RCLCPP_COMPAT__ENDPOINTS__GRAPH_HPP_
 
 #include <dds/dds.h>
 
@@ -58,4 +58,4 @@ class ParticipantGraph {
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__GRAPH_HPP_
+#endif  // RCLCPP_COMPAT__ENDPOINTS__GRAPH_HPP_

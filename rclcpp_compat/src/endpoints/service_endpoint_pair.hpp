@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The two DDS topics and the reader/writer pair behind one service or client.
-#ifndef RCLCPP_COMPAT__ENDPOINT_PAIR_HPP_
-#define RCLCPP_COMPAT__ENDPOINT_PAIR_HPP_
+#ifndef RCLCPP_COMPAT__ENDPOINTS__SERVICE_ENDPOINT_PAIR_HPP_
+#define RCLCPP_COMPAT__ENDPOINTS__SERVICE_ENDPOINT_PAIR_HPP_
 
 #include <string>
 
@@ -70,4 +70,4 @@ std::string reply_topic_name(const std::string & service_name);
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__ENDPOINT_PAIR_HPP_
+#endif  // RCLCPP_COMPAT__ENDPOINTS__SERVICE_ENDPOINT_PAIR_HPP_

@@ -3,8 +3,8 @@
 // is not offered): "rt/<name>" topics of any rosidl message type, each
 // endpoint with its own QoS, and announced as the node's on
 // ros_discovery_info.
-#ifndef RCLCPP_COMPAT__TOPIC_ENDPOINT_HPP_
-#define RCLCPP_COMPAT__TOPIC_ENDPOINT_HPP_
+#ifndef RCLCPP_COMPAT__ENDPOINTS__TOPIC_ENDPOINTS_HPP_
+#define RCLCPP_COMPAT__ENDPOINTS__TOPIC_ENDPOINTS_HPP_
 
 #include <functional>
 #include <memory>
@@ -64,4 +64,4 @@ class TopicSubscription : public Waitable {
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__TOPIC_ENDPOINT_HPP_
+#endif  // RCLCPP_COMPAT__ENDPOINTS__TOPIC_ENDPOINTS_HPP_

@@ -2,8 +2,8 @@
 // The wait set of one node: the DDS waitset its spin waits on and the
 // waitables attached to it. Shared by the node and its clients and services,
 // so that these may be destroyed in any order.
-#ifndef RCLCPP_COMPAT__NODE_WAIT_SET_HPP_
-#define RCLCPP_COMPAT__NODE_WAIT_SET_HPP_
+#ifndef RCLCPP_COMPAT__NODE__NODE_WAIT_SET_HPP_
+#define RCLCPP_COMPAT__NODE__NODE_WAIT_SET_HPP_
 
 #include <dds/dds.h>
 
@@ -42,4 +42,4 @@ struct NodeCore::WaitSet {
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__NODE_WAIT_SET_HPP_
+#endif  // RCLCPP_COMPAT__NODE__NODE_WAIT_SET_HPP_

@@ -3,8 +3,8 @@
 // /rosout and /parameter_events publishers, the parameter services and the
 // /parameter_events subscription, with rclcpp's QoS; and, while use_sim_time
 // is true, the /clock subscription of rclcpp's TimeSource.
-#ifndef RCLCPP_COMPAT__NODE_DEFAULTS_HPP_
-#define RCLCPP_COMPAT__NODE_DEFAULTS_HPP_
+#ifndef RCLCPP_COMPAT__PARAMETERS__NODE_DEFAULTS_HPP_
+#define RCLCPP_COMPAT__PARAMETERS__NODE_DEFAULTS_HPP_
 
 #include <memory>
 #include <mutex>
@@ -43,4 +43,4 @@ class NodeDefaults {
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__NODE_DEFAULTS_HPP_
+#endif  // RCLCPP_COMPAT__PARAMETERS__NODE_DEFAULTS_HPP_

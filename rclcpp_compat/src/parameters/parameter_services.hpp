@@ -6,8 +6,8 @@
 // /parameter_events publisher (qos_overrides./parameter_events.publisher.
 // durability, history, depth, reliability) and, once use_sim_time has been
 // true, the read-only QoS of the /clock subscription.
-#ifndef RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
-#define RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
+#ifndef RCLCPP_COMPAT__PARAMETERS__PARAMETER_SERVICES_HPP_
+#define RCLCPP_COMPAT__PARAMETERS__PARAMETER_SERVICES_HPP_
 
 #include <functional>
 #include <map>
@@ -112,4 +112,4 @@ class ParameterServices {
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__PARAMETER_SERVICES_HPP_
+#endif  // RCLCPP_COMPAT__PARAMETERS__PARAMETER_SERVICES_HPP_

@@ -3,8 +3,8 @@
 // type support that rosidl generates: the body of a sample as rmw_cyclonedds_cpp
 // lays it out (optionally the request header, then the fields in order),
 // alignment counted from the start of the body.
-#ifndef RCLCPP_COMPAT__CDR_CODEC_HPP_
-#define RCLCPP_COMPAT__CDR_CODEC_HPP_
+#ifndef RCLCPP_COMPAT__WIRE__CDR_CODEC_HPP_
+#define RCLCPP_COMPAT__WIRE__CDR_CODEC_HPP_
 
 #include <cstddef>
 #include <cstdint>
@@ -42,4 +42,4 @@ bool read_body(const Members & members, const uint8_t * body, size_t size, bool 
 }  // namespace cdr
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__CDR_CODEC_HPP_
+#endif  // RCLCPP_COMPAT__WIRE__CDR_CODEC_HPP_

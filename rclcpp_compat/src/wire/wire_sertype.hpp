@@ -3,8 +3,8 @@
 // samples are rosidl C++ messages, serialised straight to and from plain CDR
 // by cdr_codec. Incoming data is checked when it arrives, so a reader never
 // holds a sample it cannot read.
-#ifndef RCLCPP_COMPAT__WIRE_SERTYPE_HPP_
-#define RCLCPP_COMPAT__WIRE_SERTYPE_HPP_
+#ifndef RCLCPP_COMPAT__WIRE__WIRE_SERTYPE_HPP_
+#define RCLCPP_COMPAT__WIRE__WIRE_SERTYPE_HPP_
 
 #include <dds/ddsi/ddsi_sertype.h>
 
@@ -19,4 +19,4 @@ struct ddsi_sertype * new_wire_sertype(const rosidl_message_type_support_t * typ
 
 }  // namespace rclcpp_compat
 
-#endif  // RCLCPP_COMPAT__WIRE_SERTYPE_HPP_
+#endif  // RCLCPP_COMPAT__WIRE__WIRE_SERTYPE_HPP_
