@@ -18,10 +18,10 @@
 #include <rclcpp/exceptions.hpp>
 #include <rclcpp/utilities.hpp>
 
-#include "arguments.hpp"
+#include "command_line/arguments.hpp"
+#include "command_line/names.hpp"
 #include "fuzz_check.hpp"
-#include "names.hpp"
-#include "parameter_services.hpp"
+#include "parameters/parameter_services.hpp"
 
 namespace {
 

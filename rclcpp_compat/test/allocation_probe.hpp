@@ -2,8 +2,8 @@
 // Replaces the global operator new of the test program that links it, to
 // record the largest single allocation: lets tests check that a declared
 // length never turns into an allocation of that size.
-#ifndef COMPAT_ALLOCATION_PROBE_HPP_
-#define COMPAT_ALLOCATION_PROBE_HPP_
+#ifndef RCLCPP_COMPAT__TEST__ALLOCATION_PROBE_HPP_
+#define RCLCPP_COMPAT__TEST__ALLOCATION_PROBE_HPP_
 
 #include <cstddef>
 
@@ -14,4 +14,4 @@ size_t largest_allocation();
 
 }  // namespace compat_test
 
-#endif  // COMPAT_ALLOCATION_PROBE_HPP_
+#endif  // RCLCPP_COMPAT__TEST__ALLOCATION_PROBE_HPP_

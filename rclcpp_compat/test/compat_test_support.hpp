@@ -2,8 +2,8 @@
 // Shared pieces of the rclcpp_compat tests: a private DDS domain per test
 // executable, a fixture around rclcpp::init/shutdown, raw Cyclone endpoints
 // beside the layer's own, and a builder for expected little-endian CDR bytes.
-#ifndef COMPAT_TEST_SUPPORT_HPP_
-#define COMPAT_TEST_SUPPORT_HPP_
+#ifndef RCLCPP_COMPAT__TEST__COMPAT_TEST_SUPPORT_HPP_
+#define RCLCPP_COMPAT__TEST__COMPAT_TEST_SUPPORT_HPP_
 
 #include <dds/dds.h>
 #include <gtest/gtest.h>
@@ -150,4 +150,4 @@ std::string hex(const std::vector<uint8_t> & bytes);
 
 }  // namespace compat_test
 
-#endif  // COMPAT_TEST_SUPPORT_HPP_
+#endif  // RCLCPP_COMPAT__TEST__COMPAT_TEST_SUPPORT_HPP_

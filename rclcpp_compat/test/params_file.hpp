@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // A params file in the test's temporary folder, removed with the object.
-#ifndef RCLCPP_COMPAT_TEST__PARAMS_FILE_HPP_
-#define RCLCPP_COMPAT_TEST__PARAMS_FILE_HPP_
+#ifndef RCLCPP_COMPAT__TEST__PARAMS_FILE_HPP_
+#define RCLCPP_COMPAT__TEST__PARAMS_FILE_HPP_
 
 #include <gtest/gtest.h>
 
@@ -27,4 +27,4 @@ class ParamsFile {
 
 }  // namespace compat_test
 
-#endif  // RCLCPP_COMPAT_TEST__PARAMS_FILE_HPP_
+#endif  // RCLCPP_COMPAT__TEST__PARAMS_FILE_HPP_

@@ -4,8 +4,8 @@
 // type name of our choice. Nothing checks the bytes on the way out, so it can
 // send valid samples, malformed ones, or another byte order; a reader of it
 // takes what arrives as it came (dds_takecdr).
-#ifndef COMPAT_RAW_CDR_TOPIC_HPP_
-#define COMPAT_RAW_CDR_TOPIC_HPP_
+#ifndef RCLCPP_COMPAT__TEST__RAW_CDR_TOPIC_HPP_
+#define RCLCPP_COMPAT__TEST__RAW_CDR_TOPIC_HPP_
 
 #include <dds/dds.h>
 
@@ -28,4 +28,4 @@ bool take_raw_cdr(dds_entity_t reader, std::vector<uint8_t> & bytes);
 
 }  // namespace compat_test
 
-#endif  // COMPAT_RAW_CDR_TOPIC_HPP_
+#endif  // RCLCPP_COMPAT__TEST__RAW_CDR_TOPIC_HPP_

@@ -15,12 +15,12 @@ set(DATA_CENTER_TEST_DOMAIN_BASE 144 CACHE STRING
 
 # name                        ids
 set(DATA_CENTER_TEST_DOMAIN_TABLE
-  compat_wire_test            1
-  compat_service_client_test  1
-  compat_foreign_peer_test    1
-  compat_refusal_test         1
-  compat_graph_test           1
-  compat_parameters_test      1
+  test_compat_wire            1
+  test_compat_service_client  1
+  test_compat_foreign_peer    1
+  test_compat_refusal         1
+  test_compat_graph           1
+  test_compat_parameters      1
   fuzz_wire_sample            2  # libFuzzer run, corpus replay
   test_node_lifecycle         10
   test_commands               10
