@@ -3,8 +3,8 @@
 // participant and service endpoint QoS made as the project's rclcpp layer
 // makes them for the node, so that both ends of every measured round trip use
 // the node's discovery, transport and QoS, and its wire types.
-#ifndef DATA_CENTER_BENCH_RAW_DDS_HPP_
-#define DATA_CENTER_BENCH_RAW_DDS_HPP_
+#ifndef DATA_CENTER_BENCH__RAW_DDS_HPP_
+#define DATA_CENTER_BENCH__RAW_DDS_HPP_
 
 #include <dds/dds.h>
 
@@ -66,4 +66,4 @@ struct ServiceEndpoints {
 
 }  // namespace bench
 
-#endif  // DATA_CENTER_BENCH_RAW_DDS_HPP_
+#endif  // DATA_CENTER_BENCH__RAW_DDS_HPP_

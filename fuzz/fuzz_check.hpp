@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // A failed invariant stops the fuzzer with a message and an abort, which
 // libFuzzer records as a crash together with the input that caused it.
-#ifndef DATA_CENTER_FUZZ_CHECK_HPP_
-#define DATA_CENTER_FUZZ_CHECK_HPP_
+#ifndef DATA_CENTER_FUZZ__FUZZ_CHECK_HPP_
+#define DATA_CENTER_FUZZ__FUZZ_CHECK_HPP_
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,4 +17,4 @@
     }                                                                                          \
   } while (false)
 
-#endif  // DATA_CENTER_FUZZ_CHECK_HPP_
+#endif  // DATA_CENTER_FUZZ__FUZZ_CHECK_HPP_

@@ -3,8 +3,8 @@
 // nobody else's participants on the same domain ids can answer them, and the
 // state of `lo` (multicast or not) is theirs to choose. Needs root, or
 // unprivileged user namespaces.
-#ifndef DATA_CENTER_TEST_E2E_PRIVATE_NETWORK_HPP_
-#define DATA_CENTER_TEST_E2E_PRIVATE_NETWORK_HPP_
+#ifndef DATA_CENTER_TEST__E2E__PRIVATE_NETWORK_HPP_
+#define DATA_CENTER_TEST__E2E__PRIVATE_NETWORK_HPP_
 
 #include <string>
 
@@ -25,4 +25,4 @@ std::string AddVethPair(const std::string & outside, const std::string & address
 
 }  // namespace e2e
 
-#endif  // DATA_CENTER_TEST_E2E_PRIVATE_NETWORK_HPP_
+#endif  // DATA_CENTER_TEST__E2E__PRIVATE_NETWORK_HPP_

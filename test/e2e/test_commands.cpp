@@ -8,30 +8,15 @@
 #include <vector>
 
 #include "e2e_support.hpp"
-#include "proto/data_center.pb.h"
 
 namespace {
 
 using e2e::Cli;
 using e2e::NodeProcess;
 using e2e::TempDir;
+using e2e::TwoPoses;
 
 // Each test has its own ROS_DOMAIN_ID: e2e::TestDomain(0-7).
-
-std::string TwoPoses() {
-  data_center::BaseStationInfo info;
-  auto * a = info.add_bs_pose();
-  a->set_map_id(3);
-  a->set_x(1.5);
-  a->set_y(-2.0);
-  a->set_map_id_str("m3");
-  auto * b = info.add_bs_pose();
-  b->set_map_id(7);
-  b->set_x(-0.25);
-  b->set_y(12.75);
-  b->set_map_id_str("second map");
-  return info.SerializeAsString();
-}
 
 TEST(Commands, RobotInfoAnswersTheSameElevenBytesWhateverThePayload) {
   const int domain = e2e::TestDomain(0);

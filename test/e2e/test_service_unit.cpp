@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "e2e_support.hpp"
-#include "proto/data_center.pb.h"
 
 namespace {
 
@@ -201,15 +200,6 @@ TEST(ServiceLauncher, SourcesTheInstallTreeItLivesInAndBecomesTheNode) {
   EXPECT_NE(r.err.find("no setup.bash in " + bare.path()), std::string::npos) << r.err;
 }
 
-std::string StationList() {
-  data_center::BaseStationInfo info;
-  auto * pose = info.add_bs_pose();
-  pose->set_map_id(4);
-  pose->set_x(-3.5);
-  pose->set_map_id_str("dock");
-  return info.SerializeAsString();
-}
-
 TEST(ServiceUnit, NodeStartedAsTheUnitStartsItServesAndSavesAtomically) {
   if (geteuid() != 0) GTEST_SKIP() << "starts the node as another user, which needs root";
   SKIP_WITHOUT("systemd-tmpfiles");
@@ -280,7 +270,7 @@ TEST(ServiceUnit, NodeStartedAsTheUnitStartsItServesAndSavesAtomically) {
   EXPECT_NE(environ.find("DATA_CENTER_SOURCED=" + install + "\n"), std::string::npos) << environ;
   EXPECT_EQ(("\n" + environ).find("\nHOME="), std::string::npos) << environ;
 
-  const std::string list = StationList();
+  const std::string list = e2e::MakeList("service", 1, 2);
   const auto set = e2e::Cli(domain, {"call", "10001", e2e::Hex(list)});
   EXPECT_EQ(set.exit_status, 0) << set.out << set.err;
   EXPECT_EQ(e2e::PayloadHex(e2e::Cli(domain, {"call", "10002"})), e2e::Hex(list));

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // An in-process client of robot_status_query, for tests that check answers
 // byte by byte or keep requests in flight on their own terms.
-#ifndef DATA_CENTER_TEST_SUPPORT_CALLER_HPP_
-#define DATA_CENTER_TEST_SUPPORT_CALLER_HPP_
+#ifndef DATA_CENTER_TEST__SUPPORT__CALLER_HPP_
+#define DATA_CENTER_TEST__SUPPORT__CALLER_HPP_
 
 #include <chrono>
 #include <cstdint>
@@ -64,4 +64,4 @@ class Caller {
 
 }  // namespace e2e
 
-#endif  // DATA_CENTER_TEST_SUPPORT_CALLER_HPP_
+#endif  // DATA_CENTER_TEST__SUPPORT__CALLER_HPP_

@@ -2,8 +2,8 @@
 // The whole-system test library in one include: files, child processes, the
 // hermetic node, the client binary and its hex output, the in-process caller,
 // station lists that name themselves, and the test's domains and knobs.
-#ifndef DATA_CENTER_TEST_SUPPORT_E2E_SUPPORT_HPP_
-#define DATA_CENTER_TEST_SUPPORT_E2E_SUPPORT_HPP_
+#ifndef DATA_CENTER_TEST__SUPPORT__E2E_SUPPORT_HPP_
+#define DATA_CENTER_TEST__SUPPORT__E2E_SUPPORT_HPP_
 
 #include "caller.hpp"
 #include "files.hpp"
@@ -13,4 +13,4 @@
 #include "station_lists.hpp"
 #include "test_environment.hpp"
 
-#endif  // DATA_CENTER_TEST_SUPPORT_E2E_SUPPORT_HPP_
+#endif  // DATA_CENTER_TEST__SUPPORT__E2E_SUPPORT_HPP_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Files of the whole-system tests: a temporary folder, whole-file reads and
 // writes, lines and folder listings.
-#ifndef DATA_CENTER_TEST_SUPPORT_FILES_HPP_
-#define DATA_CENTER_TEST_SUPPORT_FILES_HPP_
+#ifndef DATA_CENTER_TEST__SUPPORT__FILES_HPP_
+#define DATA_CENTER_TEST__SUPPORT__FILES_HPP_
 
 #include <string>
 #include <vector>
@@ -30,4 +30,4 @@ class TempDir {
 
 }  // namespace e2e
 
-#endif  // DATA_CENTER_TEST_SUPPORT_FILES_HPP_
+#endif  // DATA_CENTER_TEST__SUPPORT__FILES_HPP_

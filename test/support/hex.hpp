@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Bytes as the client prints them, and the client's printed payload read back
 // in the same form, so that what was sent and what came back compare as text.
-#ifndef DATA_CENTER_TEST_SUPPORT_HEX_HPP_
-#define DATA_CENTER_TEST_SUPPORT_HEX_HPP_
+#ifndef DATA_CENTER_TEST__SUPPORT__HEX_HPP_
+#define DATA_CENTER_TEST__SUPPORT__HEX_HPP_
 
 #include <string>
 
@@ -22,4 +22,4 @@ std::string PayloadHex(const Result & r);
 
 }  // namespace e2e
 
-#endif  // DATA_CENTER_TEST_SUPPORT_HEX_HPP_
+#endif  // DATA_CENTER_TEST__SUPPORT__HEX_HPP_

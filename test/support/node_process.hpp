@@ -2,8 +2,8 @@
 // The real node and client binaries: each node started through the
 // data_center_hermetic launcher, in its own working folder with a private
 // /opt/korvane, on the test's own ROS_DOMAIN_ID.
-#ifndef DATA_CENTER_TEST_SUPPORT_NODE_PROCESS_HPP_
-#define DATA_CENTER_TEST_SUPPORT_NODE_PROCESS_HPP_
+#ifndef DATA_CENTER_TEST__SUPPORT__NODE_PROCESS_HPP_
+#define DATA_CENTER_TEST__SUPPORT__NODE_PROCESS_HPP_
 
 #include <sys/types.h>
 
@@ -117,4 +117,4 @@ std::string TodayLogName();
 
 }  // namespace e2e
 
-#endif  // DATA_CENTER_TEST_SUPPORT_NODE_PROCESS_HPP_
+#endif  // DATA_CENTER_TEST__SUPPORT__NODE_PROCESS_HPP_

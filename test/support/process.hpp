@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Child processes of the whole-system tests: started with their output in
 // files, waited for with a bound, killed when the test is done with them.
-#ifndef DATA_CENTER_TEST_SUPPORT_PROCESS_HPP_
-#define DATA_CENTER_TEST_SUPPORT_PROCESS_HPP_
+#ifndef DATA_CENTER_TEST__SUPPORT__PROCESS_HPP_
+#define DATA_CENTER_TEST__SUPPORT__PROCESS_HPP_
 
 #include <sys/types.h>
 
@@ -61,4 +61,4 @@ long PeakRssKiB(pid_t pid);
 
 }  // namespace e2e
 
-#endif  // DATA_CENTER_TEST_SUPPORT_PROCESS_HPP_
+#endif  // DATA_CENTER_TEST__SUPPORT__PROCESS_HPP_

@@ -39,4 +39,19 @@ std::optional<ListId> ReadList(const std::string & bytes) {
   return id;
 }
 
+std::string TwoPoses() {
+  data_center::BaseStationInfo info;
+  auto * a = info.add_bs_pose();
+  a->set_map_id(3);
+  a->set_x(1.5);
+  a->set_y(-2.0);
+  a->set_map_id_str("m3");
+  auto * b = info.add_bs_pose();
+  b->set_map_id(7);
+  b->set_x(-0.25);
+  b->set_y(12.75);
+  b->set_map_id_str("second map");
+  return info.SerializeAsString();
+}
+
 }  // namespace e2e

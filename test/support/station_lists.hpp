@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Station lists that say which they are, so that a torn, mixed, older or
 // foreign list is told apart from every list a test sent.
-#ifndef DATA_CENTER_TEST_SUPPORT_STATION_LISTS_HPP_
-#define DATA_CENTER_TEST_SUPPORT_STATION_LISTS_HPP_
+#ifndef DATA_CENTER_TEST__SUPPORT__STATION_LISTS_HPP_
+#define DATA_CENTER_TEST__SUPPORT__STATION_LISTS_HPP_
 
 #include <cstdint>
 #include <optional>
@@ -23,6 +23,10 @@ struct ListId {
 // included.
 std::optional<ListId> ReadList(const std::string & bytes);
 
+// Two poses with every field set, the second one's map named with a blank:
+// the list tests compare byte for byte and by its decoded text.
+std::string TwoPoses();
+
 }  // namespace e2e
 
-#endif  // DATA_CENTER_TEST_SUPPORT_STATION_LISTS_HPP_
+#endif  // DATA_CENTER_TEST__SUPPORT__STATION_LISTS_HPP_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // What a whole-system test takes from its build and its environment: its
 // ROS_DOMAIN_IDs and the knobs that scale a run.
-#ifndef DATA_CENTER_TEST_SUPPORT_TEST_ENVIRONMENT_HPP_
-#define DATA_CENTER_TEST_SUPPORT_TEST_ENVIRONMENT_HPP_
+#ifndef DATA_CENTER_TEST__SUPPORT__TEST_ENVIRONMENT_HPP_
+#define DATA_CENTER_TEST__SUPPORT__TEST_ENVIRONMENT_HPP_
 
 #include <cerrno>
 #include <cstdlib>
@@ -39,4 +39,4 @@ inline long EnvLong(const char * name, long fallback) {
 
 }  // namespace e2e
 
-#endif  // DATA_CENTER_TEST_SUPPORT_TEST_ENVIRONMENT_HPP_
+#endif  // DATA_CENTER_TEST__SUPPORT__TEST_ENVIRONMENT_HPP_
