@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli_options.hpp"
 
+#include <getopt.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <map>
+#include <tuple>
 
 namespace data_center {
 namespace cli {
@@ -15,19 +21,78 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// "-" (standard input) and negative numbers ("call -7") are arguments, not
-// options.
-bool LooksLikeOption(const std::string & arg) {
-  return arg.size() >= 2 && arg[0] == '-' && !IsDigit(arg[1]);
+// getopt_long_only rather than getopt_long: it takes every argument whole
+// ("-q" is the option named "q"), so "-qv" is one unknown option, as it always
+// was, and no state is left inside an argument between calls.
+const option kOptions[] = {
+    {"help", no_argument, nullptr, 'h'},          {"h", no_argument, nullptr, 'h'},
+    {"quiet", no_argument, nullptr, 'q'},         {"q", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},       {"v", no_argument, nullptr, 'v'},
+    {"json", no_argument, nullptr, 'j'},          {"service", required_argument, nullptr, 's'},
+    {"timeout", required_argument, nullptr, 't'}, {"format", required_argument, nullptr, 'f'},
+    {"file", required_argument, nullptr, 'F'},    {}};
+
+// The option spelled exactly `name` ("-h", "--help"), or null: getopt also
+// takes abbreviations ("--verb") and one dash before a word ("-json"), which
+// the client refuses.
+const option * Spelled(const std::string & name) {
+  for (const option * o = kOptions; o->name != nullptr; ++o) {
+    if (name == (o->name[1] == '\0' ? "-" : "--") + std::string(o->name)) return o;
+  }
+  return nullptr;
 }
 
-std::string Join(const std::vector<std::string> & parts, size_t from, const char * separator) {
-  std::string joined;
-  for (size_t i = from; i < parts.size(); ++i) {
-    if (i > from) joined += separator;
-    joined += parts[i];
+// The command and its arguments, and the options that apply to one command.
+std::string ParseCommand(const std::vector<std::string> & words, const std::string & file_path,
+                         bool format_given, Options * options) {
+  static const std::map<std::string, std::pair<Command, int32_t>> kCommands = {
+      {"last-map", {Command::kLastMap, kCmdQueryLastMap}},
+      {"stations", {Command::kStations, kCmdQueryBaseStation}},
+      {"set-stations", {Command::kSetStations, kCmdIssueBaseStation}},
+      {"robot-info", {Command::kRobotInfo, kCmdQueryRobotInfo}},
+      {"call", {Command::kCall, 0}}};  // the number comes next
+  if (words.empty()) return "missing command (last-map, stations, set-stations, robot-info or call)";
+  const auto named = kCommands.find(words[0]);
+  if (named == kCommands.end()) {
+    return "unknown command '" + words[0] +
+           "' (expected last-map, stations, set-stations, robot-info or call)";
   }
-  return joined;
+  std::tie(options->command, options->cmd_id) = named->second;
+  const size_t extra = words.size() - 1;
+  std::string error;
+  if (options->command == Command::kSetStations) {
+    if (extra == 0) {
+      error = "set-stations needs a FILE argument ('-' for standard input)";
+    } else if (extra > 1) {
+      error = "set-stations takes one FILE argument (got " + std::to_string(extra) + ")";
+    } else {
+      options->input_path = words[1];
+    }
+  } else if (options->command == Command::kCall) {
+    std::string hex;
+    for (size_t i = 2; i < words.size(); ++i) hex += (i > 2 ? " " : "") + words[i];
+    if (extra == 0) {
+      error = "call needs a command number";
+    } else if (!ParseCommandId(words[1], &options->cmd_id)) {
+      error = "invalid command number '" + words[1] + "': expected a decimal integer from " +
+              std::to_string(INT32_MIN) + " to " + std::to_string(INT32_MAX);
+    } else if (!file_path.empty() && extra > 1) {
+      error = "call takes a hex payload or --file, not both";
+    } else if (!file_path.empty()) {
+      options->input_path = file_path;
+    } else {
+      ParseHex(hex, &options->payload, &error);
+    }
+  } else if (extra > 0) {
+    error = "'" + words[0] + "' takes no arguments (got '" + words[1] + "')";
+  }
+  if (error.empty() && format_given && options->command != Command::kSetStations) {
+    error = "--format applies to set-stations only";
+  }
+  if (error.empty() && !file_path.empty() && options->command != Command::kCall) {
+    error = "--file applies to call only";
+  }
+  return error;
 }
 
 }  // namespace
@@ -61,22 +126,13 @@ PayloadKind AnswerKind(Command command) {
 }
 
 bool ParseCommandId(const std::string & text, int32_t * value) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  if (i == text.size()) return false;
-  int64_t magnitude = 0;
-  for (; i < text.size(); ++i) {
-    if (!IsDigit(text[i])) return false;
-    magnitude = magnitude * 10 + (text[i] - '0');
-    if (magnitude > int64_t{INT32_MAX} + 1) return false;
-  }
-  const int64_t result = negative ? -magnitude : magnitude;
-  if (result > INT32_MAX || result < INT32_MIN) return false;
-  *value = static_cast<int32_t>(result);
+  const char * first = text.c_str();
+  const char * const last = first + text.size();
+  if (text.size() > 1 && text[0] == '+' && IsDigit(text[1])) ++first;  // from_chars takes '-' only
+  int32_t parsed = 0;
+  const std::from_chars_result result = std::from_chars(first, last, parsed);
+  if (result.ec != std::errc() || result.ptr != last) return false;
+  *value = parsed;
   return true;
 }
 
@@ -101,76 +157,65 @@ ParseResult ParseArguments(const std::vector<std::string> & args) {
   bool help = false;
   bool format_given = false;
   std::string file_path;
-  std::vector<std::string> positionals;
-  bool options_done = false;
+  std::vector<std::string> words;  // the command and its arguments
 
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string & arg = args[i];
-    if (options_done || !LooksLikeOption(arg)) {
-      positionals.push_back(arg);
+  // getopt neither writes to the strings nor, with "-", reorders them.
+  std::vector<char *> argv = {const_cast<char *>("data_center_cli")};
+  for (const std::string & arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(args.size()) + 1;
+  opterr = 0;  // the messages are ours
+  optind = 0;  // glibc starts afresh: a process may parse more than once
+  for (;;) {
+    const int at = std::max(optind, 1);  // the argument getopt reads next
+    // "-": operands come back in place, as 1, so options go anywhere and
+    // POSIXLY_CORRECT changes nothing; "--" ends the options (-1).
+    const int id = getopt_long_only(argc, argv.data(), "-", kOptions, nullptr);
+    if (id == -1) break;
+    if (id == 1) {
+      words.emplace_back(optarg);
       continue;
     }
-    if (arg == "--") {
-      options_done = true;
-      continue;
-    }
-    std::string name = arg;
-    std::string value;
-    bool inline_value = false;
-    if (arg.compare(0, 2, "--") == 0) {
-      const size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
-        name = arg.substr(0, eq);
-        value = arg.substr(eq + 1);
-        inline_value = true;
-      }
-    }
-    const bool is_flag = name == "-h" || name == "--help" || name == "-q" || name == "--quiet" ||
-                         name == "--json" || name == "-v" || name == "--verbose";
-    const bool takes_value =
-        name == "--service" || name == "--timeout" || name == "--format" || name == "--file";
-    if (is_flag) {
-      if (inline_value) {
-        fail("option '" + name + "' takes no value");
-      } else if (name == "-h" || name == "--help") {
-        help = true;
-      } else if (name == "-q" || name == "--quiet") {
-        options.quiet = true;
-      } else if (name == "-v" || name == "--verbose") {
-        options.verbose = true;
+    const std::string arg = argv[at];
+    const std::string name = arg.compare(0, 2, "--") == 0 ? arg.substr(0, arg.find('=')) : arg;
+    const option * spelled = Spelled(name);
+    if (spelled == nullptr) {
+      if (IsDigit(arg[1])) {
+        words.push_back(arg);  // a negative number ("call -7")
       } else {
-        options.output = OutputFormat::kJson;
+        fail("unknown option '" + arg + "'");
       }
+      optind = at + 1;  // an abbreviation may have taken the next argument as its value
       continue;
     }
-    if (!takes_value) {
-      fail("unknown option '" + arg + "'");
+    if (id == '?') {  // "--json=yes", or nothing after "--timeout"
+      fail("option '" + name + (spelled->has_arg ? "' needs a value" : "' takes no value"));
       continue;
     }
-    if (!inline_value) {
-      if (i + 1 == args.size()) {
-        fail("option '" + name + "' needs a value");
-        continue;
-      }
-      value = args[++i];
-    }
-    if (name == "--service") {
+    const std::string value = optarg == nullptr ? "" : optarg;
+    if (id == 'h') {
+      help = true;
+    } else if (id == 'q') {
+      options.quiet = true;
+    } else if (id == 'v') {
+      options.verbose = true;
+    } else if (id == 'j') {
+      options.output = OutputFormat::kJson;
+    } else if (id == 's') {
       if (value.empty()) fail("option '--service' needs a non-empty name");
       options.service = value;
-    } else if (name == "--timeout") {
+    } else if (id == 't') {
       if (ParseTimeout(value, &options.timeout_seconds)) {
         options.timeout = std::chrono::milliseconds(std::llround(options.timeout_seconds * 1000.0));
       } else {
         fail("invalid timeout '" + value + "': expected seconds from 0.001 to 86400");
       }
-    } else if (name == "--format") {
+    } else if (id == 'f') {
       format_given = true;
-      if (value == "auto") {
-        options.input_format = InputFormat::kAuto;
-      } else if (value == "text") {
-        options.input_format = InputFormat::kText;
-      } else if (value == "json") {
-        options.input_format = InputFormat::kJson;
+      if (value == "auto" || value == "text" || value == "json") {
+        options.input_format = value == "auto"   ? InputFormat::kAuto
+                               : value == "text" ? InputFormat::kText
+                                                 : InputFormat::kJson;
       } else {
         fail("invalid format '" + value + "': expected auto, text or json");
       }
@@ -179,65 +224,15 @@ ParseResult ParseArguments(const std::vector<std::string> & args) {
       file_path = value;
     }
   }
+  words.insert(words.end(), argv.begin() + optind, argv.begin() + argc);
 
   if (help) {
     result.status = ParseResult::kHelp;
     return result;
   }
-  if (error.empty()) {
-    if (positionals.empty()) {
-      fail("missing command (last-map, stations, set-stations, robot-info or call)");
-    } else {
-      const std::string & command = positionals[0];
-      const size_t extra = positionals.size() - 1;
-      if (command == "last-map" || command == "stations" || command == "robot-info") {
-        options.command = command == "last-map"   ? Command::kLastMap
-                          : command == "stations" ? Command::kStations
-                                                  : Command::kRobotInfo;
-        options.cmd_id = command == "last-map"   ? kCmdQueryLastMap
-                         : command == "stations" ? kCmdQueryBaseStation
-                                                 : kCmdQueryRobotInfo;
-        if (extra > 0) fail("'" + command + "' takes no arguments (got '" + positionals[1] + "')");
-      } else if (command == "set-stations") {
-        options.command = Command::kSetStations;
-        options.cmd_id = kCmdIssueBaseStation;
-        if (extra == 0) {
-          fail("set-stations needs a FILE argument ('-' for standard input)");
-        } else if (extra > 1) {
-          fail("set-stations takes one FILE argument (got " + std::to_string(extra) + ")");
-        } else {
-          options.input_path = positionals[1];
-        }
-      } else if (command == "call") {
-        options.command = Command::kCall;
-        if (extra == 0) {
-          fail("call needs a command number");
-        } else if (!ParseCommandId(positionals[1], &options.cmd_id)) {
-          fail("invalid command number '" + positionals[1] + "': expected a decimal integer from " +
-               std::to_string(INT32_MIN) + " to " + std::to_string(INT32_MAX));
-        } else if (!file_path.empty() && extra > 1) {
-          fail("call takes a hex payload or --file, not both");
-        } else if (!file_path.empty()) {
-          options.input_path = file_path;
-        } else {
-          std::string hex_error;
-          if (!ParseHex(Join(positionals, 2, " "), &options.payload, &hex_error)) fail(hex_error);
-        }
-      } else {
-        fail("unknown command '" + command +
-             "' (expected last-map, stations, set-stations, robot-info or call)");
-      }
-      if (format_given && options.command != Command::kSetStations)
-        fail("--format applies to set-stations only");
-      if (!file_path.empty() && options.command != Command::kCall) fail("--file applies to call only");
-    }
-  }
-  if (!error.empty()) {
-    result.status = ParseResult::kUsageError;
-    result.error = error;
-    return result;
-  }
-  result.status = ParseResult::kRun;
+  if (error.empty()) error = ParseCommand(words, file_path, format_given, &options);
+  result.status = error.empty() ? ParseResult::kRun : ParseResult::kUsageError;
+  result.error = error;
   return result;
 }
 
