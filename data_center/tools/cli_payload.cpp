@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli_payload.hpp"
 
-#include <google/protobuf/descriptor.pb.h>
-#include <google/protobuf/dynamic_message.h>
+#include <google/protobuf/empty.pb.h>
+#include <google/protobuf/io/coded_stream.h>
 #include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/text_format.h>
+#include <google/protobuf/unknown_field_set.h>
 #include <google/protobuf/util/json_util.h>
 
 #include <cerrno>
@@ -20,7 +21,6 @@ namespace cli {
 
 namespace {
 
-using google::protobuf::Descriptor;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 using google::protobuf::Reflection;
@@ -130,100 +130,80 @@ std::string EscapedText(const std::string & text) {
   return quoted.substr(1, quoted.size() - 2);
 }
 
-// The schema with every string field turned into bytes: the same wire
-// format, but decoding accepts text that is not UTF-8 (and logs nothing), so
-// such an answer can still be shown.
-class LenientSchema {
- public:
-  static const LenientSchema & Get() {
-    static const LenientSchema schema;
-    return schema;
-  }
-
-  std::unique_ptr<Message> New(const Descriptor * strict) const {
-    const Descriptor * lenient = pool_.FindMessageTypeByName(strict->full_name());
-    if (lenient == nullptr) return nullptr;
-    return std::unique_ptr<Message>(factory_.GetPrototype(lenient)->New());
-  }
-
-  // Whether `field` of a lenient message is text in the real schema.
-  static bool IsText(const FieldDescriptor * field) {
-    if (field->type() != FieldDescriptor::TYPE_BYTES) return false;
-    const FieldDescriptor * strict =
-        google::protobuf::DescriptorPool::generated_pool()->FindFieldByName(field->full_name());
-    return strict != nullptr && strict->type() == FieldDescriptor::TYPE_STRING;
-  }
-
- private:
-  LenientSchema() {
-    google::protobuf::FileDescriptorProto file;
-    MapInfo::descriptor()->file()->CopyTo(&file);
-    for (auto & message : *file.mutable_message_type()) StringsToBytes(&message);
-    pool_.BuildFile(file);
-  }
-
-  static void StringsToBytes(google::protobuf::DescriptorProto * message) {
-    for (auto & field : *message->mutable_field()) {
-      if (field.type() == google::protobuf::FieldDescriptorProto::TYPE_STRING) {
-        field.set_type(google::protobuf::FieldDescriptorProto::TYPE_BYTES);
+// Decodes `wire` as ParseFromString does, but keeps text that is not UTF-8
+// as it is (a proto3 parser refuses it, and logs): the node answers a map
+// identifier as it read it. A message without fields takes the wire apart, so
+// the library checks it; text and message fields are filled in here, and the
+// library decodes the rest. `depth`: the nesting the parser allows below.
+bool ParseKeepingText(const std::string & wire, Message * message,
+                      int depth = google::protobuf::io::CodedInputStream::GetDefaultRecursionLimit()) {
+  google::protobuf::io::CodedInputStream input(reinterpret_cast<const uint8_t *>(wire.data()),
+                                               static_cast<int>(wire.size()));
+  input.SetRecursionLimit(depth);
+  google::protobuf::Empty parts;
+  if (!parts.ParseFromCodedStream(&input) || !input.ConsumedEntireMessage()) return false;
+  const google::protobuf::UnknownFieldSet & fields = parts.GetReflection()->GetUnknownFields(parts);
+  const Reflection * reflection = message->GetReflection();
+  std::unique_ptr<Message> rest(message->New());
+  for (int i = 0; i < fields.field_count(); ++i) {
+    const google::protobuf::UnknownField & value = fields.field(i);
+    const FieldDescriptor * field = message->GetDescriptor()->FindFieldByNumber(value.number());
+    const bool delimited = value.type() == google::protobuf::UnknownField::TYPE_LENGTH_DELIMITED;
+    if (field != nullptr && delimited && field->type() == FieldDescriptor::TYPE_STRING) {
+      if (field->is_repeated()) {
+        reflection->AddString(message, field, value.length_delimited());
+      } else {
+        reflection->SetString(message, field, value.length_delimited());
       }
+    } else if (field != nullptr && delimited && field->type() == FieldDescriptor::TYPE_MESSAGE) {
+      Message * inner = field->is_repeated() ? reflection->AddMessage(message, field)
+                                             : reflection->MutableMessage(message, field);
+      if (!ParseKeepingText(value.length_delimited(), inner, depth - 1)) return false;
+    } else {
+      reflection->MutableUnknownFields(rest.get())->AddField(value);
     }
-    for (auto & nested : *message->mutable_nested_type()) StringsToBytes(&nested);
   }
-
-  google::protobuf::DescriptorPool pool_;
-  // Declared after the pool, so destroyed before it.
-  mutable google::protobuf::DynamicMessageFactory factory_;
-};
+  return message->MergeFromString(rest->SerializeAsString());
+}
 
 // Text fields of `message` (and the messages inside it) that are not UTF-8,
-// named by path ("bs_pose[1].map_id_str"). `is_text` tells text fields; with
-// `escape` their values are replaced by EscapedText.
-void FindBadText(Message * message, bool (*is_text)(const FieldDescriptor *), bool escape,
-                 const std::string & prefix, std::vector<std::string> * paths) {
+// named by path ("bs_pose[1].map_id_str"); with `escape` their values are
+// replaced by EscapedText.
+void FindBadText(Message * message, bool escape, const std::string & prefix,
+                 std::vector<std::string> * paths) {
   const Reflection * reflection = message->GetReflection();
   std::vector<const FieldDescriptor *> fields;
   reflection->ListFields(*message, &fields);
   for (const FieldDescriptor * field : fields) {
     const std::string name = prefix + field->name();
-    if (field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE) {
-      if (field->is_repeated()) {
-        for (int i = 0; i < reflection->FieldSize(*message, field); ++i) {
-          FindBadText(reflection->MutableRepeatedMessage(message, field, i), is_text, escape,
-                      name + "[" + std::to_string(i) + "].", paths);
-        }
-      } else {
-        FindBadText(reflection->MutableMessage(message, field), is_text, escape, name + ".", paths);
+    const bool repeated = field->is_repeated();
+    const int count = repeated ? reflection->FieldSize(*message, field) : 1;
+    for (int i = 0; i < count; ++i) {
+      const std::string path = repeated ? name + "[" + std::to_string(i) + "]" : name;
+      if (field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE) {
+        FindBadText(repeated ? reflection->MutableRepeatedMessage(message, field, i)
+                             : reflection->MutableMessage(message, field),
+                    escape, path + ".", paths);
+        continue;
       }
-      continue;
-    }
-    if (!is_text(field)) continue;
-    if (field->is_repeated()) {
-      for (int i = 0; i < reflection->FieldSize(*message, field); ++i) {
-        const std::string value = reflection->GetRepeatedString(*message, field, i);
-        if (IsUtf8(value)) continue;
-        paths->push_back(name + "[" + std::to_string(i) + "]");
-        if (escape) reflection->SetRepeatedString(message, field, i, EscapedText(value));
-      }
-    } else {
-      const std::string value = reflection->GetString(*message, field);
+      if (field->type() != FieldDescriptor::TYPE_STRING) continue;
+      const std::string value = repeated ? reflection->GetRepeatedString(*message, field, i)
+                                         : reflection->GetString(*message, field);
       if (IsUtf8(value)) continue;
-      paths->push_back(name);
-      if (escape) reflection->SetString(message, field, EscapedText(value));
+      paths->push_back(path);
+      if (escape && repeated) reflection->SetRepeatedString(message, field, i, EscapedText(value));
+      if (escape && !repeated) reflection->SetString(message, field, EscapedText(value));
     }
   }
 }
 
-bool IsStringField(const FieldDescriptor * field) {
-  return field->type() == FieldDescriptor::TYPE_STRING;
-}
-
-// Prints bytes (the text fields of a lenient message) the way QuoteText
-// quotes, which protobuf text format reads back byte for byte.
+// Prints every text field the way QuoteText quotes, which protobuf text
+// format reads back byte for byte; the library's own escaping would turn
+// bytes that are not UTF-8 into octal.
 class QuotingPrinter : public google::protobuf::TextFormat::FastFieldValuePrinter {
  public:
-  void PrintBytes(const std::string & value,
-                  google::protobuf::TextFormat::BaseTextGenerator * generator) const override {
+  void PrintString(const std::string & value,
+                   google::protobuf::TextFormat::BaseTextGenerator * generator) const override {
     generator->PrintString(QuoteText(value));
   }
 };
@@ -234,37 +214,34 @@ std::string Join(const std::vector<std::string> & parts) {
   return joined;
 }
 
-// An answer whose text fields are not all UTF-8: shown from the lenient
-// schema, those fields with \xHH escapes. False when it does not decode even
-// so, or holds no such text (the ordinary path shows it then).
-bool RenderBadText(const Bytes & payload, const Descriptor * type, OutputFormat format, std::string * body,
-                   std::string * note) {
-  std::unique_ptr<Message> lenient = LenientSchema::Get().New(type);
-  if (!lenient || payload.size() > static_cast<size_t>(INT_MAX) ||
-      !lenient->ParseFromArray(payload.data(), static_cast<int>(payload.size()))) {
-    return false;
-  }
-  std::vector<std::string> bad;
-  FindBadText(lenient.get(), &LenientSchema::IsText, format == OutputFormat::kJson, "", &bad);
-  if (bad.empty()) return false;
-  *note = Join(bad) + (bad.size() == 1 ? " is" : " are") + " not UTF-8, shown with \\xHH escapes";
-  if (format == OutputFormat::kText) {
-    google::protobuf::TextFormat::Printer printer;
-    printer.SetDefaultFieldValuePrinter(new QuotingPrinter());
-    return printer.PrintToString(*lenient, body);
-  }
-  // JSON strings cannot hold such bytes: the escaped text, now UTF-8, goes
-  // through the real schema.
-  std::unique_ptr<Message> strict(
-      google::protobuf::MessageFactory::generated_factory()->GetPrototype(type)->New());
-  if (HasUnknownFields(*lenient) || !strict->ParseFromString(lenient->SerializeAsString())) return false;
+// One line of JSON with proto field names and zero values included.
+google::protobuf::util::Status PrintJson(const Message & message, std::string * body) {
   google::protobuf::util::JsonPrintOptions options;
   options.preserve_proto_field_names = true;
   options.always_print_primitive_fields = true;
   std::string json;
-  if (!google::protobuf::util::MessageToJsonString(*strict, &json, options).ok()) return false;
-  *body = json + "\n";
-  return true;
+  const auto status = google::protobuf::util::MessageToJsonString(message, &json, options);
+  if (status.ok()) *body = json + "\n";
+  return status;
+}
+
+// An answer whose text fields are not all UTF-8, decoded into `message` and
+// shown with those fields in \xHH escapes. False when it does not decode even
+// so, or holds no such text: the ordinary path shows it then.
+bool RenderBadText(const std::string & wire, Message * message, OutputFormat format, std::string * body,
+                   std::string * note) {
+  if (!ParseKeepingText(wire, message)) return false;
+  std::vector<std::string> bad;
+  FindBadText(message, format == OutputFormat::kJson, "", &bad);
+  if (bad.empty()) return false;
+  *note = Join(bad) + (bad.size() == 1 ? " is" : " are") + " not UTF-8, shown with \\xHH escapes";
+  if (format == OutputFormat::kText) {
+    google::protobuf::TextFormat::Printer printer;
+    printer.SetDefaultFieldValuePrinter(new QuotingPrinter());  // takes ownership
+    return printer.PrintToString(*message, body);
+  }
+  // JSON strings cannot hold such bytes; the escaped text is UTF-8.
+  return !HasUnknownFields(*message) && PrintJson(*message, body).ok();
 }
 
 std::string SizeText(size_t n) {
@@ -348,7 +325,7 @@ bool ParseStationList(const std::string & text, InputFormat format, BaseStationI
   // Text format takes any bytes in a string; the service would refuse the
   // list (code 10006), so it is refused here, naming the field.
   std::vector<std::string> bad;
-  FindBadText(out, &IsStringField, false, "", &bad);
+  FindBadText(out, false, "", &bad);
   if (!bad.empty()) {
     *error = Join(bad) + (bad.size() == 1 ? " is" : " are") +
              " not UTF-8, which the service refuses (code 10006); nothing was sent";
@@ -476,46 +453,36 @@ std::string QuoteText(const std::string & text) {
 
 Rendered RenderAnswer(const Answer & answer, PayloadKind kind, OutputFormat format, bool quiet) {
   const Bytes & payload = answer.payload;
-  std::string shown_as;  // what the payload line names: a message type or "hex"
-  std::string note;      // why a decodable kind is shown in hex
-  std::string body;
-
+  const std::string wire(payload.begin(), payload.end());
+  std::string shown_as;   // what the payload line names: a message type or "hex"
+  std::string note;       // why a decodable kind is shown in hex
   std::string text_note;  // text shown with escapes
+  std::string body;
   std::unique_ptr<Message> message = NewMessage(kind);
-  if (message && RenderBadText(payload, message->GetDescriptor(), format, &body, &text_note)) {
+  const bool fits = payload.size() <= static_cast<size_t>(INT_MAX);
+  if (message && fits && RenderBadText(wire, message.get(), format, &body, &text_note)) {
     shown_as = message->GetDescriptor()->name();
   } else if (message) {
-    body.clear();
     text_note.clear();
     const std::string type = message->GetDescriptor()->name();
-    if (payload.size() > static_cast<size_t>(INT_MAX) ||
-        !message->ParseFromArray(payload.data(), static_cast<int>(payload.size()))) {
+    if (!fits || !message->ParseFromString(wire)) {
       note = "not a valid " + type;
+    } else if (format == OutputFormat::kJson && HasUnknownFields(*message)) {
+      // JSON has no way to show them; hex keeps every byte.
+      note = type + " with fields outside the schema, which JSON cannot show";
     } else if (format == OutputFormat::kJson) {
-      if (HasUnknownFields(*message)) {
-        // JSON has no way to show them; hex keeps every byte.
-        note = type + " with fields outside the schema, which JSON cannot show";
+      const auto status = PrintJson(*message, &body);
+      if (status.ok()) {
+        shown_as = type;
       } else {
-        google::protobuf::util::JsonPrintOptions options;
-        options.preserve_proto_field_names = true;
-        options.always_print_primitive_fields = true;
-        std::string json;
-        const auto status = google::protobuf::util::MessageToJsonString(*message, &json, options);
-        if (status.ok()) {
-          shown_as = type;
-          body = json + "\n";
-        } else {
-          note = type + " that cannot be shown as JSON: " + StatusText(status.ToString());
-        }
+        note = type + " that cannot be shown as JSON: " + StatusText(status.ToString());
       }
     } else {
       // Fields outside the schema are printed by number, so nothing is hidden.
       google::protobuf::TextFormat::Printer printer;
       printer.SetUseUtf8StringEscaping(true);
-      std::string text;
-      if (printer.PrintToString(*message, &text)) {
+      if (printer.PrintToString(*message, &body)) {
         shown_as = type;
-        body = text;
       } else {
         note = type + " that cannot be shown as text";
       }
