@@ -88,30 +88,11 @@ class FirstErrorCollector : public google::protobuf::io::ErrorCollector {
   std::string error_;
 };
 
-// util::Status::ToString() reads "INVALID_ARGUMENT:text"; the code name
-// says nothing to a user.
-std::string StatusText(const std::string & status) {
-  const size_t colon = status.find(':');
-  if (colon == std::string::npos) return status;
-  for (size_t i = 0; i < colon; ++i) {
-    const char c = status[i];
-    if (!((c >= 'A' && c <= 'Z') || c == '_')) return status;
-  }
-  return status.substr(colon + 1);
-}
-
 std::unique_ptr<Message> NewMessage(PayloadKind kind) {
-  switch (kind) {
-    case PayloadKind::kMapInfo:
-      return std::make_unique<MapInfo>();
-    case PayloadKind::kBaseStationInfo:
-      return std::make_unique<BaseStationInfo>();
-    case PayloadKind::kRobotInfoResp:
-      return std::make_unique<RobotInfoResp>();
-    case PayloadKind::kHex:
-      break;
-  }
-  return nullptr;
+  if (kind == PayloadKind::kMapInfo) return std::make_unique<MapInfo>();
+  if (kind == PayloadKind::kBaseStationInfo) return std::make_unique<BaseStationInfo>();
+  if (kind == PayloadKind::kRobotInfoResp) return std::make_unique<RobotInfoResp>();
+  return nullptr;  // kHex
 }
 
 bool IsUtf8(const std::string & text) {
@@ -208,10 +189,11 @@ class QuotingPrinter : public google::protobuf::TextFormat::FastFieldValuePrinte
   }
 };
 
-std::string Join(const std::vector<std::string> & parts) {
+// "a is not UTF-8", "a, b are not UTF-8".
+std::string NotUtf8(const std::vector<std::string> & paths) {
   std::string joined;
-  for (const std::string & part : parts) joined += (joined.empty() ? "" : ", ") + part;
-  return joined;
+  for (const std::string & path : paths) joined += (joined.empty() ? "" : ", ") + path;
+  return joined + (paths.size() == 1 ? " is" : " are") + " not UTF-8";
 }
 
 // One line of JSON with proto field names and zero values included.
@@ -234,7 +216,7 @@ bool RenderBadText(const std::string & wire, Message * message, OutputFormat for
   std::vector<std::string> bad;
   FindBadText(message, format == OutputFormat::kJson, "", &bad);
   if (bad.empty()) return false;
-  *note = Join(bad) + (bad.size() == 1 ? " is" : " are") + " not UTF-8, shown with \\xHH escapes";
+  *note = NotUtf8(bad) + ", shown with \\xHH escapes";
   if (format == OutputFormat::kText) {
     google::protobuf::TextFormat::Printer printer;
     printer.SetDefaultFieldValuePrinter(new QuotingPrinter());  // takes ownership
@@ -244,50 +226,38 @@ bool RenderBadText(const std::string & wire, Message * message, OutputFormat for
   return !HasUnknownFields(*message) && PrintJson(*message, body).ok();
 }
 
-std::string SizeText(size_t n) {
-  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
-}
-
 }  // namespace
 
 bool ParseHex(const std::string & text, Bytes * out, std::string * error) {
   out->clear();
-  std::string group;  // digits of the current group, for the error message
-  int high = -1;      // first digit of a pair still waiting for its second
-  auto end_group = [&]() {
-    if (high >= 0) {
-      *error = "hex payload: odd number of digits in '" + group + "'";
-      return false;
-    }
-    group.clear();
-    return true;
-  };
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (IsHexSeparator(c)) {
-      if (!end_group()) return false;
+  size_t group = 0;  // where the current group of digits starts
+  int high = 0;      // the first digit of a pair
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || IsHexSeparator(text[i])) {
+      if ((i - group) % 2 != 0) {
+        *error = "hex payload: odd number of digits in '" + text.substr(group, i - group) + "'";
+        return false;
+      }
+      group = i + 1;
       continue;
     }
-    const int v = HexValue(c);
-    if (v < 0) {
-      *error =
-          "hex payload: '" + Printable(c) + "' at position " + std::to_string(i + 1) + " is not a hex digit";
+    const int digit = HexValue(text[i]);
+    if (digit < 0) {
+      *error = "hex payload: '" + Printable(text[i]) + "' at position " + std::to_string(i + 1) +
+               " is not a hex digit";
       return false;
     }
-    group.push_back(c);
-    if (high < 0) {
-      high = v;
+    if ((i - group) % 2 == 0) {
+      high = digit;
     } else {
-      out->push_back(static_cast<uint8_t>(high << 4 | v));
-      high = -1;
+      out->push_back(static_cast<uint8_t>(high << 4 | digit));
     }
   }
-  return end_group();
+  return true;
 }
 
 std::string FormatHex(const Bytes & bytes) {
   std::string text;
-  text.reserve(bytes.size() * 3);
   for (size_t i = 0; i < bytes.size(); ++i) {
     text += ByteHex(bytes[i]);
     text += (i % 16 == 15 || i + 1 == bytes.size()) ? '\n' : ' ';
@@ -308,11 +278,8 @@ bool ParseStationList(const std::string & text, InputFormat format, BaseStationI
     google::protobuf::util::JsonParseOptions options;
     options.ignore_unknown_fields = false;
     const auto status = google::protobuf::util::JsonStringToMessage(text, out, options);
-    if (!status.ok()) {
-      *error = "not a BaseStationInfo in JSON: " + StatusText(status.ToString());
-      return false;
-    }
-    return true;
+    if (!status.ok()) *error = "not a BaseStationInfo in JSON: " + status.message().ToString();
+    return status.ok();
   }
   google::protobuf::TextFormat::Parser parser;
   FirstErrorCollector collector;
@@ -327,8 +294,7 @@ bool ParseStationList(const std::string & text, InputFormat format, BaseStationI
   std::vector<std::string> bad;
   FindBadText(out, false, "", &bad);
   if (!bad.empty()) {
-    *error = Join(bad) + (bad.size() == 1 ? " is" : " are") +
-             " not UTF-8, which the service refuses (code 10006); nothing was sent";
+    *error = NotUtf8(bad) + ", which the service refuses (code 10006); nothing was sent";
     return false;
   }
   return true;
@@ -353,99 +319,52 @@ bool ReadStream(std::istream & in, size_t limit, std::string * data, std::string
     }
     data->append(buffer, got);
   }
-  if (in.bad()) {
-    *error = "read failed";
-    return false;
-  }
-  return true;
+  if (in.bad()) *error = "read failed";
+  return !in.bad();
 }
 
 bool ReadInput(const std::string & path, std::string * data, std::string * error) {
-  if (path == "-") {
-    std::string why;
-    if (!ReadStream(std::cin, kMaxInputBytes, data, &why)) {
-      *error = "cannot read standard input: " + why;
-      return false;
-    }
-    return true;
-  }
-  std::ifstream file(path, std::ios::in | std::ios::binary);
-  if (!file.is_open()) {
+  std::ifstream file;
+  if (path != "-") file.open(path, std::ios::in | std::ios::binary);
+  if (path != "-" && !file.is_open()) {
     *error = "cannot open '" + path + "': " + std::strerror(errno);
     return false;
   }
   std::string why;
   errno = 0;
-  if (!ReadStream(file, kMaxInputBytes, data, &why)) {
-    // A directory opens fine and only fails on reading.
-    if (errno != 0) why = std::strerror(errno);
-    *error = "cannot read '" + path + "': " + why;
-    return false;
-  }
-  return true;
-}
-
-bool HasUnknownFields(const Message & message) {
-  const Reflection * reflection = message.GetReflection();
-  if (!reflection->GetUnknownFields(message).empty()) return true;
-  std::vector<const FieldDescriptor *> fields;
-  reflection->ListFields(message, &fields);
-  for (const FieldDescriptor * field : fields) {
-    if (field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) continue;
-    if (field->is_repeated()) {
-      for (int i = 0; i < reflection->FieldSize(message, field); ++i) {
-        if (HasUnknownFields(reflection->GetRepeatedMessage(message, field, i))) return true;
-      }
-    } else if (HasUnknownFields(reflection->GetMessage(message, field))) {
-      return true;
-    }
+  if (ReadStream(path == "-" ? std::cin : file, kMaxInputBytes, data, &why)) return true;
+  if (path == "-") {
+    *error = "cannot read standard input: " + why;
+  } else {  // a directory opens fine and only fails on reading
+    *error = "cannot read '" + path + "': " + (errno != 0 ? std::strerror(errno) : why);
   }
   return false;
 }
 
+bool HasUnknownFields(const Message & message) {
+  // The library drops them at every depth; the encoding shrinks exactly when
+  // there were some.
+  std::unique_ptr<Message> known(message.New());
+  known->CopyFrom(message);
+  known->DiscardUnknownFields();
+  return known->ByteSizeLong() != message.ByteSizeLong();
+}
+
 std::string QuoteText(const std::string & text) {
+  static const char kNamed[] = "\"\\\n\r\t";  // written as \" \\ \n \r \t
   std::string quoted = "\"";
   const auto * p = reinterpret_cast<const unsigned char *>(text.data());
-  const size_t n = text.size();
-  for (size_t i = 0; i < n;) {
-    const unsigned char b = p[i];
-    switch (b) {
-      case '"':
-        quoted += "\\\"";
-        ++i;
-        continue;
-      case '\\':
-        quoted += "\\\\";
-        ++i;
-        continue;
-      case '\n':
-        quoted += "\\n";
-        ++i;
-        continue;
-      case '\r':
-        quoted += "\\r";
-        ++i;
-        continue;
-      case '\t':
-        quoted += "\\t";
-        ++i;
-        continue;
-      default:
-        break;
+  for (size_t i = 0; i < text.size();) {
+    const char * named = text[i] == '\0' ? nullptr : std::strchr(kNamed, text[i]);
+    const size_t len = p[i] < 0x20 || p[i] == 0x7f ? 0 : Utf8SequenceLength(p + i, text.size() - i);
+    if (named != nullptr) {
+      quoted += {'\\', "\"\\nrt"[named - kNamed]};
+    } else if (len == 0) {
+      quoted += "\\x" + ByteHex(p[i]);
+    } else {
+      quoted.append(text, i, len);
     }
-    if (b < 0x20 || b == 0x7f) {
-      quoted += "\\x" + ByteHex(b);
-      ++i;
-      continue;
-    }
-    const size_t len = Utf8SequenceLength(p + i, n - i);
-    if (len == 0) {
-      quoted += "\\x" + ByteHex(b);
-      ++i;
-      continue;
-    }
-    quoted.append(text, i, len);
-    i += len;
+    i += len == 0 ? 1 : len;
   }
   quoted += '"';
   return quoted;
@@ -475,7 +394,7 @@ Rendered RenderAnswer(const Answer & answer, PayloadKind kind, OutputFormat form
       if (status.ok()) {
         shown_as = type;
       } else {
-        note = type + " that cannot be shown as JSON: " + StatusText(status.ToString());
+        note = type + " that cannot be shown as JSON: " + status.message().ToString();
       }
     } else {
       // Fields outside the schema are printed by number, so nothing is hidden.
@@ -507,8 +426,8 @@ Rendered RenderAnswer(const Answer & answer, PayloadKind kind, OutputFormat form
   if (!text_note.empty()) note = text_note;
   rendered.out = "code: " + std::to_string(answer.code) + "\n";
   rendered.out += "msg: " + QuoteText(answer.msg) + "\n";
-  rendered.out +=
-      "payload: " + shown_as + " (" + SizeText(payload.size()) + (note.empty() ? "" : "; " + note) + ")\n";
+  rendered.out += "payload: " + shown_as + " (" + std::to_string(payload.size()) +
+                  (payload.size() == 1 ? " byte" : " bytes") + (note.empty() ? "" : "; " + note) + ")\n";
   rendered.out += body;
   return rendered;
 }

@@ -5,7 +5,6 @@
 #include <link.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 namespace data_center {
@@ -20,15 +19,9 @@ std::string LoadedCyclonePath() {
   std::string found;
   dl_iterate_phdr(
       [](dl_phdr_info * info, size_t, void * out) {
-        const char * path = info->dlpi_name;
-        if (path == nullptr || *path == '\0') {
-          return 0;
-        }
-        const char * slash = std::strrchr(path, '/');
-        const char * base = slash == nullptr ? path : slash + 1;
-        if (std::strncmp(base, "libddsc.so", 10) != 0) {
-          return 0;
-        }
+        const std::string path = info->dlpi_name == nullptr ? "" : info->dlpi_name;
+        // From the last '/' on (npos + 1 is 0).
+        if (path.compare(path.rfind('/') + 1, 10, "libddsc.so") != 0) return 0;
         *static_cast<std::string *>(out) = path;
         return 1;
       },
