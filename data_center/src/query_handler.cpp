@@ -11,9 +11,9 @@
 #include <boost/system/error_code.hpp>
 
 #include "codec.hpp"
+#include "file_reading.hpp"
 #include "logger.hpp"
 #include "path_utils.hpp"
-#include "regular_file.hpp"
 #include "station_file.hpp"
 
 namespace data_center {

@@ -18,7 +18,7 @@
 #include <boost/filesystem/path.hpp>
 
 #include "codec.hpp"
-#include "regular_file.hpp"
+#include "file_reading.hpp"
 
 namespace data_center {
 namespace {

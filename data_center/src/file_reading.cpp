@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "regular_file.hpp"
+#include "file_reading.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <boost/filesystem.hpp>
 
-#include "regular_file.hpp"
+#include "file_reading.hpp"
 #include "test_support.hpp"
 
 namespace data_center {
