@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Protobuf messages to byte sequences (the biz_data fields) and back.
-#ifndef DATA_CENTER_CODEC_HPP_
-#define DATA_CENTER_CODEC_HPP_
+#ifndef DATA_CENTER__CODEC_HPP_
+#define DATA_CENTER__CODEC_HPP_
 
 #include <algorithm>
 #include <cmath>
@@ -86,4 +86,4 @@ inline bool ParseFromBytes(const std::vector<uint8_t> & bytes, google::protobuf:
 
 }  // namespace data_center
 
-#endif  // DATA_CENTER_CODEC_HPP_
+#endif  // DATA_CENTER__CODEC_HPP_

@@ -4,8 +4,8 @@
 // between the two. Opening never blocks (a FIFO would wait for a writer) and
 // never makes a terminal the controlling one; only a regular file is read (a
 // device may never end).
-#ifndef DATA_CENTER_FILE_READING_HPP_
-#define DATA_CENTER_FILE_READING_HPP_
+#ifndef DATA_CENTER__FILE_READING_HPP_
+#define DATA_CENTER__FILE_READING_HPP_
 
 #include <string>
 
@@ -30,4 +30,4 @@ bool ReadFirstToken(int fd, std::string & token, int & error_number);
 
 }  // namespace data_center
 
-#endif  // DATA_CENTER_FILE_READING_HPP_
+#endif  // DATA_CENTER__FILE_READING_HPP_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The process-wide logger and the form of a log call.
-#ifndef DATA_CENTER_LOGGER_HPP_
-#define DATA_CENTER_LOGGER_HPP_
+#ifndef DATA_CENTER__LOGGER_HPP_
+#define DATA_CENTER__LOGGER_HPP_
 
 #include <memory>
 #include <string>
@@ -38,4 +38,4 @@ std::shared_ptr<spdlog::logger> LoggerForCall();
 #define DATA_CENTER_LOG_DEBUG(...) DATA_CENTER_LOG(::spdlog::level::debug, __VA_ARGS__)
 #define DATA_CENTER_LOG_ERROR(...) DATA_CENTER_LOG(::spdlog::level::err, __VA_ARGS__)
 
-#endif  // DATA_CENTER_LOGGER_HPP_
+#endif  // DATA_CENTER__LOGGER_HPP_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Small path helpers for the map-history file.
-#ifndef DATA_CENTER_PATH_UTILS_HPP_
-#define DATA_CENTER_PATH_UTILS_HPP_
+#ifndef DATA_CENTER__PATH_UTILS_HPP_
+#define DATA_CENTER__PATH_UTILS_HPP_
 
 #include <string>
 
@@ -30,4 +30,4 @@ bool PathExists(const std::string & path, boost::system::error_code & error);
 
 }  // namespace data_center
 
-#endif  // DATA_CENTER_PATH_UTILS_HPP_
+#endif  // DATA_CENTER__PATH_UTILS_HPP_

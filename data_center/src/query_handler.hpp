@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The service callback of robot_status_query: a table from command number to
 // handler, the handlers, and the base-station list they keep.
-#ifndef DATA_CENTER_QUERY_HANDLER_HPP_
-#define DATA_CENTER_QUERY_HANDLER_HPP_
+#ifndef DATA_CENTER__QUERY_HANDLER_HPP_
+#define DATA_CENTER__QUERY_HANDLER_HPP_
 
 #include <cstdint>
 #include <functional>
@@ -76,4 +76,4 @@ class QueryHandler {
 
 }  // namespace data_center
 
-#endif  // DATA_CENTER_QUERY_HANDLER_HPP_
+#endif  // DATA_CENTER__QUERY_HANDLER_HPP_

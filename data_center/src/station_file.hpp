@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The station file: exactly one encoded BaseStationInfo, nothing before or
 // after it. These functions report failures to the caller and log nothing.
-#ifndef DATA_CENTER_STATION_FILE_HPP_
-#define DATA_CENTER_STATION_FILE_HPP_
+#ifndef DATA_CENTER__STATION_FILE_HPP_
+#define DATA_CENTER__STATION_FILE_HPP_
 
 #include <string>
 
@@ -49,4 +49,4 @@ int RemoveStaleTemporaryFiles(const std::string & path);
 
 }  // namespace data_center
 
-#endif  // DATA_CENTER_STATION_FILE_HPP_
+#endif  // DATA_CENTER__STATION_FILE_HPP_

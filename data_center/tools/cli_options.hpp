@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Command line of data_center_cli (after the ROS arguments are removed) and
 // its exit statuses. Free of any middleware so it can be unit-tested.
-#ifndef DATA_CENTER_TOOLS_CLI_OPTIONS_HPP_
-#define DATA_CENTER_TOOLS_CLI_OPTIONS_HPP_
+#ifndef DATA_CENTER__TOOLS__CLI_OPTIONS_HPP_
+#define DATA_CENTER__TOOLS__CLI_OPTIONS_HPP_
 
 #include <chrono>
 #include <cstdint>
@@ -73,4 +73,4 @@ std::string UsageText();
 }  // namespace cli
 }  // namespace data_center
 
-#endif  // DATA_CENTER_TOOLS_CLI_OPTIONS_HPP_
+#endif  // DATA_CENTER__TOOLS__CLI_OPTIONS_HPP_

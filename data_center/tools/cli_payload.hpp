@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Payload handling of data_center_cli: hex and text/JSON input, and the
 // printed form of an answer. Free of any middleware so it can be unit-tested.
-#ifndef DATA_CENTER_TOOLS_CLI_PAYLOAD_HPP_
-#define DATA_CENTER_TOOLS_CLI_PAYLOAD_HPP_
+#ifndef DATA_CENTER__TOOLS__CLI_PAYLOAD_HPP_
+#define DATA_CENTER__TOOLS__CLI_PAYLOAD_HPP_
 
 #include <cstddef>
 #include <cstdint>
@@ -85,4 +85,4 @@ bool HasUnknownFields(const google::protobuf::Message & message);
 }  // namespace cli
 }  // namespace data_center
 
-#endif  // DATA_CENTER_TOOLS_CLI_PAYLOAD_HPP_
+#endif  // DATA_CENTER__TOOLS__CLI_PAYLOAD_HPP_

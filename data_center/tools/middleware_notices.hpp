@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The middleware's own notices on the client's terminal.
-#ifndef DATA_CENTER_TOOLS_MIDDLEWARE_NOTICES_HPP_
-#define DATA_CENTER_TOOLS_MIDDLEWARE_NOTICES_HPP_
+#ifndef DATA_CENTER__TOOLS__MIDDLEWARE_NOTICES_HPP_
+#define DATA_CENTER__TOOLS__MIDDLEWARE_NOTICES_HPP_
 
 namespace data_center {
 namespace cli {
@@ -18,4 +18,4 @@ void QuietMiddlewareNotices();
 }  // namespace cli
 }  // namespace data_center
 
-#endif  // DATA_CENTER_TOOLS_MIDDLEWARE_NOTICES_HPP_
+#endif  // DATA_CENTER__TOOLS__MIDDLEWARE_NOTICES_HPP_

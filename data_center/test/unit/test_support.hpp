@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the unit tests: a temporary folder, a working-folder
 // switch, a logger that records lines in memory, and file access.
-#ifndef DATA_CENTER_TEST_SUPPORT_HPP_
-#define DATA_CENTER_TEST_SUPPORT_HPP_
+#ifndef DATA_CENTER__TEST__UNIT__TEST_SUPPORT_HPP_
+#define DATA_CENTER__TEST__UNIT__TEST_SUPPORT_HPP_
 
 #include <cstdint>
 #include <cstdlib>
@@ -129,4 +129,4 @@ inline Answer Send(QueryHandler & handler, int32_t cmd_id, const std::string & p
 }  // namespace test
 }  // namespace data_center
 
-#endif  // DATA_CENTER_TEST_SUPPORT_HPP_
+#endif  // DATA_CENTER__TEST__UNIT__TEST_SUPPORT_HPP_
