@@ -28,11 +28,10 @@
 #include "logger.hpp"
 #include "proto/data_center.pb.h"
 #include "query_handler.hpp"
+#include "test_support.hpp"
 
 namespace {
 
-using Request = data_center::QueryHandler::Request;
-using Response = data_center::QueryHandler::Response;
 using Bytes = std::vector<uint8_t>;
 
 std::string g_root;     // private temp folder, removed at exit
@@ -41,33 +40,26 @@ std::string g_blocker;  // the station file's temporary name in this process
 
 const char kStationFile[] = "StationInfo.conf";
 
-struct Answer {
-  bool result = false;
-  int32_t code = -1;
-  std::string msg;
-  Bytes payload;
-};
+using data_center::test::Answer;
 
+// HandleQuery as the unit tests call it, which must let no exception out.
 Answer Send(data_center::QueryHandler & handler, int32_t cmd_id, const Bytes & payload) {
-  auto request = std::make_shared<Request>();
-  request->cmd_id = cmd_id;
-  request->biz_data.assign(payload.begin(), payload.end());
-  auto response = std::make_shared<Response>();  // as the middleware makes it
-  Answer answer;
+  Answer answer{};
   try {
-    answer.result = handler.HandleQuery(request, response);
+    answer = data_center::test::Send(handler, cmd_id, std::string(payload.begin(), payload.end()));
   } catch (const std::exception & e) {
     FUZZ_CHECK(false, "HandleQuery(%d) let out an exception: %s", cmd_id, e.what());
   } catch (...) {
     FUZZ_CHECK(false, "HandleQuery(%d) let out an exception of unknown type", cmd_id);
   }
-  answer.code = response->code;
-  answer.msg = response->msg;
-  answer.payload.assign(response->biz_data.begin(), response->biz_data.end());
   // The boolean result only ever says whether the code is 0.
   FUZZ_CHECK(answer.result == (answer.code == data_center::kCodeOk), "cmd %d: result %d with code %d", cmd_id,
              answer.result, answer.code);
   return answer;
+}
+
+Bytes PayloadOf(const Answer & answer) {
+  return Bytes(answer.payload.begin(), answer.payload.end());
 }
 
 bool ReadFile(const std::string & path, Bytes & content) {
@@ -143,7 +135,7 @@ void ExpectStationAnswer(data_center::QueryHandler & handler, const Bytes & expe
   const Answer answer = Send(handler, 10002, {});
   FUZZ_CHECK(answer.code == data_center::kCodeOk && answer.msg.empty(), "%s: 10002 answered %d '%s'", when,
              answer.code, answer.msg.c_str());
-  FUZZ_CHECK(answer.payload == expected, "%s: 10002 answered %zu bytes, expected %zu", when,
+  FUZZ_CHECK(PayloadOf(answer) == expected, "%s: 10002 answered %zu bytes, expected %zu", when,
              answer.payload.size(), expected.size());
 }
 
@@ -157,7 +149,8 @@ void LastMap(const Bytes & history) {
   expected.set_map_id_str(FirstWord(history));
   FUZZ_CHECK(answer.code == data_center::kCodeOk && answer.msg.empty(), "1002 answered %d '%s'", answer.code,
              answer.msg.c_str());
-  FUZZ_CHECK(answer.payload == Encode(expected), "1002 answered a map id other than the file's first word");
+  FUZZ_CHECK(PayloadOf(answer) == Encode(expected),
+             "1002 answered a map id other than the file's first word");
 }
 
 void IssueStations(const Bytes & payload) {
