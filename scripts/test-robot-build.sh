@@ -53,11 +53,18 @@ step "colcon test"
 (cd "$ws" && colcon test-result --verbose) || status=1
 
 step "standalone whole-system suite against the robot build's node"
+# The standalone build and its tests run without ROS 2's variables: sourcing
+# ROS 2 sets ROS_LOCALHOST_ONLY=0, which would take the suite's own nodes and
+# clients off loopback.
+without_ros() {
+  env -u AMENT_PREFIX_PATH -u CMAKE_PREFIX_PATH -u COLCON_PREFIX_PATH -u LD_LIBRARY_PATH -u PYTHONPATH \
+    -u ROS_DISTRO -u ROS_VERSION -u ROS_PYTHON_VERSION -u RMW_IMPLEMENTATION -u ROS_LOCALHOST_ONLY \
+    -u ROS_DOMAIN_ID -u ROS_SECURITY_ENABLE -u ROS_SECURITY_STRATEGY -u ROS_SECURITY_KEYSTORE \
+    -u ROS_SECURITY_ENCLAVE_OVERRIDE -u CYCLONEDDS_URI "$@"
+}
 if [ ! -f "$build_dir/CTestTestfile.cmake" ]; then
   echo "building the standalone tree in $build_dir"
-  env -u AMENT_PREFIX_PATH -u CMAKE_PREFIX_PATH -u COLCON_PREFIX_PATH -u LD_LIBRARY_PATH -u PYTHONPATH \
-    -u ROS_DISTRO -u ROS_VERSION -u ROS_PYTHON_VERSION -u RMW_IMPLEMENTATION \
-    BUILD_DIR="$build_dir" "$root/scripts/build.sh" || fail "standalone build failed"
+  without_ros BUILD_DIR="$build_dir" "$root/scripts/build.sh" || fail "standalone build failed"
 fi
 # The suite gives each node its ROS_DOMAIN_ID; rcl needs a log folder that
 # the suite's other user can write too.
@@ -71,7 +78,7 @@ exec "$launcher" "\$@"
 EOF
 chmod 755 "$ws/robot_node"
 # test_running_node starts the standalone node; colcon test ran its robot twin.
-(cd "$build_dir" && DATA_CENTER_TEST_NODE="$ws/robot_node" DATA_CENTER_TEST_NODE_BUILD=robot \
+(cd "$build_dir" && without_ros DATA_CENTER_TEST_NODE="$ws/robot_node" DATA_CENTER_TEST_NODE_BUILD=robot \
   ctest -L e2e -E '^test_running_node$' --output-on-failure -j "$(nproc)" --timeout 300) || status=1
 
 exit "$status"
