@@ -43,13 +43,6 @@ Unit ReadUnit(const std::string & text) {
   return unit;
 }
 
-std::vector<std::string> Words(const std::string & text) {
-  std::istringstream in(text);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
-
 std::string UnitTemplate() {
   return e2e::ReadFile(kSystemd + "/data_center.service.in");
 }
@@ -64,21 +57,14 @@ std::string ConfiguredUnit(const std::string & start) {
   return Replaced(UnitTemplate(), "@DATA_CENTER_START@", start);
 }
 
-// A colcon install tree at `prefix` with the package's launcher, `node` as
-// the node and a setup.bash at `setup_dir` that marks the environment.
-void MakeInstallTree(const std::string & prefix, const std::string & setup_dir, const std::string & node_text,
-                     const std::string & node_link = "") {
+// A colcon install tree at `prefix` with the package's launcher, a link to
+// `node` as the node and a setup.bash at `setup_dir` that marks the
+// environment.
+void MakeInstallTree(const std::string & prefix, const std::string & setup_dir, const std::string & node) {
   fs::create_directories(prefix + "/lib/data_center");
   fs::copy_file(kLauncher, prefix + "/lib/data_center/data_center_start");
+  fs::create_symlink(node, prefix + "/lib/data_center/data_center");
   e2e::WriteFile(setup_dir + "/setup.bash", "export DATA_CENTER_SOURCED=\"" + setup_dir + "\"\n");
-  const std::string node = prefix + "/lib/data_center/data_center";
-  if (node_link.empty()) {
-    e2e::WriteFile(node, node_text);
-    fs::permissions(node, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read |
-                              fs::perms::group_exec | fs::perms::others_exec);
-  } else {
-    fs::create_symlink(node_link, node);
-  }
 }
 
 bool HaveTool(const std::string & name) {
@@ -94,7 +80,7 @@ bool HaveTool(const std::string & name) {
 TEST(ServiceFiles, UnitVerifiesCleanlyAndBrokenCopiesDoNot) {
   SKIP_WITHOUT("systemd-analyze");
   TempDir dir;
-  MakeInstallTree(dir.path() + "/install", dir.path() + "/install", "#!/bin/sh\n");
+  MakeInstallTree(dir.path() + "/install", dir.path() + "/install", "/bin/true");
   const std::string start = dir.path() + "/install/lib/data_center/data_center_start";
   struct Case {
     const char * what;
@@ -150,7 +136,7 @@ TEST(ServiceFiles, SysusersAndTmpfilesMakeTheUnitsUserAndEveryFolderItWrites) {
   // Where the node writes: its working folder, rcl's log folder, and the log
   // folder, which ReadWritePaths names. Each is made, the user's, and
   // writable to it, and lies in a folder the hardening leaves writable.
-  std::vector<std::string> writable = Words(unit.at("ReadWritePaths").at(0));
+  std::vector<std::string> writable = e2e::Words(unit.at("ReadWritePaths").at(0));
   std::vector<std::string> written = writable;
   written.push_back(unit.at("WorkingDirectory").at(0));
   for (const auto & assignment : unit.at("Environment")) {
@@ -181,7 +167,10 @@ TEST(ServiceLauncher, SourcesTheInstallTreeItLivesInAndBecomesTheNode) {
     SCOPED_TRACE(c.layout);
     TempDir dir;
     const std::string ws = dir.path() + "/a robot's workspace";
-    MakeInstallTree(ws + c.prefix, ws + c.setup, "#!/bin/sh\necho \"$$ $DATA_CENTER_SOURCED $*\"\n");
+    const std::string node = dir.path() + "/node";
+    e2e::WriteFile(node, "#!/bin/sh\necho \"$$ $DATA_CENTER_SOURCED $*\"\n");
+    fs::permissions(node, fs::perms::owner_all);
+    MakeInstallTree(ws + c.prefix, ws + c.setup, node);
     const auto r =
         e2e::Run({"sh", "-c", "echo $$; exec \"$0\" \"$@\"",
                   ws + c.prefix + "/lib/data_center/data_center_start", "--ros-args", "-r", "a:=b c"},
@@ -226,7 +215,7 @@ TEST(ServiceUnit, NodeStartedAsTheUnitStartsItServesAndSavesAtomically) {
 
   // The package installed in a workspace, this build's node in it.
   const std::string install = dir.path() + "/ws/install";
-  MakeInstallTree(install, install, "", DATA_CENTER_BIN);
+  MakeInstallTree(install, install, DATA_CENTER_BIN);
 
   // The unit's environment and nothing else (no HOME); the environment file
   // gives the domain.
@@ -234,10 +223,9 @@ TEST(ServiceUnit, NodeStartedAsTheUnitStartsItServesAndSavesAtomically) {
   std::vector<std::string> command = {"env", "-i", kSystemdPath};
   for (const auto & assignment : unit.at("Environment")) command.push_back(assignment);
   command.insert(command.end(), {"ROS_DOMAIN_ID=" + std::to_string(domain), "ROS_LOCALHOST_ONLY=1"});
-  const std::string start =
-      Words(ReadUnit(ConfiguredUnit(install + "/lib/data_center/data_center_start")).at("ExecStart").at(0))
-          .at(0);
-  command.push_back(start);
+  const auto exec_start = e2e::Words(
+      ReadUnit(ConfiguredUnit(install + "/lib/data_center/data_center_start")).at("ExecStart").at(0));
+  command.insert(command.end(), exec_start.begin(), exec_start.end());
 
   // ProtectSystem=strict with the unit's ReadWritePaths, and PrivateTmp's
   // writable /tmp: every other mount read-only, checked before the node starts.

@@ -39,6 +39,15 @@ std::vector<std::string> Lines(const std::string & text) {
   return lines;
 }
 
+std::vector<std::string> Words(const std::string & text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) {
+    words.push_back(word);
+  }
+  return words;
+}
+
 std::vector<std::string> ListFiles(const std::string & dir, const std::string & prefix) {
   std::vector<std::string> names;
   if (DIR * d = opendir(dir.c_str())) {

@@ -12,6 +12,8 @@ namespace e2e {
 std::string ReadFile(const std::string & path);
 void WriteFile(const std::string & path, const std::string & content);
 std::vector<std::string> Lines(const std::string & text);
+// The blank-separated words of `text`.
+std::vector<std::string> Words(const std::string & text);
 // Files of a folder whose names start with `prefix`, sorted.
 std::vector<std::string> ListFiles(const std::string & dir, const std::string & prefix = "");
 

@@ -32,20 +32,6 @@ std::vector<std::string> HermeticCommand(const std::string & korvane, const std:
   return argv;
 }
 
-namespace {
-
-std::vector<std::string> Words(const std::string & text) {
-  std::vector<std::string> words;
-  std::istringstream in(text);
-  std::string word;
-  while (in >> word) {
-    words.push_back(word);
-  }
-  return words;
-}
-
-}  // namespace
-
 std::vector<std::string> OwnProgram(const std::string & path) {
   std::vector<std::string> argv = Words(DATA_CENTER_TEST_EMULATOR);
   argv.push_back(path);

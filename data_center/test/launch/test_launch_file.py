@@ -4,7 +4,6 @@
 launch and launch_ros are stood in for by modules that record what the
 launch file makes of them.
 """
-import importlib.util
 import os
 import sys
 import tempfile
@@ -34,9 +33,9 @@ def _load_launch_file():
         setattr(sys.modules['launch.actions'], name, _Recorded)
     sys.modules['launch.substitutions'].LaunchConfiguration = _Configuration
     sys.modules['launch_ros.actions'].Node = _Recorded
-    spec = importlib.util.spec_from_file_location('data_center_launch', LAUNCH_FILE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = types.ModuleType('data_center_launch')
+    with open(LAUNCH_FILE) as source:
+        exec(compile(source.read(), LAUNCH_FILE, 'exec'), module.__dict__)
     return module
 
 

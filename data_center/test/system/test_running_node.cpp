@@ -25,8 +25,6 @@
 #include <korvane_protocol/srv/data_center_srv.hpp>
 #include <rclcpp/rclcpp.hpp>
 
-#include "proto/data_center.pb.h"
-
 extern char ** environ;
 
 namespace {
@@ -43,17 +41,6 @@ std::string ReadText(const fs::path & path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-Bytes StationList() {
-  data_center::BaseStationInfo info;
-  auto * pose = info.add_bs_pose();
-  pose->set_map_id(3);
-  pose->set_x(1.5);
-  pose->set_y(-2.0);
-  pose->set_map_id_str("m3");
-  const std::string bytes = info.SerializeAsString();
-  return Bytes(bytes.begin(), bytes.end());
 }
 
 // The node program, started in `work` with its output in files beside it and
@@ -172,14 +159,18 @@ class RunningNode : public ::testing::Test {
     return pattern;
   }
 
-  // The node's answer to one request, or nullptr (with a test failure) when
-  // the service is not there or does not answer within the bound.
-  static Srv::Response::SharedPtr Call(int32_t cmd_id, const Bytes & payload = {},
-                                       const std::string & service = "/robot_status_query") {
+  struct Answer {
+    int32_t code = -1;  // -1: no answer (a test failure was added)
+    std::string msg;
+    Bytes payload;
+  };
+  // The node's answer to one request, within the bound.
+  static Answer Call(int32_t cmd_id, const Bytes & payload = {},
+                     const std::string & service = "/robot_status_query") {
     auto client = caller_->create_client<Srv>(service);
     if (!client->wait_for_service(kBound)) {
       ADD_FAILURE() << "service " << service << " not available";
-      return nullptr;
+      return {};
     }
     auto request = std::make_shared<Srv::Request>();
     request->cmd_id = cmd_id;
@@ -187,9 +178,10 @@ class RunningNode : public ::testing::Test {
     auto future = client->async_send_request(request);
     if (rclcpp::spin_until_future_complete(caller_, future, kBound) != rclcpp::FutureReturnCode::SUCCESS) {
       ADD_FAILURE() << "no answer from " << service << " to " << cmd_id;
-      return nullptr;
+      return {};
     }
-    return future.get();
+    const auto response = future.get();
+    return {response->code, response->msg, Bytes(response->biz_data.begin(), response->biz_data.end())};
   }
 
   static fs::path suite_root_;
@@ -200,67 +192,51 @@ class RunningNode : public ::testing::Test {
 fs::path RunningNode::suite_root_;
 rclcpp::Node::SharedPtr RunningNode::caller_;
 
-TEST_F(RunningNode, AnswersEachCommandWithItsCode) {
-  NodeRun node(root_, {});
+TEST_F(RunningNode, AnswersEachCommandUnderARemappedName) {
+  NodeRun node(root_, {"--ros-args", "-r", "robot_status_query:=robot_status_query_remapped"});
   ASSERT_TRUE(node.WaitReady()) << node.Output();
-
-  const auto robot_info = Call(10003);
-  ASSERT_NE(robot_info, nullptr);
-  EXPECT_EQ(robot_info->code, 0);
-  EXPECT_EQ(robot_info->msg, "");
-  EXPECT_EQ(robot_info->biz_data, (Bytes{0x0A, 0x09, 0x08, 0xB8, 0x17, 0x10, 0x28, 0x18, 0x80, 0xF1, 0x04}));
-
-  const auto unknown = Call(4242);
-  ASSERT_NE(unknown, nullptr);
-  EXPECT_EQ(unknown->code, 10002);
-  EXPECT_EQ(unknown->msg, "");
-  EXPECT_TRUE(unknown->biz_data.empty());
-
-  // Whatever the map history holds, or whether it exists at all.
-  const auto last_map = Call(1002);
-  ASSERT_NE(last_map, nullptr);
-  EXPECT_EQ(last_map->code, 0);
-  EXPECT_EQ(node.Stop(SIGTERM), 0) << node.Output();
+  const struct {
+    int32_t cmd_id;
+    int32_t code;
+    bool any_payload;  // 1002: whatever the map history holds, or whether it exists
+    Bytes payload;
+  } cases[] = {
+      {10003, 0, false, {0x0A, 0x09, 0x08, 0xB8, 0x17, 0x10, 0x28, 0x18, 0x80, 0xF1, 0x04}},
+      {4242, 10002, false, {}},
+      {1002, 0, true, {}},
+  };
+  for (const auto & c : cases) {
+    const Answer answer = Call(c.cmd_id, {}, "/robot_status_query_remapped");
+    EXPECT_EQ(answer.code, c.code) << c.cmd_id;
+    EXPECT_EQ(answer.msg, "") << c.cmd_id;
+    if (!c.any_payload) {
+      EXPECT_EQ(answer.payload, c.payload) << c.cmd_id;
+    }
+  }
+  EXPECT_FALSE(caller_->create_client<Srv>("/robot_status_query")->wait_for_service(seconds(2)));
+  EXPECT_EQ(node.Stop(SIGINT), 0) << node.Output();
 }
 
 TEST_F(RunningNode, KeepsTheStationListAcrossARestartAndRefusedListsChangeNothing) {
-  const Bytes list = StationList();
+  const Bytes list = {0x0A, 0x0B, 0x08, 0x03, 0x11, 0,   0,
+                      0,    0,    0,    0,    0xF8, 0x3F};  // bs_pose { map_id: 3 x: 1.5 }
   {
     NodeRun node(root_, {});
     ASSERT_TRUE(node.WaitReady()) << node.Output();
-    const auto set = Call(10001, list);
-    ASSERT_NE(set, nullptr);
-    EXPECT_EQ(set->code, 0);
+    EXPECT_EQ(Call(10001, list).code, 0);
     // An empty list encodes to nothing; 0A is a field cut short.
     for (const Bytes & refused : {Bytes{}, Bytes{0x0A}}) {
-      const auto r = Call(10001, refused);
-      ASSERT_NE(r, nullptr);
-      EXPECT_EQ(r->code, 10006) << refused.size() << " bytes";
-      EXPECT_EQ(r->msg, "Deserialize data failed");
+      const Answer answer = Call(10001, refused);
+      EXPECT_EQ(answer.code, 10006) << refused.size() << " bytes";
+      EXPECT_EQ(answer.msg, "Deserialize data failed");
     }
-    const auto get = Call(10002);
-    ASSERT_NE(get, nullptr);
-    EXPECT_EQ(get->code, 0);
-    EXPECT_EQ(get->biz_data, list);
+    EXPECT_EQ(Call(10002).payload, list);
     EXPECT_EQ(node.Stop(SIGTERM), 0) << node.Output();
   }
   NodeRun restarted(root_, {});
   ASSERT_TRUE(restarted.WaitReady()) << restarted.Output();
-  const auto get = Call(10002);
-  ASSERT_NE(get, nullptr);
-  EXPECT_EQ(get->biz_data, list);
+  EXPECT_EQ(Call(10002).payload, list);
   EXPECT_EQ(restarted.Stop(SIGINT), 0) << restarted.Output();
-}
-
-TEST_F(RunningNode, ServesUnderARemappedName) {
-  NodeRun node(root_, {"--ros-args", "-r", "robot_status_query:=robot_status_query_remapped"});
-  ASSERT_TRUE(node.WaitReady()) << node.Output();
-  const auto answer = Call(10003, {}, "/robot_status_query_remapped");
-  ASSERT_NE(answer, nullptr);
-  EXPECT_EQ(answer->code, 0);
-  EXPECT_EQ(answer->biz_data.size(), 11u);
-  EXPECT_FALSE(caller_->create_client<Srv>("/robot_status_query")->wait_for_service(seconds(2)));
-  EXPECT_EQ(node.Stop(SIGINT), 0) << node.Output();
 }
 
 }  // namespace
