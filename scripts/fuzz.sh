@@ -18,6 +18,9 @@
 # repository); copy an interesting one into the target's corpus by hand.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=lib/ros_environment.bash
+. "$root/scripts/lib/ros_environment.bash"
+leave_ros
 seconds="${1:-60}"
 shift || true
 build_dir="${FUZZ_BUILD_DIR:-$root/build-fuzz}"

@@ -10,6 +10,9 @@
 #   clang-format -i <files>
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=lib/ros_environment.bash
+. "$root/scripts/lib/ros_environment.bash"
+leave_ros
 build_dir="${1:-$root/build}"
 cd "$root"
 

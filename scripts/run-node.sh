@@ -9,6 +9,11 @@
 # node (for example --ros-args -r __ns:=/robot1).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=lib/ros_environment.bash
+. "$root/scripts/lib/ros_environment.bash"
+# Debian's libraries, whatever the shell has sourced; the site's middleware
+# settings stay.
+leave_ros_install
 build_dir="${BUILD_DIR:-$root/build}"
 log="$build_dir/run-node.log"
 

@@ -17,6 +17,9 @@
 # count of tests run under emulation is written there for test.sh's summary.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=lib/ros_environment.bash
+. "$root/scripts/lib/ros_environment.bash"
+leave_ros
 dir="${1:-$root/build-arm64}"
 native_bin="${NATIVE_BIN_DIR:-$root/build/bin}"
 labels='^(unit|e2e)$'

@@ -1,37 +1,84 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Tests the robot build, on a machine where ROS 2 Humble is installed and its
-# setup.bash sourced (this script builds no ROS 2):
-#   1. builds data_center and korvane_protocol in a temporary colcon workspace;
-#   2. runs their `colcon test` and prints the result;
-#   3. runs the standalone build's whole-system suite (ctest -L e2e) against
-#      the robot build's node, started through its installed launcher.
+# Tests the robot build, the two packages as the robot builds them, with
+# colcon against ROS 2 Humble:
+#   1. one colcon build of data_center and korvane_protocol, with tests;
+#   2. colcon test on rmw_cyclonedds_cpp, then on rmw_fastrtps_cpp, each
+#      followed by colcon test-result;
+#   3. the standalone build's whole-system suite (ctest -L e2e) against the
+#      robot build's node, started through its installed launcher.
 #
 #   scripts/test-robot-build.sh [STANDALONE_BUILD_DIR]     (default build/)
 #
-# The standalone build is made first when it is missing, with ROS 2's
-# variables taken out of its environment (it uses Debian's packages). The
-# suite's client uses Cyclone DDS, so the node runs on rmw_cyclonedds_cpp
-# there; `colcon test` takes RMW_IMPLEMENTATION from the caller, so run the
-# script once per middleware to test each. KEEP_WORKSPACE=1 keeps the
-# workspace. The exit status is non-zero when any step failed.
+# ROS 2 is the one sourced in the calling shell, or else
+# /opt/ros/humble/setup.bash, with the Fast DDS overlay
+# /opt/ros/humble_fastdds/setup.bash where Fast DDS is not in it. The
+# standalone build (made first when missing) and its tests run with ROS 2 left
+# out of their environment: they use Debian's packages.
+#
+# Exit status: 0 when every step passed, 77 when there is no ROS 2 Humble,
+# otherwise non-zero; the steps after a failed one still run, but for a
+# failed build. KEEP_WORKSPACE=1 keeps the colcon workspace. If SECTION_NOTE
+# names a file, the counts go there for scripts/test.sh's summary.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${1:-$root/build}"
+# shellcheck source=lib/ros_environment.bash
+. "$root/scripts/lib/ros_environment.bash"
 
+say() {
+  echo "test-robot-build: $*"
+}
 fail() {
-  echo "test-robot-build: $*" >&2
+  say "$*" >&2
   exit 2
 }
-[ -n "${ROS_DISTRO:-}" ] || fail "no ROS 2 in this shell: source its setup.bash first"
-[ "$ROS_DISTRO" = humble ] || echo "test-robot-build: ROS_DISTRO is $ROS_DISTRO; the robot runs humble" >&2
-command -v colcon >/dev/null || fail "colcon is missing"
+step() {
+  echo
+  echo "== $*"
+}
+# Sources a ROS 2 setup file; they read unset variables.
+source_setup() {
+  set +u
+  # shellcheck disable=SC1090
+  . "$1"
+  local status=$?
+  set -u
+  [ "$status" -eq 0 ] || fail "sourcing $1 failed"
+}
+# Whether the sourced ROS 2 has package $1.
+has_package() {
+  local prefix
+  local IFS=:
+  for prefix in ${AMENT_PREFIX_PATH:-}; do
+    [ -e "$prefix/share/ament_index/resource_index/packages/$1" ] && return 0
+  done
+  return 1
+}
 
-# Readable to the other user some whole-system tests start the node as.
+# The robot's tests stay on loopback whatever the shell says (a sourced
+# setup.bash sets ROS_LOCALHOST_ONLY=0 when it was unset).
+export ROS_LOCALHOST_ONLY=1
+if [ -z "${ROS_DISTRO:-}" ]; then
+  if [ ! -f /opt/ros/humble/setup.bash ]; then
+    say "no ROS 2 Humble: none sourced, and no /opt/ros/humble/setup.bash"
+    exit 77
+  fi
+  source_setup /opt/ros/humble/setup.bash
+fi
+if ! has_package rmw_fastrtps_cpp && [ -f /opt/ros/humble_fastdds/setup.bash ]; then
+  source_setup /opt/ros/humble_fastdds/setup.bash
+fi
+[ "$ROS_DISTRO" = humble ] || say "ROS_DISTRO is $ROS_DISTRO; the robot runs humble" >&2
+command -v colcon >/dev/null || fail "colcon is missing"
+unset RMW_IMPLEMENTATION ROS_DOMAIN_ID
+
+# Outside the repository, which a colcon workspace around it would crawl, and
+# readable to the other user some whole-system tests start the node as.
 ws="$(mktemp -d /tmp/data_center_robot_ws.XXXXXX)" || fail "cannot make a workspace"
 chmod 755 "$ws"
 if [ "${KEEP_WORKSPACE:-0}" = 1 ]; then
-  echo "workspace: $ws"
+  say "workspace: $ws"
 else
   trap 'rm -rf "$ws"' EXIT
 fi
@@ -39,38 +86,43 @@ mkdir "$ws/src"
 ln -s "$root" "$ws/src/data_center"
 
 status=0
-step() {
-  echo
-  echo "== $*"
-}
+notes=()
 
-step "colcon build (RMW_IMPLEMENTATION=${RMW_IMPLEMENTATION:-default})"
+step "colcon build (ROS 2 $ROS_DISTRO from ${AMENT_PREFIX_PATH})"
 (cd "$ws" && colcon build --event-handlers console_cohesion- --cmake-args -DBUILD_TESTING=ON) ||
   fail "colcon build failed"
 
-step "colcon test"
-(cd "$ws" && colcon test --event-handlers console_cohesion-) || status=1
-(cd "$ws" && colcon test-result --verbose) || status=1
+for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
+  step "colcon test, RMW_IMPLEMENTATION=$rmw"
+  if ! has_package "$rmw"; then
+    say "$rmw is not installed in this ROS 2" >&2
+    notes+=("$rmw: not installed")
+    status=1
+    continue
+  fi
+  (cd "$ws" && RMW_IMPLEMENTATION="$rmw" colcon test --event-handlers console_cohesion- \
+    --return-code-on-test-failure) || status=1
+  result="$(cd "$ws" && colcon test-result --verbose)" || status=1
+  echo "$result"
+  summary="$(sed -n 's/^Summary: \([0-9]*\) tests, \([0-9]*\) errors, \([0-9]*\) failures.*/\1 \2 \3/p' <<<"$result")"
+  read -r tests errors failures <<<"${summary:-0 0 0}"
+  notes+=("$rmw: $((tests - errors - failures)) of $tests")
+  [ "$tests" -gt 0 ] || {
+    say "no test ran on $rmw" >&2
+    status=1
+  }
+done
 
 step "standalone whole-system suite against the robot build's node"
-# The standalone build and its tests run without ROS 2's variables: sourcing
-# ROS 2 sets ROS_LOCALHOST_ONLY=0, which would take the suite's own nodes and
-# clients off loopback.
-without_ros() {
-  env -u AMENT_PREFIX_PATH -u CMAKE_PREFIX_PATH -u COLCON_PREFIX_PATH -u LD_LIBRARY_PATH -u PYTHONPATH \
-    -u ROS_DISTRO -u ROS_VERSION -u ROS_PYTHON_VERSION -u RMW_IMPLEMENTATION -u ROS_LOCALHOST_ONLY \
-    -u ROS_DOMAIN_ID -u ROS_SECURITY_ENABLE -u ROS_SECURITY_STRATEGY -u ROS_SECURITY_KEYSTORE \
-    -u ROS_SECURITY_ENCLAVE_OVERRIDE -u CYCLONEDDS_URI "$@"
-}
 if [ ! -f "$build_dir/CTestTestfile.cmake" ]; then
-  echo "building the standalone tree in $build_dir"
-  without_ros BUILD_DIR="$build_dir" "$root/scripts/build.sh" || fail "standalone build failed"
+  say "building the standalone tree in $build_dir"
+  without_ros env BUILD_DIR="$build_dir" "$root/scripts/build.sh" || fail "standalone build failed"
 fi
-# The suite gives each node its ROS_DOMAIN_ID; rcl needs a log folder that
-# the suite's other user can write too.
+# rcl needs a log folder that the suite's other user can write too.
 mkdir -m 1777 "$ws/ros_log"
-launcher="$ws/install/data_center/lib/data_center/data_center_start"  # colcon's default, isolated
+launcher="$ws/install/data_center/lib/data_center/data_center_start" # colcon's default, isolated
 [ -x "$launcher" ] || launcher="$ws/install/lib/data_center/data_center_start"
+# The suite's client is Cyclone DDS; the suite gives each node its domain.
 cat >"$ws/robot_node" <<EOF
 #!/bin/sh
 export ROS_LOCALHOST_ONLY=1 RMW_IMPLEMENTATION=rmw_cyclonedds_cpp ROS_LOG_DIR="$ws/ros_log"
@@ -78,7 +130,17 @@ exec "$launcher" "\$@"
 EOF
 chmod 755 "$ws/robot_node"
 # test_running_node starts the standalone node; colcon test ran its robot twin.
-(cd "$build_dir" && without_ros DATA_CENTER_TEST_NODE="$ws/robot_node" DATA_CENTER_TEST_NODE_BUILD=robot \
-  ctest -L e2e -E '^test_running_node$' --output-on-failure -j "$(nproc)" --timeout 300) || status=1
+(cd "$build_dir" && without_ros env DATA_CENTER_TEST_NODE="$ws/robot_node" DATA_CENTER_TEST_NODE_BUILD=robot \
+  ctest -L e2e -E '^test_running_node$' --output-on-failure -j "$(nproc)" --timeout 300) | tee "$ws/e2e.log" ||
+  status=1
+counts="$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$ws/e2e.log")"
+read -r failed total <<<"${counts:-0 0}"
+notes+=("e2e against its node: $((total - failed)) of $total")
 
+if [ -n "${SECTION_NOTE:-}" ]; then
+  (
+    IFS=,
+    echo "${notes[*]}"
+  ) | sed 's/,/, /g' >"$SECTION_NOTE"
+fi
 exit "$status"

@@ -13,6 +13,9 @@
 # variables on to it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=lib/ros_environment.bash
+. "$root/scripts/lib/ros_environment.bash"
+leave_ros
 build_dir="${1:-$root/build-asan}"
 
 "$root/scripts/install-deps.sh"

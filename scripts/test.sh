@@ -1,38 +1,73 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Installs what is missing, builds, and runs every check:
-#   1. the build and all CTest labels (unit, e2e, stress, bench) in build/
-#   2. lint: clang-format and clang-tidy on the project's own sources
-#   3. the suite again under AddressSanitizer + UBSan in build-asan/
-#      (without stress and bench)
-#   4. each libFuzzer target for FUZZ_SECONDS (default 60) in build-fuzz/
-#   5. the node under valgrind memcheck with a short client load
-#   6. the cross build for the robot's 64-bit Arm in build-arm64/, its unit
-#      and e2e tests under qemu-aarch64, the mixed-architecture tests
-#      against build/, and the inputs of section 4 replayed on arm64
-# Every section runs even when an earlier one failed (except when the build
-# fails); the summary at the end lists them, and the exit status is non-zero
-# when any failed.
+# Installs what is missing, builds, and runs every check, or the sections
+# named:
+#
+#   scripts/test.sh [SECTION...]
+#
+#   tests     the build's CTest labels (unit, e2e, stress, bench) in build/
+#   lint      clang-format and clang-tidy on the project's own sources
+#   asan      the suite again under AddressSanitizer + UBSan in build-asan/
+#             (without stress and bench)
+#   fuzz      each libFuzzer target for FUZZ_SECONDS (default 60) in build-fuzz/
+#   valgrind  the node under valgrind memcheck with a short client load
+#   arm64     the cross build for the robot's 64-bit Arm in build-arm64/, its
+#             unit and e2e tests under qemu-aarch64, the mixed-architecture
+#             tests against build/, and the inputs fuzz found replayed on
+#             arm64 (when fuzz ran before it)
+#   robot     the robot build: colcon build and colcon test on ROS 2 Humble
+#             with both middlewares, and the whole-system suite against its
+#             node (scripts/test-robot-build.sh); skipped where no Humble is
+#             installed, unless DATA_CENTER_REQUIRE_ROBOT=1
+#
+# The dependencies and the standalone build in build/ come first whatever is
+# named. Every section runs even when an earlier one failed (except when the
+# build fails); the summary at the end lists them, and the exit status is
+# non-zero when any failed. The standalone sections run with a sourced ROS 2
+# left out of their environment; the robot section uses it.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
 fuzz_seconds="${FUZZ_SECONDS:-60}"
+# shellcheck source=lib/ros_environment.bash
+. "$root/scripts/lib/ros_environment.bash"
+
+all_sections=(tests lint asan fuzz valgrind arm64 robot)
+usage() {
+  awk 'NR > 2 && !/^#/ { exit } NR > 2 { sub(/^# ?/, ""); print }' "$0" >&2
+  exit 2
+}
+wanted=()
+for arg in "$@"; do
+  case " ${all_sections[*]} " in
+    *" $arg "*) wanted+=("$arg") ;;
+    *)
+      echo "test.sh: no section '$arg'; the sections: ${all_sections[*]}" >&2
+      usage
+      ;;
+  esac
+done
+[ "${#wanted[@]}" -gt 0 ] || wanted=("${all_sections[@]}")
+wants() {
+  case " ${wanted[*]} " in *" $1 "*) return 0 ;; esac
+  return 1
+}
 
 results=()
 failed=0
-section() {
+banner() {
   echo
   echo "=================================================================="
   echo "== $1"
   echo "=================================================================="
 }
-# run NAME COMMAND...: runs one section and records how it went. A section
-# may write a short note (such as a count) to the file named by SECTION_NOTE;
-# it goes on its summary line.
+# run NAME TITLE COMMAND...: runs one section and records how it went. A
+# section may write a short note (such as a count) to the file named by
+# SECTION_NOTE; it goes on its summary line. Exit status 77 is a skip.
 run() {
-  local name="$1" start status=0 note_file note=""
-  shift
-  section "$name"
+  local name="$1" title="$2" start status=0 note_file note="" line
+  shift 2
+  banner "$name: $title"
   note_file="$(mktemp)"
   start=$(date +%s)
   SECTION_NOTE="$note_file" "$@" || status=$?
@@ -41,16 +76,20 @@ run() {
     note="  ($(head -n 1 "$note_file"))"
   fi
   rm -f "$note_file"
+  line="$(printf '%-9s %-44s' "$name" "$title")"
   if [ "$status" -eq 0 ]; then
-    results+=("$(printf '%-40s ok      %5d s%s' "$name" "$took" "$note")")
+    results+=("$(printf '%s ok      %5d s%s' "$line" "$took" "$note")")
+  elif [ "$status" -eq 77 ]; then
+    results+=("$(printf '%s skipped %5d s%s' "$line" "$took" "$note")")
+    status=0
   else
-    results+=("$(printf '%-40s FAILED  %5d s (exit %d)%s' "$name" "$took" "$status" "$note")")
+    results+=("$(printf '%s FAILED  %5d s (exit %d)%s' "$line" "$took" "$status" "$note")")
     failed=1
   fi
   return "$status"
 }
 summary() {
-  section "summary"
+  banner "summary"
   printf '%s\n' "${results[@]}"
   local total="${#results[@]}" nfailed=0 r
   for r in "${results[@]}"; do
@@ -59,25 +98,54 @@ summary() {
   echo "sections: $((total - nfailed)) passed, $nfailed failed"
 }
 
+# The robot section, or why it cannot run here.
+robot() {
+  "$root/scripts/test-robot-build.sh" "$build_dir"
+  local status=$?
+  if [ "$status" -eq 77 ] && [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
+    echo "test.sh: the robot section is required here (DATA_CENTER_REQUIRE_ROBOT=1) and found no ROS 2 Humble" >&2
+    echo "required, but no ROS 2 Humble" >"$SECTION_NOTE"
+    return 1
+  fi
+  [ "$status" -ne 77 ] || echo "no ROS 2 Humble" >"$SECTION_NOTE"
+  return "$status"
+}
+
 # Everything the sections need, in one apt run.
-run "dependencies" "$root/scripts/install-deps.sh" --arm64 clang libclang-rt-14-dev llvm valgrind clang-format clang-tidy || {
+run "deps" "Debian packages" \
+  "$root/scripts/install-deps.sh" --arm64 clang libclang-rt-14-dev llvm valgrind clang-format clang-tidy || {
   summary
   exit 1
 }
-run "build ($build_dir)" env BUILD_DIR="$build_dir" "$root/scripts/build.sh" || {
+run "build" "standalone build ($build_dir)" without_ros env BUILD_DIR="$build_dir" "$root/scripts/build.sh" || {
   summary
   exit 1
 }
-run "tests: unit, e2e, stress, bench" \
-  sh -c 'cd "$1" && ctest --output-on-failure -j "$(nproc)" --timeout 600' sh "$build_dir"
-run "lint: clang-format, clang-tidy" "$root/scripts/lint.sh" "$build_dir"
-run "tests under ASan + UBSan (build-asan)" "$root/scripts/test-sanitizers.sh" "$root/build-asan"
-run "fuzzing, ${fuzz_seconds} s a target (build-fuzz)" \
-  env FUZZ_BUILD_DIR="$root/build-fuzz" "$root/scripts/fuzz.sh" "$fuzz_seconds"
-run "node under valgrind memcheck" "$root/scripts/valgrind-node.sh" "$build_dir"
-run "arm64 build, unit + e2e under qemu" \
-  env NATIVE_BIN_DIR="$build_dir/bin" FUZZ_RUNS_DIR="$root/build-fuzz/runs" \
-  "$root/scripts/test-arm64.sh" "$root/build-arm64"
+if wants tests; then
+  run "tests" "unit, e2e, stress, bench" \
+    without_ros sh -c 'cd "$1" && ctest --output-on-failure -j "$(nproc)" --timeout 600' sh "$build_dir"
+fi
+if wants lint; then
+  run "lint" "clang-format, clang-tidy" without_ros "$root/scripts/lint.sh" "$build_dir"
+fi
+if wants asan; then
+  run "asan" "tests under ASan + UBSan (build-asan)" without_ros "$root/scripts/test-sanitizers.sh" "$root/build-asan"
+fi
+if wants fuzz; then
+  run "fuzz" "fuzzing, ${fuzz_seconds} s a target (build-fuzz)" \
+    without_ros env FUZZ_BUILD_DIR="$root/build-fuzz" "$root/scripts/fuzz.sh" "$fuzz_seconds"
+fi
+if wants valgrind; then
+  run "valgrind" "node under valgrind memcheck" without_ros "$root/scripts/valgrind-node.sh" "$build_dir"
+fi
+if wants arm64; then
+  run "arm64" "arm64 build, unit + e2e under qemu" \
+    without_ros env NATIVE_BIN_DIR="$build_dir/bin" FUZZ_RUNS_DIR="$root/build-fuzz/runs" \
+    "$root/scripts/test-arm64.sh" "$root/build-arm64"
+fi
+if wants robot; then
+  run "robot" "robot build on ROS 2 Humble (colcon)" robot
+fi
 
 summary
 exit "$failed"

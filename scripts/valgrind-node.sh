@@ -16,6 +16,9 @@
 # end-to-end tests (root, or an ordinary user where user namespaces are allowed).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=lib/ros_environment.bash
+. "$root/scripts/lib/ros_environment.bash"
+leave_ros
 build_dir="$(cd "${1:-$root/build}" && pwd)"
 rounds="${VALGRIND_ROUNDS:-50}"
 domain="${VALGRIND_DOMAIN_ID:-$(awk '$1 == "valgrind" { print $2 }' "$build_dir/test_domains.txt" 2>/dev/null || true)}"

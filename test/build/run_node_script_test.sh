@@ -4,14 +4,19 @@
 # package installer replaced by recorders: it must configure with the
 # standalone preset, build the node and the client and nothing else, keep
 # cmake's output off the terminal, print a line per step, and start the node
-# in its working folder with the arguments given.
+# in its working folder with the arguments given. A sourced ROS 2 install,
+# whose own cmake comes first on PATH, must be left out.
 #   run_node_script_test.sh SCRIPT WORK_DIR
 set -eu
 script="$1"
 work="$2"
 rm -rf "$work"
-mkdir -p "$work/repo/scripts" "$work/bin"
+mkdir -p "$work/repo/scripts/lib" "$work/bin" "$work/ros/bin"
 cp "$script" "$work/repo/scripts/run-node.sh"
+cp "$(dirname "$script")/lib/ros_environment.bash" "$work/repo/scripts/lib/"
+touch "$work/ros/local_setup.sh"
+printf '#!/bin/sh\necho "ROS 2 cmake $*" >>"%s/calls"\n' "$work" >"$work/ros/bin/cmake"
+chmod +x "$work/ros/bin/cmake"
 printf '#!/bin/sh\necho deps >>"%s/calls"\n' "$work" >"$work/repo/scripts/install-deps.sh"
 cat >"$work/bin/cmake" <<EOS
 #!/bin/sh
@@ -30,7 +35,7 @@ fail() {
   exit 1
 }
 
-PATH="$work/bin:$PATH" DATA_CENTER_WORKDIR="$work/data" "$work/repo/scripts/run-node.sh" \
+PATH="$work/ros/bin:$work/bin:$PATH" AMENT_PREFIX_PATH="$work/ros" DATA_CENTER_WORKDIR="$work/data" "$work/repo/scripts/run-node.sh" \
   --ros-args -r __ns:=/robot1 >"$work/out" 2>"$work/err" || fail "exit $?: $(cat "$work/err")"
 repo="$work/repo"
 expected_calls="deps

@@ -5,6 +5,8 @@
 #include <memory>
 #include <mutex>
 
+#include "test_environment.hpp"
+
 namespace e2e {
 
 int ProcessDomain(int wanted) {
@@ -59,7 +61,7 @@ Caller::Reply Caller::Take(rclcpp::Client<Srv>::FutureAndRequestId & future) {
 std::optional<Caller::Reply> Caller::Call(int32_t cmd_id, const std::string & payload,
                                           std::chrono::milliseconds limit) {
   auto future = Send(cmd_id, payload);
-  if (!Poll(future, limit)) {
+  if (!Poll(future, Scaled(limit))) {
     Forget(future.request_id);
     return std::nullopt;
   }
@@ -69,7 +71,7 @@ std::optional<Caller::Reply> Caller::Call(int32_t cmd_id, const std::string & pa
 std::optional<Caller::Reply> Caller::CallUntilAnswered(int32_t cmd_id, const std::string & payload,
                                                        std::chrono::milliseconds limit,
                                                        std::chrono::milliseconds attempt) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto deadline = std::chrono::steady_clock::now() + Scaled(limit);
   while (std::chrono::steady_clock::now() < deadline) {
     // A request written before the node's reader matched is lost (volatile
     // QoS), so an unanswered attempt is simply repeated.

@@ -4,13 +4,17 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
+#include "cli_options.hpp"
 #include "files.hpp"
+#include "test_environment.hpp"
 
 namespace e2e {
 
@@ -90,7 +94,7 @@ NodeProcess::NodeProcess(int domain_id, const std::string & root, const NodeOpti
                root + "/stderr") {}
 
 bool NodeProcess::WaitForStdoutLine(const std::string & line, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto deadline = std::chrono::steady_clock::now() + Scaled(limit);
   while (std::chrono::steady_clock::now() < deadline) {
     for (const auto & l : Lines(Stdout())) {
       if (l == line) {
@@ -115,6 +119,13 @@ std::string NodeProcess::Stderr() const {
 Result Cli(int domain_id, const std::vector<std::string> & args,
            const std::map<std::string, std::string> & env) {
   std::vector<std::string> argv = OwnProgram(DATA_CENTER_CLI_BIN);
+  // The client's own wait for the service, scaled as the tests' are, unless
+  // the test sets one.
+  if (TimeScale() > 1 && std::find(args.begin(), args.end(), "--timeout") == args.end()) {
+    argv.insert(
+        argv.end(),
+        {"--timeout", std::to_string(std::lround(data_center::cli::kDefaultTimeoutSeconds * TimeScale()))});
+  }
   argv.insert(argv.end(), args.begin(), args.end());
   return Run(argv, WithDomain(env, domain_id));
 }

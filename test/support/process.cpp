@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "files.hpp"
+#include "test_environment.hpp"
 
 namespace e2e {
 
@@ -148,8 +149,19 @@ void Program::Kill() {
   status_ = DecodeStatus(status);
 }
 
+long TimeScale() {
+  static const long scale = [] {
+    const long given = EnvLong("DATA_CENTER_TEST_TIME_SCALE", 0);
+    if (given > 0) {
+      return given;
+    }
+    return std::string(DATA_CENTER_TEST_EMULATOR).empty() ? 1L : 4L;
+  }();
+  return scale;
+}
+
 int Program::Wait(std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto deadline = std::chrono::steady_clock::now() + Scaled(limit);
   while (Running() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

@@ -5,6 +5,7 @@
 #define DATA_CENTER_TEST__SUPPORT__TEST_ENVIRONMENT_HPP_
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,18 @@ inline long EnvLong(const char * name, long fallback) {
   errno = 0;
   const long value = std::strtol(text, &end, 10);
   return errno == 0 && *end == '\0' ? value : fallback;
+}
+
+// How much longer than on this machine natively a test waits for its
+// programs: DATA_CENTER_TEST_TIME_SCALE when set (a node under emulation that
+// the tests themselves do not emulate), else 4 for a build whose programs run
+// under an emulator, else 1. Only waits that bound a working run scale; a run
+// that works ends them early, so a slow machine fails no test by being slow.
+long TimeScale();
+
+template <typename Rep, typename Period>
+std::chrono::duration<Rep, Period> Scaled(std::chrono::duration<Rep, Period> wait) {
+  return wait * TimeScale();
 }
 
 }  // namespace e2e

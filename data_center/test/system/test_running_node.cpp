@@ -24,6 +24,9 @@
 
 #include <korvane_protocol/srv/data_center_srv.hpp>
 #include <rclcpp/rclcpp.hpp>
+#ifdef DATA_CENTER_ROBOT_BUILD
+#include <rmw/rmw.h>
+#endif
 
 extern char ** environ;
 
@@ -134,6 +137,14 @@ class RunningNode : public ::testing::Test {
     setenv("ROS_LOG_DIR", (suite_root_ / "client_ros_log").c_str(), 1);
     rclcpp::init(0, nullptr);
     caller_ = std::make_shared<rclcpp::Node>("data_center_system_test");
+#ifdef DATA_CENTER_ROBOT_BUILD
+    // The node inherits this environment: a run meant for one middleware that
+    // fell back to the default would test the other one.
+    const char * wanted = std::getenv("RMW_IMPLEMENTATION");
+    if (wanted != nullptr && *wanted != '\0') {
+      EXPECT_STREQ(rmw_get_implementation_identifier(), wanted);
+    }
+#endif
   }
   static void TearDownTestSuite() {
     caller_.reset();

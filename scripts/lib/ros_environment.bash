@@ -1,0 +1,68 @@
+# SPDX-License-Identifier: Apache-2.0
+# Sourced by the scripts, not run. The standalone build and its programs use
+# Debian's ament, rosidl and libraries; a shell with a ROS 2 install sourced
+# would mix that install's into them (CMake's find_package searches the prefix
+# of every PATH entry, the rosidl generators import from PYTHONPATH, programs
+# load from LD_LIBRARY_PATH). These functions take a ROS 2 install out of the
+# environment.
+
+# Whether folder $1 lies in a ROS 2 install: under one of the prefixes the
+# sourced setup files listed (passed as $2, colon-separated), or under a
+# prefix with a colcon/ament local_setup.sh, which is how /opt/ros/humble/bin
+# is recognised once the variables are gone.
+_ros_environment_in_install() {
+  local dir="$1" prefixes="$2" prefix
+  local IFS=:
+  for prefix in $prefixes; do
+    case "$prefix" in "" | / | /usr | /usr/ | /usr/local | /usr/local/) continue ;; esac
+    case "$dir/" in "${prefix%/}/"*) return 0 ;; esac
+  done
+  prefix="$dir"
+  while [ "$prefix" != / ] && [ "$prefix" != . ] && [ -n "$prefix" ]; do
+    [ -f "$prefix/local_setup.sh" ] && return 0
+    prefix="$(dirname "$prefix")"
+  done
+  return 1
+}
+
+# Leaves a sourced ROS 2 install out of this shell: its folders taken out of
+# the search paths, its identifying variables unset. The site's middleware
+# settings (ROS_DOMAIN_ID and the like) stay. Harmless without ROS 2.
+leave_ros_install() {
+  local prefixes="${AMENT_PREFIX_PATH:-}:${COLCON_PREFIX_PATH:-}" var entry kept
+  local IFS=:
+  for var in PATH LD_LIBRARY_PATH PYTHONPATH CMAKE_PREFIX_PATH PKG_CONFIG_PATH; do
+    kept=""
+    for entry in ${!var:-}; do
+      if [ -n "$entry" ] && ! _ros_environment_in_install "$entry" "$prefixes"; then
+        kept="${kept:+$kept:}$entry"
+      fi
+    done
+    if [ -n "$kept" ]; then
+      export "$var=$kept"
+    else
+      unset "$var"
+    fi
+  done
+  unset AMENT_PREFIX_PATH AMENT_CURRENT_PREFIX COLCON_PREFIX_PATH COLCON_CURRENT_PREFIX \
+    ROS_DISTRO ROS_VERSION ROS_PYTHON_VERSION ROS_ETC_DIR ROS_PACKAGE_PATH
+}
+
+# For the standalone build's tests: no ROS 2 install, and none of the
+# middleware settings a shell may carry (a sourced setup.bash sets
+# ROS_LOCALHOST_ONLY=0, which would take the tests' nodes off loopback; the
+# tests give every program its domain themselves).
+leave_ros() {
+  leave_ros_install
+  unset RMW_IMPLEMENTATION ROS_LOCALHOST_ONLY ROS_DOMAIN_ID ROS_SECURITY_ENABLE ROS_SECURITY_STRATEGY \
+    ROS_SECURITY_KEYSTORE ROS_SECURITY_ENCLAVE_OVERRIDE ROS_LOG_DIR CYCLONEDDS_URI \
+    FASTRTPS_DEFAULT_PROFILES_FILE FASTDDS_DEFAULT_PROFILES_FILE
+}
+
+# Runs a command as leave_ros leaves the environment.
+without_ros() {
+  (
+    leave_ros
+    exec "$@"
+  )
+}
