@@ -6,7 +6,10 @@
 #   2. colcon test on rmw_cyclonedds_cpp, then on rmw_fastrtps_cpp, each
 #      followed by colcon test-result;
 #   3. the standalone build's whole-system suite (ctest -L e2e) against the
-#      robot build's node, started through its installed launcher.
+#      robot build's node, started through its installed launcher;
+#   4. where ROS 2 Humble's arm64 build is (/opt/ros/humble-arm64, or
+#      ROBOT_ARM64_PREFIX): the packages cross-built for the robot's 64-bit
+#      Arm, and the same suite against that node under qemu-aarch64.
 #
 #   scripts/test-robot-build.sh [STANDALONE_BUILD_DIR]     (default build/)
 #
@@ -113,34 +116,93 @@ for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
   }
 done
 
-step "standalone whole-system suite against the robot build's node"
 if [ ! -f "$build_dir/CTestTestfile.cmake" ]; then
-  say "building the standalone tree in $build_dir"
+  step "the standalone build, for its whole-system suite"
   without_ros env BUILD_DIR="$build_dir" "$root/scripts/build.sh" || fail "standalone build failed"
 fi
 # rcl needs a log folder that the suite's other user can write too.
 mkdir -m 1777 "$ws/ros_log"
-launcher="$ws/install/data_center/lib/data_center/data_center_start" # colcon's default, isolated
-[ -x "$launcher" ] || launcher="$ws/install/lib/data_center/data_center_start"
-# The suite's client is Cyclone DDS; the suite gives each node its domain.
-cat >"$ws/robot_node" <<EOF
-#!/bin/sh
-export ROS_LOCALHOST_ONLY=1 RMW_IMPLEMENTATION=rmw_cyclonedds_cpp ROS_LOG_DIR="$ws/ros_log"
-exec "$launcher" "\$@"
-EOF
-chmod 755 "$ws/robot_node"
-# test_running_node starts the standalone node; colcon test ran its robot twin.
-(cd "$build_dir" && without_ros env DATA_CENTER_TEST_NODE="$ws/robot_node" DATA_CENTER_TEST_NODE_BUILD=robot \
-  ctest -L e2e -E '^test_running_node$' --output-on-failure -j "$(nproc)" --timeout 300) | tee "$ws/e2e.log" ||
+
+# whole_system_suite NAME INSTALL [EMULATOR...]: the standalone build's
+# whole-system suite against the node of the colcon install INSTALL, on
+# Cyclone DDS (the suite's client is Cyclone DDS), on loopback. The node
+# starts as the service starts it: through its installed launcher, which
+# sources the install's setup.bash and becomes the node. Under an EMULATOR
+# the wrapper does the same itself, since qemu-user does not follow exec.
+whole_system_suite() {
+  local name="$1" install="$2" wrapper="$ws/robot_node_$1" prefix log="$ws/e2e_$1.log"
+  shift 2
+  prefix="$install/data_center" # colcon's default, an isolated install
+  [ -d "$prefix" ] || prefix="$install"
+  {
+    echo "#!/bin/bash"
+    echo "export ROS_LOCALHOST_ONLY=1 RMW_IMPLEMENTATION=rmw_cyclonedds_cpp ROS_LOG_DIR='$ws/ros_log'"
+    if [ "$#" -eq 0 ]; then
+      echo "exec '$prefix/lib/data_center/data_center_start' \"\$@\""
+    else
+      echo 'args=("$@"); set --'
+      echo ". '$install/setup.bash' || exit 1"
+      echo "exec $* '$prefix/lib/data_center/data_center' \"\${args[@]}\""
+    fi
+  } >"$wrapper"
+  chmod 755 "$wrapper"
+  local emulated=0
+  [ "$#" -eq 0 ] || emulated=1
+  # test_running_node starts the standalone node; colcon test ran its robot twin.
+  (cd "$build_dir" && without_ros env DATA_CENTER_TEST_NODE="$wrapper" DATA_CENTER_TEST_NODE_BUILD=robot \
+    DATA_CENTER_TEST_NODE_EMULATED="$emulated" \
+    ctest -L e2e -E '^test_running_node$' --output-on-failure -j "$(nproc)" --timeout 300) | tee "$log" ||
+    status=1
+  local counts failed total skipped
+  counts="$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$log")"
+  read -r failed total <<<"${counts:-0 0}"
+  skipped="$(grep -c '(Skipped)$' "$log")"
+  local note="e2e against its $name node: $((total - failed - skipped)) of $total"
+  [ "$skipped" -eq 0 ] || note="$note, $skipped skipped"
+  notes+=("$note")
+  if [ "$total" -eq 0 ]; then
+    say "the whole-system suite ran no test against the $name node" >&2
+    status=1
+  fi
+}
+
+step "standalone whole-system suite against the robot build's node"
+whole_system_suite "$(uname -m)" "$ws/install"
+
+# The robot's own processor: the same packages cross-built against ROS 2
+# Humble's arm64 build, and the same suite against that node under qemu.
+arm64_prefix="${ROBOT_ARM64_PREFIX:-/opt/ros/humble-arm64}"
+if [ -f "$arm64_prefix/setup.bash" ]; then
+  step "colcon build for arm64 (ROS 2 from $arm64_prefix)"
+  if "$root/scripts/install-deps.sh" --arm64 &&
+    (
+      leave_ros_install
+      source_setup "$arm64_prefix/setup.bash"
+      cd "$ws" && colcon build --build-base build-arm64 --install-base install-arm64 \
+        --event-handlers console_cohesion- --cmake-args \
+        -DCMAKE_TOOLCHAIN_FILE="$root/standalone/cmake/toolchain-arm64.cmake" -DBUILD_TESTING=OFF
+    ); then
+    step "standalone whole-system suite against the arm64 robot node, under qemu-aarch64"
+    whole_system_suite aarch64 "$ws/install-arm64" qemu-aarch64-static -L /
+  else
+    say "the arm64 build failed" >&2
+    notes+=("arm64: build failed")
+    status=1
+  fi
+elif [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
+  say "no ROS 2 Humble for arm64 at $arm64_prefix, and the robot section is required here" >&2
+  notes+=("arm64: no ROS 2 Humble for arm64")
   status=1
-counts="$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$ws/e2e.log")"
-read -r failed total <<<"${counts:-0 0}"
-notes+=("e2e against its node: $((total - failed)) of $total")
+else
+  say "no ROS 2 Humble for arm64 at $arm64_prefix: the arm64 node is not tested"
+  notes+=("arm64: no ROS 2 for arm64")
+fi
 
 if [ -n "${SECTION_NOTE:-}" ]; then
-  (
-    IFS=,
-    echo "${notes[*]}"
-  ) | sed 's/,/, /g' >"$SECTION_NOTE"
+  line=""
+  for note in "${notes[@]}"; do
+    line="${line:+$line; }$note"
+  done
+  echo "$line" >"$SECTION_NOTE"
 fi
 exit "$status"

@@ -149,15 +149,17 @@ void Program::Kill() {
   status_ = DecodeStatus(status);
 }
 
+bool UnderEmulation() {
+  const char * node = std::getenv("DATA_CENTER_TEST_NODE_EMULATED");
+  return !std::string(DATA_CENTER_TEST_EMULATOR).empty() || (node != nullptr && std::string(node) == "1");
+}
+
 long TimeScale() {
-  static const long scale = [] {
-    const long given = EnvLong("DATA_CENTER_TEST_TIME_SCALE", 0);
-    if (given > 0) {
-      return given;
-    }
-    return std::string(DATA_CENTER_TEST_EMULATOR).empty() ? 1L : 4L;
-  }();
-  return scale;
+  const long given = EnvLong("DATA_CENTER_TEST_TIME_SCALE", 0);
+  if (given > 0) {
+    return given;
+  }
+  return UnderEmulation() ? 4 : 1;
 }
 
 int Program::Wait(std::chrono::milliseconds limit) {

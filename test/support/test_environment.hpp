@@ -38,11 +38,16 @@ inline long EnvLong(const char * name, long fallback) {
   return errno == 0 && *end == '\0' ? value : fallback;
 }
 
-// How much longer than on this machine natively a test waits for its
-// programs: DATA_CENTER_TEST_TIME_SCALE when set (a node under emulation that
-// the tests themselves do not emulate), else 4 for a build whose programs run
-// under an emulator, else 1. Only waits that bound a working run scale; a run
-// that works ends them early, so a slow machine fails no test by being slow.
+// Whether programs of the test run under user-mode emulation (qemu-user):
+// this build's, when it was cross-built, or the tested node, when
+// DATA_CENTER_TEST_NODE_EMULATED=1 says so (another build's node behind a
+// wrapper that starts it under the emulator).
+bool UnderEmulation();
+
+// How much longer than natively a test waits for its programs:
+// DATA_CENTER_TEST_TIME_SCALE when set, else 4 under emulation, else 1. Only
+// waits that bound a working run scale; a run that works ends them early, so
+// a slow machine fails no test by being slow.
 long TimeScale();
 
 template <typename Rep, typename Period>
