@@ -14,9 +14,7 @@
 # --install  a colcon install of this repository's robot build (default: one
 #            built in a temporary workspace, a few minutes)
 # --count    measured requests to each node (default 5000, after 200 unmeasured)
-# --cpu      pins client and nodes to this CPU (default: not pinned; unlike
-#            bench/run.sh's Cyclone DDS, Fast DDS's threads on one CPU wait
-#            behind each other: docs/performance.md)
+# --cpu      pins client and nodes to this CPU (default: not pinned)
 #
 # Root only (the second user). ROS 2 Humble with Fast DDS as
 # scripts/test-robot-build.sh finds it. Runs in a network namespace of its own
