@@ -192,6 +192,60 @@ TEST(ServiceLauncher, SourcesTheInstallTreeItLivesInAndBecomesTheNode) {
   EXPECT_NE(r.err.find("no setup.bash in " + bare.path()), std::string::npos) << r.err;
 }
 
+// The middleware set-up: Fast DDS off shared memory, loopback kept as the site
+// asked; other middlewares, and a site's own profile, untouched. A script in
+// place of data_center_rmw says what rmw_implementation would load (none: a
+// build without it); the node prints what it gets.
+TEST(ServiceLauncher, KeepsFastDdsOffSharedMemoryAndLeavesOtherMiddlewaresAlone) {
+  const struct {
+    const char * what;
+    std::string env;
+    const char * rmw_says;  // nullptr: no data_center_rmw; "": it fails
+    int exit_status;
+    std::string node_gets;  // ROS_LOCALHOST_ONLY and the profile file's name, "-" when unset
+  } cases[] = {
+      {"Cyclone DDS named", "RMW_IMPLEMENTATION=rmw_cyclonedds_cpp ROS_LOCALHOST_ONLY=1", "rmw_fastrtps_cpp",
+       0, "1 -"},
+      {"Cyclone DDS the default", "ROS_LOCALHOST_ONLY=1", "rmw_cyclonedds_cpp", 0, "1 -"},
+      {"Fast DDS the default, loopback only", "ROS_LOCALHOST_ONLY=1", "rmw_fastrtps_cpp", 0,
+       "0 fastdds_udp_loopback.xml"},
+      {"Fast DDS named, every interface", "RMW_IMPLEMENTATION=rmw_fastrtps_cpp ROS_LOCALHOST_ONLY=0",
+       "rmw_cyclonedds_cpp", 0, "0 fastdds_udp.xml"},
+      {"the site's own profile",
+       "RMW_IMPLEMENTATION=rmw_fastrtps_cpp ROS_LOCALHOST_ONLY=1 "
+       "FASTRTPS_DEFAULT_PROFILES_FILE=/etc/site.xml",
+       nullptr, 0, "1 site.xml"},
+      {"no middleware loads", "ROS_LOCALHOST_ONLY=1", "", 1, ""},
+      {"a build without rmw_implementation", "ROS_LOCALHOST_ONLY=1", nullptr, 0, "1 -"},
+  };
+  for (const auto & c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string node = dir.path() + "/node", prefix = dir.path() + "/install";
+    e2e::WriteFile(node,
+                   "#!/bin/sh\necho \"${ROS_LOCALHOST_ONLY:--} $(basename "
+                   "\"${FASTRTPS_DEFAULT_PROFILES_FILE:--}\")\"\n");
+    fs::permissions(node, fs::perms::owner_all);
+    MakeInstallTree(prefix, prefix, node);
+    fs::create_directories(prefix + "/share/data_center/systemd");
+    for (const char * profile : {"/fastdds_udp.xml", "/fastdds_udp_loopback.xml"}) {
+      fs::copy_file(kSystemd + profile, prefix + "/share/data_center/systemd" + profile);
+    }
+    if (c.rmw_says != nullptr) {
+      const std::string rmw = prefix + "/lib/data_center/data_center_rmw";
+      e2e::WriteFile(
+          rmw, *c.rmw_says ? std::string("#!/bin/sh\necho ") + c.rmw_says + "\n" : "#!/bin/sh\nexit 1\n");
+      fs::permissions(rmw, fs::perms::owner_all);
+    }
+    std::vector<std::string> command = {"env", "-i", kSystemdPath};
+    for (const auto & assignment : e2e::Words(c.env)) command.push_back(assignment);
+    command.push_back(prefix + "/lib/data_center/data_center_start");
+    const auto r = e2e::Run(command, {});
+    EXPECT_EQ(r.exit_status, c.exit_status) << r.err;
+    EXPECT_EQ(r.out, c.exit_status == 0 ? c.node_gets + "\n" : "") << r.err;
+  }
+}
+
 TEST(ServiceUnit, NodeStartedAsTheUnitStartsItServesAndSavesAtomically) {
   if (geteuid() != 0) GTEST_SKIP() << "starts the node as another user, which needs root";
   SKIP_WITHOUT("systemd-tmpfiles");

@@ -5,9 +5,7 @@
 // folder and rcl's log folder are temporary, and where /opt/korvane/logs
 // cannot be written it logs to standard error, which is fine here. Nothing
 // here depends on the map-history file.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,11 +13,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <korvane_protocol/srv/data_center_srv.hpp>
@@ -28,7 +23,7 @@
 #include <rmw/rmw.h>
 #endif
 
-extern char ** environ;
+#include "node_run.hpp"
 
 namespace {
 
@@ -37,95 +32,8 @@ using Srv = korvane_protocol::srv::DataCenterSrv;
 using Bytes = std::vector<uint8_t>;
 using std::chrono::seconds;
 
-constexpr seconds kBound(20);
-
-std::string ReadText(const fs::path & path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The node program, started in `work` with its output in files beside it and
-// rcl's log folder in `root`; killed if the test leaves it running.
-class NodeRun {
- public:
-  NodeRun(const fs::path & root, const std::vector<std::string> & extra_args) : root_(root) {
-    fs::create_directories(root / "work");
-    fs::create_directories(root / "ros_log");
-    std::vector<std::string> args = {DATA_CENTER_NODE_PROGRAM};
-    args.insert(args.end(), extra_args.begin(), extra_args.end());
-    std::vector<std::string> env = {"ROS_LOG_DIR=" + (root / "ros_log").string()};
-    for (char ** e = environ; *e != nullptr; ++e) {
-      if (std::string(*e).rfind("ROS_LOG_DIR=", 0) != 0) env.emplace_back(*e);
-    }
-    // Built before fork: the child of a threaded process only makes system calls.
-    std::vector<char *> argv, envp;
-    for (auto & a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto & e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const std::string work = (root / "work").string(), out = (root / "stdout").string(),
-                      err = (root / "stderr").string();
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out_fd < 0 || err_fd < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0 ||
-          chdir(work.c_str()) != 0) {
-        _exit(127);
-      }
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
-  }
-  ~NodeRun() {
-    if (Running()) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  NodeRun(const NodeRun &) = delete;
-  NodeRun & operator=(const NodeRun &) = delete;
-
-  bool Running() {
-    if (status_ >= 0) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return false;
-  }
-  // True once the node has said that it serves.
-  bool WaitReady() {
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (("\n" + Stdout()).find("\nafter advertiseService robot_status_query\n") != std::string::npos)
-        return true;
-      if (!Running()) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-  // Sends `signo` and returns the exit status (128 + signal if killed by
-  // one), or -1 when the node is still running after the bound.
-  int Stop(int signo) {
-    if (Running()) kill(pid_, signo);
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (Running() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return Running() ? -1 : status_;
-  }
-  std::string Stdout() const { return ReadText(root_ / "stdout"); }
-  std::string Output() const {
-    return "standard output:\n" + Stdout() + "standard error:\n" + ReadText(root_ / "stderr");
-  }
-
- private:
-  fs::path root_;
-  pid_t pid_ = -1;
-  int status_ = -1;
-};
+using node_run::kBound;
+using node_run::NodeRun;
 
 class RunningNode : public ::testing::Test {
  protected:
@@ -204,7 +112,8 @@ fs::path RunningNode::suite_root_;
 rclcpp::Node::SharedPtr RunningNode::caller_;
 
 TEST_F(RunningNode, AnswersEachCommandUnderARemappedName) {
-  NodeRun node(root_, {"--ros-args", "-r", "robot_status_query:=robot_status_query_remapped"});
+  NodeRun node(root_, {DATA_CENTER_NODE_PROGRAM, "--ros-args", "-r",
+                       "robot_status_query:=robot_status_query_remapped"});
   ASSERT_TRUE(node.WaitReady()) << node.Output();
   const struct {
     int32_t cmd_id;
@@ -232,7 +141,7 @@ TEST_F(RunningNode, KeepsTheStationListAcrossARestartAndRefusedListsChangeNothin
   const Bytes list = {0x0A, 0x0B, 0x08, 0x03, 0x11, 0,   0,
                       0,    0,    0,    0,    0xF8, 0x3F};  // bs_pose { map_id: 3 x: 1.5 }
   {
-    NodeRun node(root_, {});
+    NodeRun node(root_, {DATA_CENTER_NODE_PROGRAM});
     ASSERT_TRUE(node.WaitReady()) << node.Output();
     EXPECT_EQ(Call(10001, list).code, 0);
     // An empty list encodes to nothing; 0A is a field cut short.
@@ -244,7 +153,7 @@ TEST_F(RunningNode, KeepsTheStationListAcrossARestartAndRefusedListsChangeNothin
     EXPECT_EQ(Call(10002).payload, list);
     EXPECT_EQ(node.Stop(SIGTERM), 0) << node.Output();
   }
-  NodeRun restarted(root_, {});
+  NodeRun restarted(root_, {DATA_CENTER_NODE_PROGRAM});
   ASSERT_TRUE(restarted.WaitReady()) << restarted.Output();
   EXPECT_EQ(Call(10002).payload, list);
   EXPECT_EQ(restarted.Stop(SIGINT), 0) << restarted.Output();
