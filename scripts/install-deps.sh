@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Installs the Debian packages the standalone build and its tests need.
+# Installs the Debian packages the standalone build and its tests need, and
+# the protobuf runtime of the robot build's Python package.
 # Idempotent: does nothing when everything is there already.
 #
 #   scripts/install-deps.sh [--arm64] [EXTRA_PACKAGE...]
@@ -33,6 +34,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   util-linux faketime openssl
   systemd
+  python3-protobuf # the robot build's Python package: data_center.payloads
 )
 if [ "$arm64" -eq 1 ]; then
   packages+=(

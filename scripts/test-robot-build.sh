@@ -5,9 +5,14 @@
 #   1. one colcon build of data_center and korvane_protocol, with tests;
 #   2. colcon test on rmw_cyclonedds_cpp, then on rmw_fastrtps_cpp, each
 #      followed by colcon test-result;
-#   3. the standalone build's whole-system suite (ctest -L e2e) against the
+#   3. another team's package (test/robot/data_center_consumer, with the
+#      examples of docs/calling.md) built in a workspace of its own against
+#      the installed data_center, its test run on each middleware (the node
+#      called from C++ and Python through the typed clients), and the Python
+#      modules imported;
+#   4. the standalone build's whole-system suite (ctest -L e2e) against the
 #      robot build's node, started through its installed launcher;
-#   4. where ROS 2 Humble's arm64 build is (/opt/ros/humble-arm64, or
+#   5. where ROS 2 Humble's arm64 build is (/opt/ros/humble-arm64, or
 #      ROBOT_ARM64_PREFIX): the packages cross-built for the robot's 64-bit
 #      Arm, and the same suite against that node under qemu-aarch64.
 #
@@ -48,6 +53,16 @@ source_setup() {
   local status=$?
   set -u
   [ "$status" -eq 0 ] || fail "sourcing $1 failed"
+}
+# The examples of docs/calling.md: each ``` block after a line
+# "<!-- example: NAME -->" is written to folder $2 as NAME.
+extract_examples() {
+  mkdir -p "$2" && awk -v dir="$2" '
+    /^<!-- example: [^ ]+ -->$/ { name = $3; next }
+    name != "" && !open && /^```/ { open = 1; file = dir "/" name; printf "" >file; next }
+    open && /^```$/ { open = 0; close(file); name = ""; count++; next }
+    open { print >file }
+    END { exit count == 0 }' "$1"
 }
 # Whether the sourced ROS 2 has package $1.
 has_package() {
@@ -115,6 +130,44 @@ for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
     status=1
   }
 done
+
+step "another team's package against the installed data_center (test/robot/data_center_consumer)"
+# The Python of ROS 2's own tools, whatever python3 comes first on PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+consumer="$ws/consumer"
+mkdir -p "$consumer/src"
+cp -r "$root/test/robot/data_center_consumer" "$consumer/src/"
+if ! extract_examples "$root/docs/calling.md" "$consumer/src/data_center_consumer/examples"; then
+  say "no examples in docs/calling.md" >&2
+  status=1
+elif ! (source_setup "$ws/install/setup.bash" && cd "$consumer" &&
+  colcon build --event-handlers console_cohesion- --cmake-args -DBUILD_TESTING=ON); then
+  say "the consumer package did not build against the installed data_center" >&2
+  notes+=("consumer package: build failed")
+  status=1
+else
+  for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
+    has_package "$rmw" || continue
+    echo "-- RMW_IMPLEMENTATION=$rmw"
+    (source_setup "$ws/install/setup.bash" && cd "$consumer" &&
+      RMW_IMPLEMENTATION="$rmw" DATA_CENTER_HERMETIC="$root/test/support/data_center_hermetic" \
+        colcon test --event-handlers console_cohesion- --return-code-on-test-failure) || status=1
+    result="$(cd "$consumer" && colcon test-result --verbose)" || status=1
+    echo "$result"
+    summary="$(sed -n 's/^Summary: \([0-9]*\) tests, \([0-9]*\) errors, \([0-9]*\) failures.*/\1 \2 \3/p' <<<"$result")"
+    read -r tests errors failures <<<"${summary:-0 0 0}"
+    notes+=("consumer on $rmw: $((tests - errors - failures)) of $tests")
+    [ "$tests" -gt 0 ] || status=1
+  done
+  if (source_setup "$consumer/install/setup.bash" &&
+    "$python" -c "import data_center.client, data_center.payloads, data_center.protocol"); then
+    notes+=("Python modules import")
+  else
+    notes+=("Python modules: import failed")
+    status=1
+  fi
+fi
 
 if [ ! -f "$build_dir/CTestTestfile.cmake" ]; then
   step "the standalone build, for its whole-system suite"

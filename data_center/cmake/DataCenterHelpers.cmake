@@ -41,3 +41,17 @@ function(data_center_gtest name label)
   data_center_own_code(${name})
   gtest_discover_tests(${name} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 30)
 endfunction()
+
+# The generated classes must come from the protoc of the runtime they are
+# compiled against: code of another protoc version fails to compile, or
+# refuses to start, against that runtime.
+function(data_center_check_protoc)
+  set(protoc "${Protobuf_PROTOC_EXECUTABLE}")
+  execute_process(COMMAND ${protoc} --version OUTPUT_VARIABLE output RESULT_VARIABLE result
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REGEX MATCH "[0-9]+\\.[0-9]+\\.[0-9]+" protoc_version "${output}")
+  if(NOT result EQUAL 0 OR NOT protoc_version VERSION_EQUAL Protobuf_VERSION)
+    message(FATAL_ERROR "protoc ${protoc} is version '${protoc_version}' (${output}), the protobuf "
+                        "headers and library ${Protobuf_VERSION}: install the matching protoc")
+  endif()
+endfunction()

@@ -17,14 +17,13 @@
 
 #include "cli_options.hpp"
 #include "cli_payload.hpp"
-#include "korvane_protocol/srv/data_center_srv.hpp"
+#include "data_center/client.hpp"
 #include "middleware_notices.hpp"
 #include "rclcpp/rclcpp.hpp"
 
 namespace {
 
 namespace cli = data_center::cli;
-using Srv = korvane_protocol::srv::DataCenterSrv;
 
 constexpr const char * kProgram = "data_center_cli";
 
@@ -80,14 +79,14 @@ bool BuildPayload(const cli::Options & options, cli::Bytes * payload, std::strin
 
 int Call(const cli::Options & options, const cli::Bytes & payload) {
   auto node = std::make_shared<rclcpp::Node>(std::string(kProgram) + "_" + std::to_string(getpid()));
-  rclcpp::Client<Srv>::SharedPtr client;
+  std::unique_ptr<data_center::Client> client;
   try {
-    client = node->create_client<Srv>(options.service);
+    client = std::make_unique<data_center::Client>(node, options.service);
   } catch (const std::invalid_argument & e) {  // a service name that is not a valid ROS name
     return UsageError(std::string("invalid service name '") + options.service + "': " + e.what());
   }
 
-  if (!client->wait_for_service(options.timeout)) {
+  if (!client->WaitForService(options.timeout)) {
     if (!rclcpp::ok()) {
       PrintError("interrupted while waiting for service '" + options.service + "'");
       return cli::ExitStatusFor(cli::CallOutcome::kInterrupted, 0);
@@ -96,27 +95,28 @@ int Call(const cli::Options & options, const cli::Bytes & payload) {
     return cli::ExitStatusFor(cli::CallOutcome::kNoService, 0);
   }
 
-  auto request = std::make_shared<Srv::Request>();
-  request->cmd_id = options.cmd_id;
-  request->biz_data = payload;
-  auto future = client->async_send_request(request);
-  switch (rclcpp::spin_until_future_complete(node, future, options.timeout)) {
-    case rclcpp::FutureReturnCode::SUCCESS:
+  const data_center::Reply reply = client->Call(options.cmd_id, payload, options.timeout);
+  switch (reply.status) {
+    case data_center::CallStatus::kOk:
+    case data_center::CallStatus::kFailed:
       break;
-    case rclcpp::FutureReturnCode::TIMEOUT:
+    case data_center::CallStatus::kNoService:  // gone again since it appeared
+      PrintError("service '" + options.service + "' not available within " + Seconds(options));
+      return cli::ExitStatusFor(cli::CallOutcome::kNoService, 0);
+    case data_center::CallStatus::kTimedOut:
       PrintError("no answer from service '" + options.service + "' within " + Seconds(options));
       return cli::ExitStatusFor(cli::CallOutcome::kNoAnswer, 0);
-    case rclcpp::FutureReturnCode::INTERRUPTED:
+    case data_center::CallStatus::kBadAnswer:  // raw calls decode nothing
+    case data_center::CallStatus::kInterrupted:
     default:
       PrintError("interrupted while waiting for the answer");
       return cli::ExitStatusFor(cli::CallOutcome::kInterrupted, 0);
   }
 
-  const auto response = future.get();
   cli::Answer answer;
-  answer.code = response->code;
-  answer.msg = response->msg;
-  answer.payload.assign(response->biz_data.begin(), response->biz_data.end());
+  answer.code = reply.code;
+  answer.msg = reply.msg;
+  answer.payload = reply.payload;
   const auto rendered =
       cli::RenderAnswer(answer, cli::AnswerKind(options.command), options.output, options.quiet);
   std::cout << rendered.out << std::flush;

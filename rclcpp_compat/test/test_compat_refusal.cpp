@@ -62,6 +62,22 @@ TEST_F(Refusal, CallbackGroups) {
               }).find("callback group"),
               std::string::npos);
   }
+  // A group of its own for a client, run by an executor, is accepted; a
+  // group spun with its node is not an executor's.
+  auto own = node->create_callback_group(rclcpp::CallbackGroupType::MutuallyExclusive, false);
+  EXPECT_EQ(
+      refusal([&] { node->create_client<Srv>("accepted_group", rmw_qos_profile_services_default, own); }),
+      "");
+  EXPECT_NE(refusal([&] {
+              node->create_service<Srv>("refused_group", &ignore, rmw_qos_profile_services_default, own);
+            }).find("callback group"),
+            std::string::npos);
+  rclcpp::executors::SingleThreadedExecutor executor;
+  EXPECT_NE(refusal([&] {
+              executor.add_callback_group(node->create_callback_group(rclcpp::CallbackGroupType::Reentrant),
+                                          node->get_node_base_interface());
+            }).find("automatically_add_to_executor_with_node"),
+            std::string::npos);
 }
 
 struct QosCase {

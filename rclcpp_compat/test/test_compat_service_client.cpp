@@ -13,6 +13,7 @@
 #include <mutex>
 #include <random>
 #include <rclcpp/rclcpp.hpp>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -334,6 +335,41 @@ TEST_F(ServiceClientTest, BadNamesAndAMissingInitAreReportedThroughTheNodeApi) {
 
 // rclcpp lets a program drop its node before the clients and services made
 // from it.
+// A client in a group made with automatically_add_to_executor_with_node =
+// false is run only by the executor the group was added to: a caller can
+// wait for its answer on its own thread while the node spins elsewhere, or
+// not at all.
+TEST_F(ServiceClientTest, ClientInAGroupOfItsOwnIsRunByItsExecutorOnly) {
+  auto server = std::make_shared<rclcpp::Node>("server");
+  auto service = server->create_service<Srv>("sc_group", echo);
+  compat_test::Spinner server_spinner(server);
+  auto node = std::make_shared<rclcpp::Node>("caller");
+  auto group = node->create_callback_group(rclcpp::CallbackGroupType::MutuallyExclusive, false);
+  auto client = node->create_client<Srv>("sc_group", rmw_qos_profile_services_default, group);
+  rclcpp::executors::SingleThreadedExecutor executor;
+  executor.add_callback_group(group, node->get_node_base_interface());
+  rclcpp::executors::SingleThreadedExecutor another;
+  EXPECT_THROW(another.add_callback_group(group, node->get_node_base_interface()), std::runtime_error);
+  ASSERT_TRUE(client->wait_for_service(compat_test::kDiscoveryTimeout));
+
+  auto request = std::make_shared<Srv::Request>();
+  request->cmd_id = 7;
+  auto pending = client->async_send_request(request);
+  // Spinning the node leaves the group's answer alone...
+  EXPECT_EQ(rclcpp::spin_until_future_complete(node, pending.future, 300ms),
+            rclcpp::FutureReturnCode::TIMEOUT);
+  // ...which its executor runs, while another thread spins the node.
+  auto node_spinning = std::async(std::launch::async, [&] { rclcpp::spin(node); });
+  ASSERT_EQ(executor.spin_until_future_complete(pending.future, kBound), rclcpp::FutureReturnCode::SUCCESS);
+  EXPECT_EQ(pending.future.get()->code, 7);
+
+  auto unanswered = client->async_send_request(request);
+  rclcpp::shutdown();
+  compat_test::get_within(node_spinning);
+  EXPECT_EQ(executor.spin_until_future_complete(unanswered.future, 1h),
+            rclcpp::FutureReturnCode::INTERRUPTED);
+}
+
 TEST_F(ServiceClientTest, NodeMayGoBeforeItsClientsAndServices) {
   auto node = std::make_shared<rclcpp::Node>("short_lived");
   auto service = node->create_service<Srv>("sc_order", echo);

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // What callers of robot_status_query see: the service name, the command
 // numbers, the result codes and the fixed answer texts. The node and the
-// client both take them from here.
+// clients take them from here; Python's data_center.protocol is generated
+// from this file at build time (python/protocol_from_header.py), so every
+// constant stays on one line in one of the two forms below.
 #ifndef DATA_CENTER__PROTOCOL_HPP_
 #define DATA_CENTER__PROTOCOL_HPP_
 

@@ -116,11 +116,13 @@ class Client : private rclcpp_compat::ClientCore {
 
  private:
   friend class Node;
-  Client(rclcpp_compat::NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos)
+  Client(rclcpp_compat::NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
+         std::shared_ptr<rclcpp_compat::NodeCore::WaitSet> group_wait_set)
       : rclcpp_compat::ClientCore(
             node, service_name, qos,
             rosidl_typesupport_introspection_cpp::get_message_type_support_handle<Request>(),
-            rosidl_typesupport_introspection_cpp::get_message_type_support_handle<Response>()) {}
+            rosidl_typesupport_introspection_cpp::get_message_type_support_handle<Response>(),
+            std::move(group_wait_set)) {}
 
   struct Pending {
     Promise promise;

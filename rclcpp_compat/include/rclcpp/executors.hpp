@@ -7,6 +7,7 @@
 #include <future>
 #include <memory>
 
+#include "rclcpp/executors/single_threaded_executor.hpp"
 #include "rclcpp/future_return_code.hpp"
 #include "rclcpp/node.hpp"
 #include "rclcpp/utilities.hpp"

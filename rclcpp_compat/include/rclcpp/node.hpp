@@ -8,6 +8,7 @@
 
 #include "rclcpp/callback_group.hpp"
 #include "rclcpp/client.hpp"
+#include "rclcpp/node_interfaces/node_base_interface.hpp"
 #include "rclcpp/node_options.hpp"
 #include "rclcpp/service.hpp"
 #include "rclcpp_compat/api_checks.hpp"
@@ -39,12 +40,20 @@ class Node : public std::enable_shared_from_this<Node> {
       : Node(node_name, "", options) {}
   Node(const std::string & node_name, const std::string & namespace_,
        const NodeOptions & options = NodeOptions())
-      : core_(accept(node_name, options), namespace_) {}
+      : core_(accept(node_name, options), namespace_),
+        node_base_(new node_interfaces::NodeBaseInterface(core_.wait_set())) {}
   virtual ~Node() = default;
 
   const char * get_name() const { return core_.name().c_str(); }
   const char * get_namespace() const { return core_.ns().c_str(); }
   std::string get_fully_qualified_name() const { return core_.fully_qualified_name(); }
+
+  CallbackGroup::SharedPtr create_callback_group(CallbackGroupType group_type,
+                                                 bool automatically_add_to_executor_with_node = true) {
+    return std::make_shared<CallbackGroup>(group_type, automatically_add_to_executor_with_node);
+  }
+
+  node_interfaces::NodeBaseInterface::SharedPtr get_node_base_interface() { return node_base_; }
 
   template <typename ServiceT, typename CallbackT>
   typename Service<ServiceT>::SharedPtr create_service(
@@ -62,10 +71,11 @@ class Node : public std::enable_shared_from_this<Node> {
       const std::string & service_name,
       const rmw_qos_profile_t & qos_profile = rmw_qos_profile_services_default,
       CallbackGroup::SharedPtr group = nullptr) {
-    rclcpp_compat::check_callback_group(group.get(), "client " + service_name);
+    rclcpp_compat::check_client_callback_group(group.get(), "client " + service_name);
     rclcpp_compat::check_qos(qos_profile, "client " + service_name);
     return typename Client<ServiceT>::SharedPtr(
-        new Client<ServiceT>(core_, core_.resolve_service_name(service_name), qos_profile));
+        new Client<ServiceT>(core_, core_.resolve_service_name(service_name), qos_profile,
+                             group ? rclcpp_compat::group_core(*group).wait_set(core_.wait_set()) : nullptr));
   }
 
  private:
@@ -77,6 +87,7 @@ class Node : public std::enable_shared_from_this<Node> {
   }
 
   rclcpp_compat::NodeCore core_;
+  node_interfaces::NodeBaseInterface::SharedPtr node_base_;
 };
 
 }  // namespace rclcpp

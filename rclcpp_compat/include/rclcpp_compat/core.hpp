@@ -59,6 +59,31 @@ class NodeCore {
   std::unique_ptr<Impl> impl_;
 };
 
+// Waits on `wait_set` up to `timeout` (negative: no limit) and runs every
+// ready waitable. Returns false once the context has been shut down.
+bool wait_and_execute(NodeCore::WaitSet & wait_set, std::chrono::nanoseconds timeout);
+
+// What a callback group made with automatically_add_to_executor_with_node =
+// false holds: a wait set of its own, made on first use on the node's
+// participant, where its clients wait and which only the executor it was
+// added to runs.
+class GroupCore {
+ public:
+  GroupCore();
+  ~GroupCore();
+  GroupCore(const GroupCore &) = delete;
+  GroupCore & operator=(const GroupCore &) = delete;
+
+  std::shared_ptr<NodeCore::WaitSet> wait_set(const std::shared_ptr<NodeCore::WaitSet> & node_wait_set);
+  // True for the first caller only: a group belongs to one executor.
+  bool associate_with_executor();
+  void dissociate_from_executor();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 struct RequestId {
   RequestHeader header;
   uint64_t publication_handle = 0;
@@ -95,9 +120,11 @@ class ServiceCore : public Waitable {
 
 class ClientCore : public Waitable {
  public:
+  // The client waits on `group_wait_set` when given, else on the node's.
   ClientCore(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
              const rosidl_message_type_support_t * request_type,
-             const rosidl_message_type_support_t * response_type);
+             const rosidl_message_type_support_t * response_type,
+             std::shared_ptr<NodeCore::WaitSet> group_wait_set = nullptr);
   ~ClientCore() override;
   ClientCore(const ClientCore &) = delete;
   ClientCore & operator=(const ClientCore &) = delete;

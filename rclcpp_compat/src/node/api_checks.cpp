@@ -87,4 +87,27 @@ void check_callback_group(const rclcpp::CallbackGroup * group, const std::string
   }
 }
 
+void check_client_callback_group(const rclcpp::CallbackGroup * group, const std::string & what) {
+  if (group != nullptr && group->automatically_add_to_executor_with_node()) {
+    refuse(what +
+           ": a callback group spun with its node is not supported; every callback runs on the thread "
+           "that spins the node (a group made with automatically_add_to_executor_with_node = false, "
+           "added to an executor, is)");
+  }
+}
+
+void check_executor_callback_group(const rclcpp::CallbackGroup * group, bool executor_has_one) {
+  if (group == nullptr) {
+    refuse("add_callback_group: no callback group given");
+  }
+  if (group->automatically_add_to_executor_with_node()) {
+    refuse(
+        "add_callback_group: only a callback group made with automatically_add_to_executor_with_node = "
+        "false is supported");
+  }
+  if (executor_has_one) {
+    refuse("add_callback_group: an executor of the layer runs one callback group");
+  }
+}
+
 }  // namespace rclcpp_compat

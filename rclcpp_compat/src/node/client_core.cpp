@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <utility>
 
 #include "context/context_impl.hpp"
 #include "endpoints/service_endpoint_pair.hpp"
@@ -59,8 +61,10 @@ dds_topic_filter make_topic_filter(ReplyFilter & filter) {
 
 struct ClientCore::Impl {
   Impl(NodeCore & n, const std::string & name, const rmw_qos_profile_t & qos,
-       const rosidl_message_type_support_t * req, const rosidl_message_type_support_t * resp)
-      : wait_set(n.wait_set()),
+       const rosidl_message_type_support_t * req, const rosidl_message_type_support_t * resp,
+       std::shared_ptr<NodeCore::WaitSet> group_wait_set)
+      : node_wait_set(n.wait_set()),
+        wait_set(group_wait_set ? std::move(group_wait_set) : node_wait_set),
         service_name(name),
         topic_filter(make_topic_filter(reply_filter)),
         endpoints(n, name, qos, resp, reply_topic_name(name), req, request_topic_name(name),
@@ -81,7 +85,10 @@ struct ClientCore::Impl {
            pub.current_count > 0 && sub.current_count > 0;
   }
 
-  // Not the node itself: rclcpp lets a client outlive its node.
+  // Not the node itself: rclcpp lets a client outlive its node, which stays
+  // in the ROS graph while it does.
+  std::shared_ptr<NodeCore::WaitSet> node_wait_set;
+  // Where the client waits: the node's, or its callback group's.
   std::shared_ptr<NodeCore::WaitSet> wait_set;
   std::string service_name;
   // Declared before the endpoints: the reader uses them until it is deleted.
@@ -93,9 +100,10 @@ struct ClientCore::Impl {
 
 ClientCore::ClientCore(NodeCore & node, const std::string & service_name, const rmw_qos_profile_t & qos,
                        const rosidl_message_type_support_t * request_type,
-                       const rosidl_message_type_support_t * response_type)
-    : impl_(new Impl(node, service_name, qos, request_type, response_type)) {
-  node.attach(impl_->endpoints.read_condition.get(), this);
+                       const rosidl_message_type_support_t * response_type,
+                       std::shared_ptr<NodeCore::WaitSet> group_wait_set)
+    : impl_(new Impl(node, service_name, qos, request_type, response_type, std::move(group_wait_set))) {
+  impl_->wait_set->attach(impl_->endpoints.read_condition.get(), this);
 }
 
 ClientCore::~ClientCore() {

@@ -67,11 +67,7 @@ NodeCore::NodeCore(const std::string & name, const std::string & ns) : impl_(new
   // remapping, and refuses a bad value before the node exists.
   auto parameters =
       std::make_unique<NodeParameterStore>(context.arguments().parameters.for_node(fully_qualified_name()));
-  impl_->wait_set = std::make_shared<WaitSet>(context.participant());
-  const dds_return_t rc = dds_waitset_attach(impl_->wait_set->waitset.get(), context.shutdown_guard(), 0);
-  if (rc < 0) {
-    throw_dds_error("cannot attach shutdown guard", rc);
-  }
+  impl_->wait_set = make_wait_set(context.participant());
   impl_->wait_set->graph_node =
       ParticipantGraph::instance().add_node(impl_->wait_set->participant, impl_->name, impl_->ns);
   impl_->defaults = std::make_unique<NodeDefaults>(*this, std::move(parameters));
@@ -107,6 +103,20 @@ void NodeCore::attach(int32_t condition, Waitable * waitable) {
 }
 
 bool NodeCore::wait_and_execute(std::chrono::nanoseconds timeout) {
+  return rclcpp_compat::wait_and_execute(*impl_->wait_set, timeout);
+}
+
+std::shared_ptr<NodeCore::WaitSet> make_wait_set(dds_entity_t participant) {
+  auto wait_set = std::make_shared<NodeCore::WaitSet>(participant);
+  const dds_return_t rc =
+      dds_waitset_attach(wait_set->waitset.get(), ContextImpl::instance().shutdown_guard(), 0);
+  if (rc < 0) {
+    throw_dds_error("cannot attach shutdown guard", rc);
+  }
+  return wait_set;
+}
+
+bool wait_and_execute(NodeCore::WaitSet & wait_set, std::chrono::nanoseconds timeout) {
   auto & context = ContextImpl::instance();
   if (!context.ok()) {
     return false;
@@ -115,10 +125,10 @@ bool NodeCore::wait_and_execute(std::chrono::nanoseconds timeout) {
   dds_attach_t ready[kMaxReady];
   const dds_duration_t reltimeout =
       timeout.count() < 0 ? DDS_INFINITY : static_cast<dds_duration_t>(timeout.count());
-  const dds_return_t n = dds_waitset_wait(impl_->wait_set->waitset.get(), ready, kMaxReady, reltimeout);
+  const dds_return_t n = dds_waitset_wait(wait_set.waitset.get(), ready, kMaxReady, reltimeout);
   for (dds_return_t i = 0; i < n && i < static_cast<dds_return_t>(kMaxReady); ++i) {
     auto * waitable = reinterpret_cast<Waitable *>(static_cast<intptr_t>(ready[i]));
-    if (waitable == nullptr || !context.ok() || !impl_->wait_set->is_live(waitable)) {
+    if (waitable == nullptr || !context.ok() || !wait_set.is_live(waitable)) {
       continue;
     }
     waitable->execute();

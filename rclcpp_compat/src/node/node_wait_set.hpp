@@ -7,6 +7,7 @@
 
 #include <dds/dds.h>
 
+#include <memory>
 #include <mutex>
 #include <unordered_set>
 
@@ -39,6 +40,10 @@ struct NodeCore::WaitSet {
   std::mutex mutex_;
   std::unordered_set<Waitable *> live_;
 };
+
+// A wait set on `participant` that shutdown wakes; throws RCLError when DDS
+// refuses it.
+std::shared_ptr<NodeCore::WaitSet> make_wait_set(dds_entity_t participant);
 
 }  // namespace rclcpp_compat
 

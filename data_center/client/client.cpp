@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "data_center/client.hpp"
+
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace data_center {
+
+const char * ToString(CallStatus status) {
+  switch (status) {
+    case CallStatus::kOk:
+      return "ok";
+    case CallStatus::kFailed:
+      return "failed";
+    case CallStatus::kBadAnswer:
+      return "bad answer";
+    case CallStatus::kNoService:
+      return "no service";
+    case CallStatus::kTimedOut:
+      return "timed out";
+    case CallStatus::kInterrupted:
+      return "interrupted";
+  }
+  return "unknown";
+}
+
+// A group of its own that the node's executor never takes, added to an
+// executor of its own: the client's answers are run only while a call waits
+// for them, on the calling thread, so a call made from a callback of the
+// node's executor does not wait on that executor.
+Client::Client(rclcpp::Node::SharedPtr node, const std::string & service_name)
+    : node_(std::move(node)),
+      group_(node_->create_callback_group(rclcpp::CallbackGroupType::MutuallyExclusive, false)),
+      client_(node_->create_client<Srv>(service_name, rmw_qos_profile_services_default, group_)) {
+  executor_.add_callback_group(group_, node_->get_node_base_interface());
+}
+
+std::string Client::service_name() const {
+  return client_->get_service_name();
+}
+
+bool Client::WaitForService(Duration timeout) {
+  return client_->wait_for_service(timeout);
+}
+
+Reply Client::Call(int32_t cmd_id, const Bytes & payload, Duration timeout) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Reply reply;
+  if (!client_->wait_for_service(timeout)) {
+    reply.status = rclcpp::ok() ? CallStatus::kNoService : CallStatus::kInterrupted;
+    return reply;
+  }
+  auto request = std::make_shared<Srv::Request>();
+  request->cmd_id = cmd_id;
+  request->biz_data = payload;
+  auto pending = client_->async_send_request(request);
+  const rclcpp::FutureReturnCode waited = executor_.spin_until_future_complete(pending.future, timeout);
+  if (waited != rclcpp::FutureReturnCode::SUCCESS) {
+    // A late answer must not stay pending, nor complete a later call.
+    client_->remove_pending_request(pending.request_id);
+    reply.status =
+        waited == rclcpp::FutureReturnCode::TIMEOUT ? CallStatus::kTimedOut : CallStatus::kInterrupted;
+    return reply;
+  }
+  const auto response = pending.future.get();
+  reply.status = response->code == kCodeOk ? CallStatus::kOk : CallStatus::kFailed;
+  reply.code = response->code;
+  reply.msg = response->msg;
+  reply.payload.assign(response->biz_data.begin(), response->biz_data.end());
+  return reply;
+}
+
+template <typename Message>
+Result<Message> Client::CallFor(int32_t cmd_id, const Bytes & payload, Duration timeout) {
+  Result<Message> result;
+  static_cast<Reply &>(result) = Call(cmd_id, payload, timeout);
+  // An answer with code 0 that is not the message is not a success; an empty
+  // payload is the message with every field at its default.
+  if (result.status == CallStatus::kOk &&
+      (result.payload.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()) ||
+       !result.answer.ParseFromArray(result.payload.data(), static_cast<int>(result.payload.size())))) {
+    result.answer.Clear();
+    result.status = CallStatus::kBadAnswer;
+  }
+  return result;
+}
+
+Result<MapInfo> Client::QueryLastMap(Duration timeout) {
+  return CallFor<MapInfo>(kCmdQueryLastMap, {}, timeout);
+}
+
+Reply Client::IssueBaseStation(const BaseStationInfo & stations, Duration timeout) {
+  std::string wire;
+  if (!stations.SerializeToString(&wire)) {
+    throw std::length_error("data_center::Client: the station list is too big to encode");
+  }
+  return Call(kCmdIssueBaseStation, Bytes(wire.begin(), wire.end()), timeout);
+}
+
+Result<BaseStationInfo> Client::QueryBaseStation(Duration timeout) {
+  return CallFor<BaseStationInfo>(kCmdQueryBaseStation, {}, timeout);
+}
+
+Result<RobotInfoResp> Client::QueryRobotInfo(Duration timeout) {
+  return CallFor<RobotInfoResp>(kCmdQueryRobotInfo, {}, timeout);
+}
+
+}  // namespace data_center
