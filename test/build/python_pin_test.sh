@@ -4,7 +4,7 @@
 # python3 first on PATH that runs but lacks the system's modules (as a pyenv
 # or venv interpreter does): both Python variables must name the system
 # interpreter, ament_package() must get through, and a value the caller gives
-# must be kept. data_center finds a stand-in rclcpp and korvane_protocol, so
+# must be kept. data_center finds stand-ins of the ROS 2 packages it uses, so
 # that its configure runs up to ament_package() without ROS 2.
 #   python_pin_test.sh REPO_ROOT WORK_DIR
 set -eu
@@ -14,7 +14,7 @@ rm -rf "$work"
 mkdir -p "$work/bin"
 printf '#!/bin/sh\nexec /usr/bin/python3 -S "$@"\n' >"$work/bin/python3"
 chmod +x "$work/bin/python3"
-for pkg in rclcpp korvane_protocol; do
+for pkg in rclcpp rmw rmw_implementation korvane_protocol; do
   mkdir -p "$work/prefix/share/$pkg/cmake"
   echo "set(${pkg}_FOUND TRUE)" >"$work/prefix/share/$pkg/cmake/${pkg}Config.cmake"
 done
