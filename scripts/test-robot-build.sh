@@ -107,7 +107,8 @@ status=0
 notes=()
 
 step "colcon build (ROS 2 $ROS_DISTRO from ${AMENT_PREFIX_PATH})"
-(cd "$ws" && colcon build --event-handlers console_cohesion- --cmake-args -DBUILD_TESTING=ON) ||
+# --base-paths src: the workspace also holds the consumer's workspace (below).
+(cd "$ws" && colcon build --base-paths src --event-handlers console_cohesion- --cmake-args -DBUILD_TESTING=ON) ||
   fail "colcon build failed"
 
 for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
@@ -118,7 +119,7 @@ for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
     status=1
     continue
   fi
-  (cd "$ws" && RMW_IMPLEMENTATION="$rmw" colcon test --event-handlers console_cohesion- \
+  (cd "$ws" && RMW_IMPLEMENTATION="$rmw" colcon test --base-paths src --event-handlers console_cohesion- \
     --return-code-on-test-failure) || status=1
   result="$(cd "$ws" && colcon test-result --verbose)" || status=1
   echo "$result"
@@ -231,7 +232,7 @@ if [ -f "$arm64_prefix/setup.bash" ]; then
     (
       leave_ros_install
       source_setup "$arm64_prefix/setup.bash"
-      cd "$ws" && colcon build --build-base build-arm64 --install-base install-arm64 \
+      cd "$ws" && colcon build --base-paths src --build-base build-arm64 --install-base install-arm64 \
         --event-handlers console_cohesion- --cmake-args \
         -DCMAKE_TOOLCHAIN_FILE="$root/standalone/cmake/toolchain-arm64.cmake" -DBUILD_TESTING=OFF
     ); then
