@@ -111,25 +111,34 @@ step "colcon build (ROS 2 $ROS_DISTRO from ${AMENT_PREFIX_PATH})"
 (cd "$ws" && colcon build --base-paths src --event-handlers console_cohesion- --cmake-args -DBUILD_TESTING=ON) ||
   fail "colcon build failed"
 
-for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
-  step "colcon test, RMW_IMPLEMENTATION=$rmw"
-  if ! has_package "$rmw"; then
-    say "$rmw is not installed in this ROS 2" >&2
-    notes+=("$rmw: not installed")
-    status=1
-    continue
-  fi
-  (cd "$ws" && RMW_IMPLEMENTATION="$rmw" colcon test --base-paths src --event-handlers console_cohesion- \
-    --return-code-on-test-failure) || status=1
-  result="$(cd "$ws" && colcon test-result --verbose)" || status=1
+# colcon_test WORKSPACE RMW LABEL [VAR=VALUE...]: colcon test of WORKSPACE
+# on RMW with the variables given, then colcon test-result; the counts go to
+# the notes under LABEL. A failed test, or none at all, fails the script.
+colcon_test() {
+  local dir="$1" rmw="$2" label="$3" result summary tests errors failures
+  shift 3
+  (cd "$dir" && env RMW_IMPLEMENTATION="$rmw" "$@" colcon test --base-paths src \
+    --event-handlers console_cohesion- --return-code-on-test-failure) || status=1
+  result="$(cd "$dir" && colcon test-result --verbose)" || status=1
   echo "$result"
   summary="$(sed -n 's/^Summary: \([0-9]*\) tests, \([0-9]*\) errors, \([0-9]*\) failures.*/\1 \2 \3/p' <<<"$result")"
   read -r tests errors failures <<<"${summary:-0 0 0}"
-  notes+=("$rmw: $((tests - errors - failures)) of $tests")
-  [ "$tests" -gt 0 ] || {
-    say "no test ran on $rmw" >&2
+  notes+=("$label: $((tests - errors - failures)) of $tests")
+  if [ "$tests" -eq 0 ]; then
+    say "no test ran: $label" >&2
     status=1
-  }
+  fi
+}
+
+for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
+  step "colcon test, RMW_IMPLEMENTATION=$rmw"
+  if has_package "$rmw"; then
+    colcon_test "$ws" "$rmw" "$rmw"
+  else
+    say "$rmw is not installed in this ROS 2" >&2
+    notes+=("$rmw: not installed")
+    status=1
+  fi
 done
 
 step "another team's package against the installed data_center (test/robot/data_center_consumer)"
@@ -142,31 +151,27 @@ cp -r "$root/test/robot/data_center_consumer" "$consumer/src/"
 if ! extract_examples "$root/docs/calling.md" "$consumer/src/data_center_consumer/examples"; then
   say "no examples in docs/calling.md" >&2
   status=1
-elif ! (source_setup "$ws/install/setup.bash" && cd "$consumer" &&
-  colcon build --event-handlers console_cohesion- --cmake-args -DBUILD_TESTING=ON); then
-  say "the consumer package did not build against the installed data_center" >&2
-  notes+=("consumer package: build failed")
-  status=1
 else
-  for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
-    has_package "$rmw" || continue
-    echo "-- RMW_IMPLEMENTATION=$rmw"
-    (source_setup "$ws/install/setup.bash" && cd "$consumer" &&
-      RMW_IMPLEMENTATION="$rmw" DATA_CENTER_HERMETIC="$root/test/support/data_center_hermetic" \
-        colcon test --event-handlers console_cohesion- --return-code-on-test-failure) || status=1
-    result="$(cd "$consumer" && colcon test-result --verbose)" || status=1
-    echo "$result"
-    summary="$(sed -n 's/^Summary: \([0-9]*\) tests, \([0-9]*\) errors, \([0-9]*\) failures.*/\1 \2 \3/p' <<<"$result")"
-    read -r tests errors failures <<<"${summary:-0 0 0}"
-    notes+=("consumer on $rmw: $((tests - errors - failures)) of $tests")
-    [ "$tests" -gt 0 ] || status=1
-  done
-  if (source_setup "$consumer/install/setup.bash" &&
-    "$python" -c "import data_center.client, data_center.payloads, data_center.protocol"); then
-    notes+=("Python modules import")
-  else
-    notes+=("Python modules: import failed")
+  # The other team's shell: the workspace with data_center installed.
+  source_setup "$ws/install/setup.bash"
+  if ! (cd "$consumer" && colcon build --event-handlers console_cohesion- --cmake-args -DBUILD_TESTING=ON); then
+    say "the consumer package did not build against the installed data_center" >&2
+    notes+=("consumer package: build failed")
     status=1
+  else
+    for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
+      if has_package "$rmw"; then
+        echo "-- RMW_IMPLEMENTATION=$rmw"
+        colcon_test "$consumer" "$rmw" "consumer on $rmw" DATA_CENTER_HERMETIC="$root/test/support/data_center_hermetic"
+      fi
+    done
+    if (source_setup "$consumer/install/setup.bash" &&
+      "$python" -c "import data_center.client, data_center.payloads, data_center.protocol"); then
+      notes+=("Python modules import")
+    else
+      notes+=("Python modules: import failed")
+      status=1
+    fi
   fi
 fi
 
