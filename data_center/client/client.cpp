@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "service_qos.hpp"
+
 namespace data_center {
 
 const char * ToString(CallStatus status) {
@@ -35,7 +37,7 @@ const char * ToString(CallStatus status) {
 Client::Client(rclcpp::Node::SharedPtr node, const std::string & service_name)
     : node_(std::move(node)),
       group_(node_->create_callback_group(rclcpp::CallbackGroupType::MutuallyExclusive, false)),
-      client_(node_->create_client<Srv>(service_name, rmw_qos_profile_services_default, group_)) {
+      client_(node_->create_client<Srv>(service_name, ServiceQos(), group_)) {
   executor_.add_callback_group(group_, node_->get_node_base_interface());
 }
 

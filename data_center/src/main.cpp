@@ -10,6 +10,7 @@
 #include "data_center/protocol.hpp"
 #include "logger.hpp"
 #include "query_handler.hpp"
+#include "service_qos.hpp"
 
 int main(int argc, char ** argv) {
   rclcpp::init(argc, argv);
@@ -23,7 +24,7 @@ int main(int argc, char ** argv) {
       data_center::kServiceName,
       std::bind(&data_center::QueryHandler::HandleQuery, &handler, std::placeholders::_1,
                 std::placeholders::_2),
-      rmw_qos_profile_services_default);
+      data_center::ServiceQos());
   std::cout << "after advertiseService " << data_center::kServiceName << std::endl;
 
   rclcpp::spin(node);
