@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "../loopback_only.hpp"
 #include "data_center/client.hpp"
 
 namespace {
@@ -70,7 +71,7 @@ struct StandIn {
 class ClientTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    setenv("ROS_LOCALHOST_ONLY", "1", 1);
+    data_center_test::UseLoopbackOnly();
     rclcpp::init(0, nullptr);
   }
   static void TearDownTestSuite() { rclcpp::shutdown(); }

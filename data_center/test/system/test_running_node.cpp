@@ -23,6 +23,7 @@
 #include <rmw/rmw.h>
 #endif
 
+#include "../loopback_only.hpp"
 #include "node_run.hpp"
 
 namespace {
@@ -40,7 +41,7 @@ class RunningNode : public ::testing::Test {
   static void SetUpTestSuite() {
     // The client stays off other hosts' traffic as the node does (the node
     // inherits this environment); ROS_DOMAIN_ID comes from the test runner.
-    setenv("ROS_LOCALHOST_ONLY", "1", 1);
+    data_center_test::UseLoopbackOnly();
     suite_root_ = MakeTemporaryFolder();
     setenv("ROS_LOG_DIR", (suite_root_ / "client_ros_log").c_str(), 1);
     rclcpp::init(0, nullptr);

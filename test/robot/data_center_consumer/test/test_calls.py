@@ -22,6 +22,20 @@ MAP_ID = 'consumer_map_7'
 BOUND_SEC = 60
 
 
+def use_loopback_only(environ):
+    """Keep the test's processes on loopback, in the variable this ROS 2 reads.
+
+    Humble reads ROS_LOCALHOST_ONLY. Jazzy reads ROS_AUTOMATIC_DISCOVERY_RANGE
+    and warns at every init whenever ROS_LOCALHOST_ONLY is set at all.
+    """
+    if environ.get('ROS_DISTRO', 'humble') in ('foxy', 'galactic', 'humble'):
+        environ['ROS_LOCALHOST_ONLY'] = '1'
+        environ.pop('ROS_AUTOMATIC_DISCOVERY_RANGE', None)
+    else:
+        environ.pop('ROS_LOCALHOST_ONLY', None)
+        environ['ROS_AUTOMATIC_DISCOVERY_RANGE'] = 'LOCALHOST'
+
+
 @pytest.fixture(scope='module')
 def node():
     hermetic = os.environ['DATA_CENTER_HERMETIC']
@@ -32,7 +46,8 @@ def node():
         for folder in (map_dir, root / 'work', root / 'ros_log'):
             folder.mkdir(parents=True)
         (map_dir / 'history.map').write_text(f'{MAP_ID} 2024-01-01\n')
-        os.environ.update(ROS_LOCALHOST_ONLY='1', ROS_LOG_DIR=str(root / 'ros_log'))
+        use_loopback_only(os.environ)
+        os.environ['ROS_LOG_DIR'] = str(root / 'ros_log')
         stdout = root / 'stdout'
         with open(stdout, 'w') as out:
             process = subprocess.Popen(
