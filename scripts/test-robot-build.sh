@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Tests the robot build, the two packages as the robot builds them, with
-# colcon against ROS 2 Humble:
+# colcon, on each ROS 2 distribution installed (Humble, Jazzy), each in an
+# environment of its own:
 #   1. one colcon build of data_center and korvane_protocol, with tests;
 #   2. colcon test on rmw_cyclonedds_cpp, then on rmw_fastrtps_cpp, each
 #      followed by colcon test-result;
@@ -12,22 +13,27 @@
 #      modules imported;
 #   4. the standalone build's whole-system suite (ctest -L e2e) against the
 #      robot build's node, started through its installed launcher;
-#   5. where ROS 2 Humble's arm64 build is (/opt/ros/humble-arm64, or
-#      ROBOT_ARM64_PREFIX): the packages cross-built for the robot's 64-bit
-#      Arm, and the same suite against that node under qemu-aarch64.
+#   5. where the distribution's arm64 build is (/opt/ros/<distro>-arm64):
+#      the packages cross-built for the robot's 64-bit Arm, and the same
+#      suite against that node under qemu-aarch64.
 #
 #   scripts/test-robot-build.sh [STANDALONE_BUILD_DIR]     (default build/)
+#   ROBOT_DISTROS=jazzy scripts/test-robot-build.sh         (one distribution)
 #
-# ROS 2 is the one sourced in the calling shell, or else
-# /opt/ros/humble/setup.bash, with the Fast DDS overlay
-# /opt/ros/humble_fastdds/setup.bash where Fast DDS is not in it. The
+# Which distributions: ROBOT_DISTROS (names, space-separated) when set; else
+# the one sourced in the calling shell; else each of humble and jazzy whose
+# /opt/ros/<distro>/setup.bash exists. Each runs from its setup.bash, with its
+# Fast DDS overlay /opt/ros/<distro>_fastdds where that is installed. The
 # standalone build (made first when missing) and its tests run with ROS 2 left
 # out of their environment: they use Debian's packages.
 #
-# Exit status: 0 when every step passed, 77 when there is no ROS 2 Humble,
-# otherwise non-zero; the steps after a failed one still run, but for a
-# failed build. KEEP_WORKSPACE=1 keeps the colcon workspace. If SECTION_NOTE
-# names a file, the counts go there for scripts/test.sh's summary.
+# Exit status: 0 when every step passed on every distribution, 77 when no
+# distribution is installed, otherwise non-zero; the steps after a failed one
+# still run, but for a failed build. With DATA_CENTER_REQUIRE_ROBOT=1 a
+# distribution that is named (or, unnamed, humble and jazzy) but missing
+# fails instead of being left out, and so does a missing arm64 build.
+# KEEP_WORKSPACE=1 keeps the colcon workspaces. If SECTION_NOTE names a file,
+# the counts go there for scripts/test.sh's summary, per distribution.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${1:-$root/build}"
@@ -74,26 +80,78 @@ has_package() {
   return 1
 }
 
-# The robot's tests stay on loopback whatever the shell says (a sourced
-# setup.bash sets ROS_LOCALHOST_ONLY=0 when it was unset).
-export ROS_LOCALHOST_ONLY=1
-if [ -z "${ROS_DISTRO:-}" ]; then
-  if [ ! -f /opt/ros/humble/setup.bash ]; then
-    say "no ROS 2 Humble: none sourced, and no /opt/ros/humble/setup.bash"
+require="${DATA_CENTER_REQUIRE_ROBOT:-0}"
+
+# The distributions, each run by this script again in an environment of its
+# own (ROBOT_DISTRO set): two ROS 2 installs must never meet in one shell.
+if [ -z "${ROBOT_DISTRO:-}" ]; then
+  if [ -n "${ROBOT_DISTROS:-}" ]; then
+    read -r -a distros <<<"$ROBOT_DISTROS"
+  elif [ -n "${ROS_DISTRO:-}" ]; then
+    distros=("$ROS_DISTRO")
+  else
+    distros=(humble jazzy)
+  fi
+  status=0
+  ran=0
+  line=""
+  for distro in "${distros[@]}"; do
+    note_file="$(mktemp)"
+    if [ "${ROS_DISTRO:-}" = "$distro" ]; then
+      ROBOT_DISTRO="$distro" SECTION_NOTE="$note_file" "$0" "$build_dir"
+    elif [ -f "/opt/ros/$distro/setup.bash" ]; then
+      (
+        leave_ros_install
+        ROBOT_DISTRO="$distro" SECTION_NOTE="$note_file" exec "$0" "$build_dir"
+      )
+    else
+      say "no ROS 2 $distro: not sourced, and no /opt/ros/$distro/setup.bash"
+      if [ "$require" = 1 ]; then
+        say "ROS 2 $distro is required here (DATA_CENTER_REQUIRE_ROBOT=1)" >&2
+        echo "required, but not installed" >"$note_file"
+        status=1
+      else
+        echo "not installed" >"$note_file"
+      fi
+      line="${line:+$line | }$distro: $(head -n 1 "$note_file")"
+      rm -f "$note_file"
+      continue
+    fi
+    distro_status=$?
+    ran=$((ran + 1))
+    [ "$distro_status" -eq 0 ] || status=1
+    line="${line:+$line | }$distro: $(head -n 1 "$note_file")"
+    [ "$distro_status" -eq 0 ] || line="$line (FAILED)"
+    rm -f "$note_file"
+  done
+  [ -z "${SECTION_NOTE:-}" ] || echo "$line" >"$SECTION_NOTE"
+  echo
+  say "$line"
+  if [ "$ran" -eq 0 ] && [ "$status" -eq 0 ]; then
     exit 77
   fi
-  source_setup /opt/ros/humble/setup.bash
+  exit "$status"
 fi
-if ! has_package rmw_fastrtps_cpp && [ -f /opt/ros/humble_fastdds/setup.bash ]; then
-  source_setup /opt/ros/humble_fastdds/setup.bash
+
+# One distribution from here on.
+distro="$ROBOT_DISTRO"
+if [ "${ROS_DISTRO:-}" != "$distro" ]; then
+  source_setup "/opt/ros/$distro/setup.bash"
 fi
-[ "$ROS_DISTRO" = humble ] || say "ROS_DISTRO is $ROS_DISTRO; the robot runs humble" >&2
+if ! has_package rmw_fastrtps_cpp && [ -f "/opt/ros/${distro}_fastdds/setup.bash" ]; then
+  source_setup "/opt/ros/${distro}_fastdds/setup.bash"
+fi
+[ "$ROS_DISTRO" = "$distro" ] || fail "sourcing ROS 2 $distro gave ROS_DISTRO=$ROS_DISTRO"
+# The robot's tests stay on loopback whatever the shell says (Humble's
+# setup.bash sets ROS_LOCALHOST_ONLY=0 when it was unset, Jazzy's
+# ROS_AUTOMATIC_DISCOVERY_RANGE=SUBNET).
+loopback_only "$distro"
 command -v colcon >/dev/null || fail "colcon is missing"
 unset RMW_IMPLEMENTATION ROS_DOMAIN_ID
 
 # Outside the repository, which a colcon workspace around it would crawl, and
 # readable to the other user some whole-system tests start the node as.
-ws="$(mktemp -d /tmp/data_center_robot_ws.XXXXXX)" || fail "cannot make a workspace"
+ws="$(mktemp -d "/tmp/data_center_robot_ws_$distro.XXXXXX")" || fail "cannot make a workspace"
 chmod 755 "$ws"
 if [ "${KEEP_WORKSPACE:-0}" = 1 ]; then
   say "workspace: $ws"
@@ -106,7 +164,7 @@ ln -s "$root" "$ws/src/data_center"
 status=0
 notes=()
 
-step "colcon build (ROS 2 $ROS_DISTRO from ${AMENT_PREFIX_PATH})"
+step "ROS 2 $distro: colcon build (from ${AMENT_PREFIX_PATH})"
 # --base-paths src: the workspace also holds the consumer's workspace (below).
 (cd "$ws" && colcon build --base-paths src --event-handlers console_cohesion- --cmake-args -DBUILD_TESTING=ON) ||
   fail "colcon build failed"
@@ -115,15 +173,18 @@ step "colcon build (ROS 2 $ROS_DISTRO from ${AMENT_PREFIX_PATH})"
 # on RMW with the variables given, then colcon test-result; the counts go to
 # the notes under LABEL. A failed test, or none at all, fails the script.
 colcon_test() {
-  local dir="$1" rmw="$2" label="$3" result summary tests errors failures
+  local dir="$1" rmw="$2" label="$3" result summary tests errors failures skipped
   shift 3
   (cd "$dir" && env RMW_IMPLEMENTATION="$rmw" "$@" colcon test --base-paths src \
     --event-handlers console_cohesion- --return-code-on-test-failure) || status=1
   result="$(cd "$dir" && colcon test-result --verbose)" || status=1
   echo "$result"
-  summary="$(sed -n 's/^Summary: \([0-9]*\) tests, \([0-9]*\) errors, \([0-9]*\) failures.*/\1 \2 \3/p' <<<"$result")"
-  read -r tests errors failures <<<"${summary:-0 0 0}"
-  notes+=("$label: $((tests - errors - failures)) of $tests")
+  summary="$(sed -n 's/^Summary: \([0-9]*\) tests, \([0-9]*\) errors, \([0-9]*\) failures, \([0-9]*\) skipped.*/\1 \2 \3 \4/p' <<<"$result")"
+  read -r tests errors failures skipped <<<"${summary:-0 0 0 0}"
+  # A skipped test is neither passed nor failed: "68 of 70, 2 skipped".
+  local note="$label: $((tests - errors - failures - skipped)) of $tests"
+  [ "$skipped" -eq 0 ] || note="$note, $skipped skipped"
+  notes+=("$note")
   if [ "$tests" -eq 0 ]; then
     say "no test ran: $label" >&2
     status=1
@@ -131,7 +192,7 @@ colcon_test() {
 }
 
 for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
-  step "colcon test, RMW_IMPLEMENTATION=$rmw"
+  step "ROS 2 $distro: colcon test, RMW_IMPLEMENTATION=$rmw"
   if has_package "$rmw"; then
     colcon_test "$ws" "$rmw" "$rmw"
   else
@@ -141,7 +202,7 @@ for rmw in rmw_cyclonedds_cpp rmw_fastrtps_cpp; do
   fi
 done
 
-step "another team's package against the installed data_center (test/robot/data_center_consumer)"
+step "ROS 2 $distro: another team's package against the installed data_center (test/robot/data_center_consumer)"
 # The Python of ROS 2's own tools, whatever python3 comes first on PATH.
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
@@ -195,7 +256,8 @@ whole_system_suite() {
   [ -d "$prefix" ] || prefix="$install"
   {
     echo "#!/bin/bash"
-    echo "export ROS_LOCALHOST_ONLY=1 RMW_IMPLEMENTATION=rmw_cyclonedds_cpp ROS_LOG_DIR='$ws/ros_log'"
+    loopback_only_exports "$distro"
+    echo "export RMW_IMPLEMENTATION=rmw_cyclonedds_cpp ROS_LOG_DIR='$ws/ros_log'"
     if [ "$#" -eq 0 ]; then
       echo "exec '$prefix/lib/data_center/data_center_start' \"\$@\""
     else
@@ -225,14 +287,14 @@ whole_system_suite() {
   fi
 }
 
-step "standalone whole-system suite against the robot build's node"
+step "ROS 2 $distro: standalone whole-system suite against the robot build's node"
 whole_system_suite "$(uname -m)" "$ws/install"
 
-# The robot's own processor: the same packages cross-built against ROS 2
-# Humble's arm64 build, and the same suite against that node under qemu.
-arm64_prefix="${ROBOT_ARM64_PREFIX:-/opt/ros/humble-arm64}"
+# The robot's own processor: the same packages cross-built against the
+# distribution's arm64 build, and the same suite against that node under qemu.
+arm64_prefix="/opt/ros/$distro-arm64"
 if [ -f "$arm64_prefix/setup.bash" ]; then
-  step "colcon build for arm64 (ROS 2 from $arm64_prefix)"
+  step "ROS 2 $distro: colcon build for arm64 (ROS 2 from $arm64_prefix)"
   if "$root/scripts/install-deps.sh" --arm64 &&
     (
       leave_ros_install
@@ -241,19 +303,19 @@ if [ -f "$arm64_prefix/setup.bash" ]; then
         --event-handlers console_cohesion- --cmake-args \
         -DCMAKE_TOOLCHAIN_FILE="$root/standalone/cmake/toolchain-arm64.cmake" -DBUILD_TESTING=OFF
     ); then
-    step "standalone whole-system suite against the arm64 robot node, under qemu-aarch64"
+    step "ROS 2 $distro: standalone whole-system suite against the arm64 robot node, under qemu-aarch64"
     whole_system_suite aarch64 "$ws/install-arm64" qemu-aarch64-static -L /
   else
     say "the arm64 build failed" >&2
     notes+=("arm64: build failed")
     status=1
   fi
-elif [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
-  say "no ROS 2 Humble for arm64 at $arm64_prefix, and the robot section is required here" >&2
-  notes+=("arm64: no ROS 2 Humble for arm64")
+elif [ "$require" = 1 ]; then
+  say "no ROS 2 $distro for arm64 at $arm64_prefix, and the robot section is required here" >&2
+  notes+=("arm64: no ROS 2 $distro for arm64")
   status=1
 else
-  say "no ROS 2 Humble for arm64 at $arm64_prefix: the arm64 node is not tested"
+  say "no ROS 2 $distro for arm64 at $arm64_prefix: the arm64 node is not tested"
   notes+=("arm64: no ROS 2 for arm64")
 fi
 

@@ -48,13 +48,27 @@ leave_ros_install() {
     ROS_DISTRO ROS_VERSION ROS_PYTHON_VERSION ROS_ETC_DIR ROS_PACKAGE_PATH
 }
 
+# Loopback only, in the variable ROS 2 distribution $1 reads: Humble's
+# ROS_LOCALHOST_ONLY=1; from Jazzy on ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST
+# with ROS_LOCALHOST_ONLY unset, since rcl warns at every init whenever that
+# is set at all. loopback_only_exports prints it as lines of a script.
+loopback_only_exports() {
+  case "$1" in
+    foxy | galactic | humble) echo "export ROS_LOCALHOST_ONLY=1; unset ROS_AUTOMATIC_DISCOVERY_RANGE" ;;
+    *) echo "unset ROS_LOCALHOST_ONLY; export ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST" ;;
+  esac
+}
+loopback_only() {
+  eval "$(loopback_only_exports "$1")"
+}
+
 # For the standalone build's tests: no ROS 2 install, and none of the
 # middleware settings a shell may carry (a sourced setup.bash sets
 # ROS_LOCALHOST_ONLY=0, which would take the tests' nodes off loopback; the
 # tests give every program its domain themselves).
 leave_ros() {
   leave_ros_install
-  unset RMW_IMPLEMENTATION ROS_LOCALHOST_ONLY ROS_DOMAIN_ID ROS_SECURITY_ENABLE ROS_SECURITY_STRATEGY \
+  unset RMW_IMPLEMENTATION ROS_LOCALHOST_ONLY ROS_AUTOMATIC_DISCOVERY_RANGE ROS_STATIC_PEERS ROS_DOMAIN_ID ROS_SECURITY_ENABLE ROS_SECURITY_STRATEGY \
     ROS_SECURITY_KEYSTORE ROS_SECURITY_ENCLAVE_OVERRIDE ROS_LOG_DIR CYCLONEDDS_URI \
     FASTRTPS_DEFAULT_PROFILES_FILE FASTDDS_DEFAULT_PROFILES_FILE
 }

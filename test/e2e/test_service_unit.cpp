@@ -60,11 +60,14 @@ std::string ConfiguredUnit(const std::string & start) {
 // A colcon install tree at `prefix` with the package's launcher, a link to
 // `node` as the node and a setup.bash at `setup_dir` that marks the
 // environment.
-void MakeInstallTree(const std::string & prefix, const std::string & setup_dir, const std::string & node) {
+// The tree's setup.bash sets ROS_DISTRO to `distro`, as a ROS 2 workspace's does.
+void MakeInstallTree(const std::string & prefix, const std::string & setup_dir, const std::string & node,
+                     const std::string & distro = "humble") {
   fs::create_directories(prefix + "/lib/data_center");
   fs::copy_file(kLauncher, prefix + "/lib/data_center/data_center_start");
   fs::create_symlink(node, prefix + "/lib/data_center/data_center");
-  e2e::WriteFile(setup_dir + "/setup.bash", "export DATA_CENTER_SOURCED=\"" + setup_dir + "\"\n");
+  e2e::WriteFile(setup_dir + "/setup.bash",
+                 "export DATA_CENTER_SOURCED=\"" + setup_dir + "\" ROS_DISTRO=" + distro + "\n");
 }
 
 bool HaveTool(const std::string & name) {
@@ -192,41 +195,56 @@ TEST(ServiceLauncher, SourcesTheInstallTreeItLivesInAndBecomesTheNode) {
   EXPECT_NE(r.err.find("no setup.bash in " + bare.path()), std::string::npos) << r.err;
 }
 
-// The middleware set-up: Fast DDS off shared memory, loopback kept as the site
-// asked; other middlewares, and a site's own profile, untouched. A script in
-// place of data_center_rmw says what rmw_implementation would load (none: a
-// build without it); the node prints what it gets.
+// The middleware set-up: loopback in the variable the distribution reads,
+// Fast DDS off shared memory, loopback kept as the site asked; other
+// middlewares, and a site's own profile, untouched. A script in place of
+// data_center_rmw says what rmw_implementation would load (none: a build
+// without it); the node prints what it gets.
 TEST(ServiceLauncher, KeepsFastDdsOffSharedMemoryAndLeavesOtherMiddlewaresAlone) {
   const struct {
     const char * what;
+    const char * distro;
     std::string env;
     const char * rmw_says;  // nullptr: no data_center_rmw; "": it fails
     int exit_status;
-    std::string node_gets;  // ROS_LOCALHOST_ONLY and the profile file's name, "-" when unset
+    // ROS_LOCALHOST_ONLY, ROS_AUTOMATIC_DISCOVERY_RANGE and the profile file's name, "-" when unset
+    std::string node_gets;
   } cases[] = {
-      {"Cyclone DDS named", "RMW_IMPLEMENTATION=rmw_cyclonedds_cpp ROS_LOCALHOST_ONLY=1", "rmw_fastrtps_cpp",
-       0, "1 -"},
-      {"Cyclone DDS the default", "ROS_LOCALHOST_ONLY=1", "rmw_cyclonedds_cpp", 0, "1 -"},
-      {"Fast DDS the default, loopback only", "ROS_LOCALHOST_ONLY=1", "rmw_fastrtps_cpp", 0,
-       "0 fastdds_udp_loopback.xml"},
-      {"Fast DDS named, every interface", "RMW_IMPLEMENTATION=rmw_fastrtps_cpp ROS_LOCALHOST_ONLY=0",
-       "rmw_cyclonedds_cpp", 0, "0 fastdds_udp.xml"},
-      {"the site's own profile",
+      {"Cyclone DDS named", "humble", "RMW_IMPLEMENTATION=rmw_cyclonedds_cpp ROS_LOCALHOST_ONLY=1",
+       "rmw_fastrtps_cpp", 0, "1 - -"},
+      {"Cyclone DDS the default", "humble", "ROS_LOCALHOST_ONLY=1", "rmw_cyclonedds_cpp", 0, "1 - -"},
+      {"Fast DDS the default, loopback only", "humble", "ROS_LOCALHOST_ONLY=1", "rmw_fastrtps_cpp", 0,
+       "0 - fastdds_udp_loopback.xml"},
+      {"Fast DDS named, every interface", "humble",
+       "RMW_IMPLEMENTATION=rmw_fastrtps_cpp ROS_LOCALHOST_ONLY=0", "rmw_cyclonedds_cpp", 0,
+       "0 - fastdds_udp.xml"},
+      {"the site's own profile", "humble",
        "RMW_IMPLEMENTATION=rmw_fastrtps_cpp ROS_LOCALHOST_ONLY=1 "
        "FASTRTPS_DEFAULT_PROFILES_FILE=/etc/site.xml",
-       nullptr, 0, "1 site.xml"},
-      {"no middleware loads", "ROS_LOCALHOST_ONLY=1", "", 1, ""},
-      {"a build without rmw_implementation", "ROS_LOCALHOST_ONLY=1", nullptr, 0, "1 -"},
+       nullptr, 0, "1 - site.xml"},
+      {"no middleware loads", "humble", "ROS_LOCALHOST_ONLY=1", "", 1, ""},
+      {"a build without rmw_implementation", "humble", "ROS_LOCALHOST_ONLY=1", nullptr, 0, "1 - -"},
+      {"Humble, the site in Jazzy's variable", "humble", "ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST",
+       "rmw_cyclonedds_cpp", 0, "1 LOCALHOST -"},
+      {"Jazzy, the site in Humble's variable", "jazzy", "ROS_LOCALHOST_ONLY=1", "rmw_cyclonedds_cpp", 0,
+       "- LOCALHOST -"},
+      {"Jazzy, every interface in Humble's variable", "jazzy", "ROS_LOCALHOST_ONLY=0", "rmw_cyclonedds_cpp",
+       0, "- - -"},
+      {"Jazzy, Fast DDS, loopback only", "jazzy", "ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST",
+       "rmw_fastrtps_cpp", 0, "- SUBNET fastdds_udp_loopback.xml"},
+      {"Jazzy, Fast DDS, loopback only in Humble's variable", "jazzy", "ROS_LOCALHOST_ONLY=1",
+       "rmw_fastrtps_cpp", 0, "- SUBNET fastdds_udp_loopback.xml"},
   };
   for (const auto & c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     const std::string node = dir.path() + "/node", prefix = dir.path() + "/install";
-    e2e::WriteFile(node,
-                   "#!/bin/sh\necho \"${ROS_LOCALHOST_ONLY:--} $(basename "
-                   "\"${FASTRTPS_DEFAULT_PROFILES_FILE:--}\")\"\n");
+    e2e::WriteFile(
+        node,
+        "#!/bin/sh\necho \"${ROS_LOCALHOST_ONLY:--} ${ROS_AUTOMATIC_DISCOVERY_RANGE:--} $(basename "
+        "\"${FASTRTPS_DEFAULT_PROFILES_FILE:--}\")\"\n");
     fs::permissions(node, fs::perms::owner_all);
-    MakeInstallTree(prefix, prefix, node);
+    MakeInstallTree(prefix, prefix, node, c.distro);
     fs::create_directories(prefix + "/share/data_center/systemd");
     for (const char * profile : {"/fastdds_udp.xml", "/fastdds_udp_loopback.xml"}) {
       fs::copy_file(kSystemd + profile, prefix + "/share/data_center/systemd" + profile);

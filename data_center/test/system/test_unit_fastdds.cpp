@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "../loopback_only.hpp"
 #include "node_run.hpp"
 
 namespace {
@@ -130,27 +131,34 @@ TEST_F(UnitOnFastDds, AnswersRootOnEitherLocalhostSettingAndStaysOnLoopbackWhenA
   const struct {
     const char * localhost_only;  // the site's, for the node and root alike
     bool peer_finds_it;
-  } cases[] = {{"ROS_LOCALHOST_ONLY=1", false}, {"", true}};
+  } cases[] = {
+      {"ROS_LOCALHOST_ONLY=1", false}, {"ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST", false}, {"", true}};
   for (const auto & c : cases) {
-    SCOPED_TRACE(*c.localhost_only ? c.localhost_only : "ROS_LOCALHOST_ONLY unset");
-    const fs::path root = dir_ / (*c.localhost_only ? "loopback" : "all");
+    SCOPED_TRACE(*c.localhost_only ? c.localhost_only : "loopback not asked for");
+    const fs::path root = dir_ / std::to_string(&c - cases);
     NodeRun node(root, AsTheUnit(root, std::string("ROS_DOMAIN_ID=") + (domain ? domain : "0") +
                                            " RMW_IMPLEMENTATION=rmw_fastrtps_cpp " + c.localhost_only));
     ASSERT_TRUE(node.WaitReady()) << node.Output();
 
-    const Result answer = Call(*c.localhost_only ? "" : "env -u ROS_LOCALHOST_ONLY", c.localhost_only, 10);
+    // Root writes the site's setting as the site wrote it, and nothing else.
+    const Result answer =
+        Call("env -u ROS_LOCALHOST_ONLY -u ROS_AUTOMATIC_DISCOVERY_RANGE", c.localhost_only, 10);
     EXPECT_EQ(answer.status, 0) << answer.output;
     EXPECT_NE(answer.output.find("code: 0\n"), std::string::npos) << answer.output;
 
     // Another host's view: UDP on every interface.
     const Result peer =
-        Call("ip netns exec " + kPeer, "ROS_LOCALHOST_ONLY=0 FASTDDS_BUILTIN_TRANSPORTS=UDPv4",
+        Call("ip netns exec " + kPeer,
+             std::string(data_center_test::kEveryInterface) + " FASTDDS_BUILTIN_TRANSPORTS=UDPv4",
              c.peer_finds_it ? 10 : 3);
     if (c.peer_finds_it) {
       EXPECT_EQ(peer.status, 0) << peer.output;
     } else {
       EXPECT_NE(peer.output.find("not available"), std::string::npos) << peer.output;
     }
+    // The launcher gave the node loopback in the variable its distribution
+    // reads, so rcl had nothing to warn about.
+    EXPECT_EQ(node.Output().find("deprecated"), std::string::npos) << node.Output();
     EXPECT_EQ(node.Stop(SIGTERM), 0) << node.Output();
   }
 }
