@@ -45,6 +45,7 @@ say() {
 }
 fail() {
   say "$*" >&2
+  [ -z "${SECTION_NOTE:-}" ] || echo "$*" >"$SECTION_NOTE"
   exit 2
 }
 step() {
@@ -256,7 +257,18 @@ whole_system_suite() {
   [ -d "$prefix" ] || prefix="$install"
   {
     echo "#!/bin/bash"
-    loopback_only_exports "$distro"
+    case "$distro" in
+      humble) loopback_only_exports "$distro" ;;
+      *)
+        # Jazzy's localhost-only participants use the host's other interfaces
+        # (only their discovery keeps to localhost), which the suite's peers,
+        # kept to 127.0.0.1 as Humble's are, cannot reach. The node gets
+        # Humble's loopback set-up instead: Cyclone on 127.0.0.1. colcon test
+        # covers Jazzy's own.
+        echo "unset ROS_LOCALHOST_ONLY; export ROS_AUTOMATIC_DISCOVERY_RANGE=SUBNET"
+        echo 'export CYCLONEDDS_URI="<CycloneDDS><Domain><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/></Interfaces></General></Domain></CycloneDDS>${CYCLONEDDS_URI:+,$CYCLONEDDS_URI}"'
+        ;;
+    esac
     echo "export RMW_IMPLEMENTATION=rmw_cyclonedds_cpp ROS_LOG_DIR='$ws/ros_log'"
     if [ "$#" -eq 0 ]; then
       echo "exec '$prefix/lib/data_center/data_center_start' \"\$@\""
@@ -271,6 +283,7 @@ whole_system_suite() {
   [ "$#" -eq 0 ] || emulated=1
   # test_running_node starts the standalone node; colcon test ran its robot twin.
   (cd "$build_dir" && without_ros env DATA_CENTER_TEST_NODE="$wrapper" DATA_CENTER_TEST_NODE_BUILD=robot \
+    DATA_CENTER_TEST_NODE_DISTRO="$distro" \
     DATA_CENTER_TEST_NODE_EMULATED="$emulated" \
     ctest -L e2e -E '^test_running_node$' --output-on-failure -j "$(nproc)" --timeout 300) | tee "$log" ||
     status=1

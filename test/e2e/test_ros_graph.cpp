@@ -174,6 +174,10 @@ bool PollUntil(GraphWatcher & watcher, const std::function<bool()> & done) {
 }
 
 TEST(RosGraph, NodeAndClientAreAnnouncedWithTheirEndpoints) {
+  if (e2e::TestingJazzyNode()) {
+    GTEST_SKIP()
+        << "a Jazzy node's ros_discovery_info has 16-byte gids, which Humble's type (24) does not read";
+  }
   TempDir dir;
   NodeProcess node(kDomain, dir.path());
   ASSERT_TRUE(node.WaitReady()) << node.Stderr();

@@ -53,6 +53,13 @@ bool TestingRobotBuild() {
   return build != nullptr && std::string(build) == "robot";
 }
 
+bool TestingJazzyNode() {
+  const char * distro = std::getenv("DATA_CENTER_TEST_NODE_DISTRO");
+  if (!TestingRobotBuild() || distro == nullptr || *distro == '\0') return false;
+  const std::string name = distro;
+  return name != "foxy" && name != "galactic" && name != "humble";
+}
+
 namespace {
 
 std::vector<std::string> NodeCommand(const std::string & root, NodeOptions options) {

@@ -30,6 +30,10 @@ std::vector<std::string> TestedNode();
 // (DATA_CENTER_TEST_NODE_BUILD=robot). Tests of what rclcpp_compat/README.md
 // lists as a difference from Humble expect Humble's behaviour from it.
 bool TestingRobotBuild();
+// Whether that robot build is of ROS 2 Jazzy or later
+// (DATA_CENTER_TEST_NODE_DISTRO, set with it; Humble when unset), where rcl
+// and the graph differ from Humble's.
+bool TestingJazzyNode();
 
 // How a node is started, beyond its domain and root folder.
 struct NodeOptions {
