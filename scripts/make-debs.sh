@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: Apache-2.0
 # Makes the robot packages as Debian packages, with bloom, for each ROS 2
 # distribution installed (/opt/ros/humble, /opt/ros/jazzy), for this
-# machine's architecture: ros-<distro>-korvane-protocol and
-# ros-<distro>-data-center, their versions those of the package.xml files.
+# machine's system (Debian 12 here, or the robot's Ubuntu) and architecture:
+# ros-<distro>-korvane-protocol and ros-<distro>-data-center, their versions
+# those of the package.xml files.
 #
 #   scripts/make-debs.sh [DISTRO...]          (default: every one installed)
 #
@@ -11,9 +12,9 @@
 # generates (debian/) is made there too, in a copy of each package, never in
 # the source tree. DEB_INC=N makes Debian revision N (default 0), as bloom's
 # --debian-inc. Offline: rosdep reads only packaging/rosdep/, and bloom the
-# rosdistro index packaging/rosdistro/. data_center's package carries the
-# system service: packaging/data_center/ holds what is added to bloom's
-# debian/ for it.
+# rosdistro index packaging/rosdistro/. packaging/<package>/ holds what is
+# added to bloom's debian/: lintian overrides that say why, and for
+# data_center, whose package carries the system service, what installs it.
 #
 # data_center is built against the korvane_protocol package just made,
 # unpacked into the build folder and named by CMAKE_PREFIX_PATH and
@@ -47,6 +48,14 @@ for d in "${distros[@]}"; do
   [ -f "$root/packaging/rosdep/$d.yaml" ] || fail "no packaging/rosdep/$d.yaml: no rosdep rules for $d"
 done
 [[ "$deb_inc" =~ ^[0-9]+$ ]] || fail "DEB_INC must be a number, not '$deb_inc'"
+# The packages are made for the system this runs on: Debian 12 (bookworm),
+# or the robot's Ubuntu (jammy for Humble, noble for Jazzy).
+os_name="$(. /etc/os-release && echo "$ID")"
+os_version="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+case "$os_name" in
+  debian | ubuntu) ;;
+  *) fail "made on Debian or Ubuntu only, not on '$os_name'" ;;
+esac
 
 "$root/scripts/install-deps.sh" python3-bloom python3-rosdep2 debhelper dpkg-dev fakeroot \
   libboost-system-dev
@@ -66,11 +75,12 @@ make_one() {
   cp -a "$root/$pkg" "$src"
   rm -rf "$src/debian"
   log="$work/$pkg.log"
-  (cd "$src" && bloom-generate rosdebian --ros-distro "$distro" --os-name debian --os-version bookworm \
+  (cd "$src" && bloom-generate rosdebian --ros-distro "$distro" --os-name "$os_name" --os-version "$os_version" \
     --debian-inc "$deb_inc") >"$log" 2>&1 || {
     cat "$log" >&2
     fail "bloom-generate failed for $pkg on $distro"
   }
+  install -m 644 "$root/packaging/$pkg/lintian-overrides" "$src/debian/lintian-overrides"
   if [ "$pkg" = data_center ]; then
     # Debhelper's compat level 13 for dh_installsystemd and
     # dh_installtmpfiles in its sequence (bloom writes 9).
