@@ -27,8 +27,9 @@
 # with a higher Debian revision.
 #
 # TEST_DEBS_REUSE=1 tests the packages already made in DEBS_DIR (default
-# build/debs) instead of making them. Needs root. Exit status 77 when no distribution is installed, unless
-# DATA_CENTER_REQUIRE_ROBOT=1, which requires both Humble and Jazzy.
+# build/debs) instead of making them. Needs root. Exit status 77 when no
+# distribution is installed, unless DATA_CENTER_REQUIRE_ROBOT=1, which
+# requires both Humble and Jazzy.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 self="$root/scripts/test-debs.sh"
@@ -44,7 +45,7 @@ fail() {
 # ---- inside the private root ----------------------------------------------
 # Run by the script itself under unshare(1): test-debs.sh --in-root SCENARIO
 # DISTRO DEB_DIR. DEB_DIR holds standin.deb, korvane.deb, data_center.deb
-# and, for the full scenario, upgrade.deb.
+# and, for the upgrade, upgrade.deb.
 
 # The last value of KEY= in the installed unit.
 unit_value() {
@@ -122,8 +123,10 @@ start_node() {
 }
 
 stop_node() {
-  kill -TERM "$node_pid" 2>/dev/null || true
-  wait "$node_pid" || fail "the node exited with status $? on SIGTERM"
+  local pid="$node_pid"
+  node_pid=""
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" || fail "the node exited with status $? on SIGTERM"
 }
 
 # cli ARGS...: the packaged data_center_cli, as root, in the site's settings;
@@ -263,6 +266,9 @@ if [ "${1:-}" = --in-root ]; then
   distro="$3"
   deb_dir="$4"
   case "$distro" in humble) domain=61 ;; *) domain=62 ;; esac
+  node_pid=""
+  # A failed check leaves no node behind.
+  trap '[ -z "$node_pid" ] || kill -KILL "$node_pid" 2>/dev/null || true' EXIT
   scenario "$2"
   exit 0
 fi
@@ -363,7 +369,7 @@ EOF
   repack "$dc" "$t/broken-purge/data_center.deb" "$version" \
     "sed -i 's|^if \\[ \"\\\$1\" = purge \\]; then|&\\n\\trm -rf /opt/korvane/data/data_center|' DEBIAN/postrm"
 
-  unshare -m -n --propagation private "$self" --in-root installed "$distro" "$t/good"
+  unshare -m -n --propagation private "$self" --in-root packages "$distro" "$t/good"
 
   # Each break must fail the same test, for the reason it was made.
   for broken in broken-unit broken-purge; do
