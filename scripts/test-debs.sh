@@ -109,8 +109,8 @@ start_node() {
     "${env_args[@]}" setpriv --reuid="$user" --regid="$group" --init-groups -- \
     /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$wd" "$exec_start" >"$T/node.log" 2>&1 &
   node_pid=$!
-  local i
-  for i in $(seq 1 300); do
+  local _
+  for _ in $(seq 1 300); do
     grep -q "after advertiseService robot_status_query" "$T/node.log" && return 0
     if ! kill -0 "$node_pid" 2>/dev/null; then
       cat "$T/node.log" >&2
