@@ -20,6 +20,11 @@
 #             with both middlewares, and the whole-system suite against its
 #             node, native and arm64 (scripts/test-robot-build.sh); skipped
 #             where none is installed, unless DATA_CENTER_REQUIRE_ROBOT=1
+#   debs      the robot packages as Debian packages, for each ROS 2 installed:
+#             made with bloom, installed with apt in a private root, the node
+#             run as its unit says, upgraded, removed, purged
+#             (scripts/test-debs.sh); skipped where no ROS 2 is installed,
+#             unless DATA_CENTER_REQUIRE_ROBOT=1
 #
 # The dependencies and the standalone build in build/ come first whatever is
 # named. Every section runs even when an earlier one failed (except when the
@@ -33,7 +38,7 @@ fuzz_seconds="${FUZZ_SECONDS:-60}"
 # shellcheck source=lib/ros_environment.bash
 . "$root/scripts/lib/ros_environment.bash"
 
-all_sections=(tests lint asan fuzz valgrind arm64 robot)
+all_sections=(tests lint asan fuzz valgrind arm64 robot debs)
 usage() {
   awk 'NR > 2 && !/^#/ { exit } NR > 2 { sub(/^# ?/, ""); print }' "$0" >&2
   exit 2
@@ -142,6 +147,9 @@ if wants arm64; then
 fi
 if wants robot; then
   run "robot" "robot build on ROS 2 Humble, Jazzy (colcon)" robot
+fi
+if wants debs; then
+  run "debs" "Debian packages (bloom, apt, the unit)" "$root/scripts/test-debs.sh"
 fi
 
 summary
