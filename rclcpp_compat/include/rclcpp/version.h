@@ -10,12 +10,12 @@
 #define RCLCPP_VERSION_STR "16.0.0"
 
 #define RCLCPP_VERSION_GTE(major, minor, patch) \
-  ((major < RCLCPP_VERSION_MAJOR)   ? true      \
-   : (major > RCLCPP_VERSION_MAJOR) ? false     \
-   : (minor < RCLCPP_VERSION_MINOR) ? true      \
-   : (minor > RCLCPP_VERSION_MINOR) ? false     \
-   : (patch < RCLCPP_VERSION_PATCH) ? true      \
-   : (patch > RCLCPP_VERSION_PATCH) ? false     \
-                                    : true)
+  (((major) < RCLCPP_VERSION_MAJOR)   ? true    \
+   : ((major) > RCLCPP_VERSION_MAJOR) ? false   \
+   : ((minor) < RCLCPP_VERSION_MINOR) ? true    \
+   : ((minor) > RCLCPP_VERSION_MINOR) ? false   \
+   : ((patch) < RCLCPP_VERSION_PATCH) ? true    \
+   : ((patch) > RCLCPP_VERSION_PATCH) ? false   \
+                                      : true)
 
 #endif  // RCLCPP__VERSION_H_
