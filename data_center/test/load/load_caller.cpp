@@ -46,6 +46,10 @@ struct Counts {
   // An answer other than `expected_ok` (ok, or a list of kStations) is wrong.
   void Add(const data_center::Reply & reply, bool expected_ok) {
     ++calls;
+    if (!expected_ok) {
+      std::fprintf(stderr, "call %ld: %s (code %d)\n", calls, data_center::ToString(reply.status),
+                   reply.code);
+    }
     switch (reply.status) {
       case data_center::CallStatus::kTimedOut:
         ++timed_out;
@@ -122,6 +126,7 @@ int Calls(int id, long rounds, long timeout_ms, long reply_depth) {
   std::printf("middleware %s calls %ld answered %ld timed_out %ld no_service %ld wrong %ld\n",
               rmw_get_implementation_identifier(), counts.calls, counts.answered, counts.timed_out,
               counts.no_service, counts.wrong);
+  std::fflush(stdout);  // the counts stand whatever happens at shutdown
   client.reset();
   rclcpp::shutdown();
   return counts.calls == rounds * 2 && counts.answered == counts.calls && counts.wrong == 0 ? 0 : 1;

@@ -96,11 +96,15 @@ TEST_F(Callers, EveryCallOfEightCallersIsAnsweredWhileTheCpuIsBusy) {
   long calls = 0, unanswered = 0;
   for (int i = 0; i < kCallers; ++i) {
     SCOPED_TRACE("caller " + std::to_string(i));
-    const int status = callers[i]->Wait(kLoadBound);
+    int status = callers[i]->Wait(kLoadBound);
+    // One still calling stops at an interrupt and prints its counts so far.
+    if (status == -1) status = callers[i]->Stop(SIGINT);
     const std::string out = callers[i]->Stdout();
     std::smatch counts;
-    ASSERT_TRUE(std::regex_search(out, counts, line)) << "exit status " << status << "\n"
-                                                      << callers[i]->Output();
+    if (!std::regex_search(out, counts, line)) {
+      ADD_FAILURE() << "exit status " << status << "\n" << callers[i]->Output();
+      continue;
+    }
     // A run meant for one middleware that fell back to the default would test the other one.
     if (rmw != nullptr && *rmw != '\0') {
       EXPECT_EQ(counts[1].str(), rmw);
