@@ -19,6 +19,7 @@
 #include <future>
 #include <memory>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
