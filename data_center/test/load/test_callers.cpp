@@ -92,9 +92,10 @@ TEST_F(Callers, EveryCallOfEightCallersIsAnsweredWhileTheCpuIsBusy) {
   }
 
   const std::regex line(
-      "middleware (\\S+) calls (\\d+) answered (\\d+) timed_out (\\d+) no_service (\\d+) wrong (\\d+)\n");
+      "middleware (\\S+) calls (\\d+) answered (\\d+) timed_out (\\d+) no_service (\\d+) wrong (\\d+) "
+      "first_retries (\\d+)\n");
   const char * rmw = std::getenv("RMW_IMPLEMENTATION");
-  long calls = 0, unanswered = 0;
+  long calls = 0, unanswered = 0, first_retries = 0;
   for (int i = 0; i < kCallers; ++i) {
     SCOPED_TRACE("caller " + std::to_string(i));
     int status = callers[i]->Wait(kLoadBound);
@@ -117,8 +118,11 @@ TEST_F(Callers, EveryCallOfEightCallersIsAnsweredWhileTheCpuIsBusy) {
     EXPECT_EQ(status, 0) << callers[i]->Output();
     calls += std::stol(counts[2]);
     unanswered += std::stol(counts[4]) + std::stol(counts[5]);
+    first_retries += std::stol(counts[7]);
   }
-  std::printf("%ld of %ld calls unanswered\n", unanswered, calls);
+  // First calls repeated are the node's reply path catching up with a new
+  // client (load_caller.cpp), not lost replies: reported, not counted.
+  std::printf("%ld of %ld calls unanswered; first calls repeated: %ld\n", unanswered, calls, first_retries);
   for (auto & loop : busy) loop->Stop(SIGKILL);
   EXPECT_EQ(node.Stop(SIGINT), 0) << node.Output();
 }
