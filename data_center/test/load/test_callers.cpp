@@ -169,9 +169,11 @@ TEST_F(Callers, ALongLivedClientIsAnsweredAgainAfterTheNodeIsKilledAndRestarted)
     ASSERT_TRUE(restarted.WaitReady()) << restarted.Output();
     // Until the client has matched the new node its calls may still go
     // unanswered; then it is answered, with the list stored before the kill.
+    // Usually the second call is; once, on a loaded machine, the client had
+    // not found the new node 20 s after it served, hence the wide bound.
     data_center::Result<data_center::BaseStationInfo> read;
     int attempts = 0;
-    for (const auto deadline = std::chrono::steady_clock::now() + kBound;
+    for (const auto deadline = std::chrono::steady_clock::now() + 3 * kBound;
          !read.ok() && std::chrono::steady_clock::now() < deadline; ++attempts) {
       read = Within(outage_timeout, [&] { return client.QueryBaseStation(outage_timeout); });
     }
