@@ -30,14 +30,26 @@ const char * ToString(CallStatus status) {
   return "unknown";
 }
 
+namespace {
+
+std::size_t CheckedDepth(std::size_t reply_depth) {
+  if (reply_depth == 0)
+    throw std::invalid_argument("data_center::Client: a reply depth of 0 holds no answer");
+  return reply_depth;
+}
+
+}  // namespace
+
 // A group of its own that the node's executor never takes, added to an
 // executor of its own: the client's answers are run only while a call waits
 // for them, on the calling thread, so a call made from a callback of the
-// node's executor does not wait on that executor.
-Client::Client(rclcpp::Node::SharedPtr node, const std::string & service_name)
+// node's executor does not wait on that executor. The reply history is
+// deeper than the service's: other callers' replies fill it too
+// (service_qos.hpp).
+Client::Client(rclcpp::Node::SharedPtr node, const std::string & service_name, std::size_t reply_depth)
     : node_(std::move(node)),
       group_(node_->create_callback_group(rclcpp::CallbackGroupType::MutuallyExclusive, false)),
-      client_(node_->create_client<Srv>(service_name, ServiceQos(), group_)) {
+      client_(node_->create_client<Srv>(service_name, ClientQos(CheckedDepth(reply_depth)), group_)) {
   executor_.add_callback_group(group_, node_->get_node_base_interface());
 }
 

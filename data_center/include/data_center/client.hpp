@@ -15,6 +15,7 @@
 #define DATA_CENTER__CLIENT_HPP_
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -68,8 +69,12 @@ class Client {
   // A client of `service_name` (relative names resolve in the node's
   // namespace, remapping applies) on `node`. Throws what
   // rclcpp::Node::create_client throws for an invalid name
-  // (std::invalid_argument).
-  explicit Client(rclcpp::Node::SharedPtr node, const std::string & service_name = kServiceName);
+  // (std::invalid_argument), and std::invalid_argument for a reply depth of
+  // 0. `reply_depth`: the replies, its own and other callers', the client
+  // holds until it takes them (kClientReplyDepth); an idle client holds no
+  // more than that many.
+  explicit Client(rclcpp::Node::SharedPtr node, const std::string & service_name = kServiceName,
+                  std::size_t reply_depth = kClientReplyDepth);
   Client(const Client &) = delete;
   Client & operator=(const Client &) = delete;
 

@@ -36,6 +36,13 @@ inline constexpr char kMsgRobotInfoSerializeFailed[] = "robotInfo SerializeToArr
 inline constexpr char kMsgSaveFailed[] = "Save station info failed";
 inline constexpr char kMsgHandleQueryFailed[] = "Handle query failed";
 
+// Replies a typed client holds until it takes them: every client of the
+// service receives every caller's replies and drops the others' only as it
+// takes them, so a client whose process waits for the CPU while other callers
+// are answered loses its own answer from a shallow history. 8 callers on a
+// contended CPU lost none at this depth. The service keeps its keep-last 10.
+inline constexpr int32_t kClientReplyDepth = 1000;
+
 }  // namespace data_center
 
 #endif  // DATA_CENTER__PROTOCOL_HPP_

@@ -14,8 +14,14 @@ The client waits for its answers on a node and executor of its own, in the
 node's context and namespace, so it may be called from any thread: from one
 that spins nothing, or from a callback while an executor spins the node.
 Calls on one client run one at a time.
+
+Its reply history is deeper than the service's (protocol.CLIENT_REPLY_DEPTH):
+every client of the service receives every caller's replies and drops the
+others' only as it takes them, so with the service's keep-last 10 a client
+whose process waits for the CPU loses its own answer to other callers'.
 """
 
+import copy
 from dataclasses import dataclass
 import enum
 import itertools
@@ -26,6 +32,7 @@ from google.protobuf.message import DecodeError
 from korvane_protocol.srv import DataCenterSrv
 from rclpy.executors import SingleThreadedExecutor
 from rclpy.node import Node
+from rclpy.qos import qos_profile_services_default
 
 from data_center import payloads, protocol
 
@@ -64,7 +71,13 @@ _private_nodes = itertools.count(1)
 class Client:
     """Calls robot_status_query (or `service_name`) for `node`'s process."""
 
-    def __init__(self, node: Node, service_name: str = protocol.SERVICE_NAME):
+    def __init__(self, node: Node, service_name: str = protocol.SERVICE_NAME,
+                 reply_depth: int = protocol.CLIENT_REPLY_DEPTH):
+        """reply_depth: replies, its own and others', held until taken; at most that many."""
+        if reply_depth < 1:
+            raise ValueError('a reply depth of 0 holds no answer')
+        qos = copy.copy(qos_profile_services_default)
+        qos.depth = reply_depth
         # rclpy executors run whole nodes: a node of the client's own lets a
         # call spin for its answer without taking the caller's node from the
         # executor that spins it, or waiting on that executor from inside one
@@ -74,7 +87,7 @@ class Client:
             namespace=node.get_namespace(), context=node.context,
             start_parameter_services=False, enable_rosout=False)
         try:
-            self._client = self._node.create_client(DataCenterSrv, service_name)
+            self._client = self._node.create_client(DataCenterSrv, service_name, qos_profile=qos)
         except Exception:
             self._node.destroy_node()
             raise

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -159,6 +161,19 @@ TEST_F(ClientTest, NoServiceAndTimeOutsAreToldApart) {
   const auto next = client.Call(2, {}, kBound);
   EXPECT_EQ(next.status, CallStatus::kOk) << next.msg;
   EXPECT_EQ(slow.Last().cmd_id, 2);
+}
+
+// A history of no reply could never be answered; any other depth is the caller's choice.
+TEST_F(ClientTest, TakesAnyReplyDepthButZero) {
+  auto node = std::make_shared<rclcpp::Node>("caller_depths");
+  EXPECT_THROW(data_center::Client(node, "client_test_depth", 0), std::invalid_argument);
+  StandIn stand_in("client_test_depth");
+  stand_in.Answers({0, "", ""});
+  for (const std::size_t depth :
+       {std::size_t{1}, std::size_t{10}, static_cast<std::size_t>(data_center::kClientReplyDepth)}) {
+    data_center::Client client(node, "client_test_depth", depth);
+    EXPECT_EQ(client.Call(1, {}, kBound).status, CallStatus::kOk) << depth;
+  }
 }
 
 // The caller's node spins in an executor of its own, on one thread, and

@@ -95,7 +95,12 @@ class NodeRun {
   // one), or -1 when the node is still running after the bound.
   int Stop(int signo) {
     if (Running()) kill(pid_, signo);
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
+    return Wait(kBound);
+  }
+  // The exit status once the program ends by itself, or -1 when it still
+  // runs after `bound`.
+  int Wait(std::chrono::steady_clock::duration bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
     while (Running() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
