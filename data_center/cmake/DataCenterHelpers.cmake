@@ -55,3 +55,19 @@ function(data_center_check_protoc)
                         "headers and library ${Protobuf_VERSION}: install the matching protoc")
   endif()
 endfunction()
+
+# A gtest of the robot build that starts DDS participants: on a ROS_DOMAIN_ID
+# of its own from ament_cmake_ros's isolated runner, or else on
+# `fallback_domain`. No target when ament finds no GoogleTest (it says so).
+function(data_center_ros_gtest name source timeout fallback_domain)
+  find_package(ament_cmake_ros QUIET)
+  if(ament_cmake_ros_FOUND)
+    ament_add_ros_isolated_gtest(${name} ${source} TIMEOUT ${timeout})
+  else()
+    find_package(ament_cmake_gtest REQUIRED)
+    ament_add_gtest(${name} ${source} TIMEOUT ${timeout} ENV ROS_DOMAIN_ID=${fallback_domain})
+  endif()
+  if(TARGET ${name})
+    data_center_own_code(${name})
+  endif()
+endfunction()
