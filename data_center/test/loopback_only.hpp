@@ -16,8 +16,6 @@ namespace data_center_test {
 // As environment assignments for a command line.
 constexpr const char * kLoopbackOnly = "ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST";
 constexpr const char * kEveryInterface = "ROS_AUTOMATIC_DISCOVERY_RANGE=SUBNET";
-// The other distribution's variable, which a command must not inherit.
-constexpr const char * kOtherVariable = "ROS_LOCALHOST_ONLY";
 
 inline void UseLoopbackOnly() {
   unsetenv("ROS_LOCALHOST_ONLY");
@@ -26,7 +24,6 @@ inline void UseLoopbackOnly() {
 #else
 constexpr const char * kLoopbackOnly = "ROS_LOCALHOST_ONLY=1";
 constexpr const char * kEveryInterface = "ROS_LOCALHOST_ONLY=0";
-constexpr const char * kOtherVariable = "ROS_AUTOMATIC_DISCOVERY_RANGE";
 
 inline void UseLoopbackOnly() {
   setenv("ROS_LOCALHOST_ONLY", "1", 1);
