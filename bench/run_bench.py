@@ -34,7 +34,7 @@ CASES = [
     ("10002, 0 poses stored", 10002, 0, 0, -1, False),
     ("10002, 100 poses stored", 10002, 0, 100, -1, False),
     ("10001 storing 100 poses", 10001, 0, None, 100, True),
-    ("10002, 10,000 poses stored", 10002, 0, 10000, -1, True),
+    ("10002, 2,000 poses stored", 10002, 0, 2000, -1, True),
 ]
 FULL = {"count": 20000, "warmup": 500, "few_count": 2000, "few_warmup": 50, "block": 100}
 QUICK = {"count": 300, "warmup": 30, "few_count": 30, "few_warmup": 3, "block": 20}

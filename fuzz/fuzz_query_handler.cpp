@@ -4,6 +4,7 @@
 // Every input starts from an empty private working folder. Where the node
 // ignores the payload it is used to shape the files the command reads
 // instead: the map history for 1002, a pre-existing station file for 10002.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,11 +90,30 @@ void RemoveEntry(const std::string & path) {
   }
 }
 
+// Files the node moved aside: the station file's name, then this.
+const char kAsidePrefix[] = "StationInfo.conf.unreadable-";
+
+std::vector<std::string> AsideFiles() {
+  std::vector<std::string> names;
+  if (DIR * dir = ::opendir(".")) {
+    while (const dirent * entry = ::readdir(dir)) {
+      if (std::strncmp(entry->d_name, kAsidePrefix, sizeof kAsidePrefix - 1) == 0) {
+        names.emplace_back(entry->d_name);
+      }
+    }
+    ::closedir(dir);
+  }
+  return names;
+}
+
 // The working folder as the previous input left it is of no interest.
 void ResetFolder() {
   RemoveEntry(kStationFile);
   RemoveEntry(g_blocker);
   RemoveEntry(g_history);
+  for (const std::string & name : AsideFiles()) {
+    RemoveEntry(name);
+  }
 }
 
 // What `stream >> word` reads in the "C" locale: the first run of characters
@@ -116,7 +136,10 @@ std::string FirstWord(const Bytes & text) {
 
 // The station list a payload carries, or false when the node must refuse it.
 bool DecodeStations(const Bytes & payload, data_center::BaseStationInfo & info) {
-  return !payload.empty() && info.ParseFromArray(payload.data(), static_cast<int>(payload.size()));
+  const auto limit = static_cast<std::size_t>(data_center::kMaxStationListBytes);
+  return !payload.empty() && payload.size() <= limit &&
+         info.ParseFromArray(payload.data(), static_cast<int>(payload.size())) &&
+         info.ByteSizeLong() <= limit;
 }
 
 Bytes Encode(const google::protobuf::MessageLite & message) {
@@ -201,13 +224,26 @@ void QueryStations(const Bytes & file) {
   }
   data_center::QueryHandler handler(g_history);
   data_center::BaseStationInfo expected;
-  if (!file.empty() && !expected.ParseFromArray(file.data(), static_cast<int>(file.size()))) {
+  const bool loads = file.empty() || expected.ParseFromArray(file.data(), static_cast<int>(file.size()));
+  if (!loads) {
     expected.Clear();  // an unreadable file gives an empty list
   }
   ExpectStationAnswer(handler, EncodeStations(expected), "with a station file from the input");
   Bytes after;
   FUZZ_CHECK(file.empty() ? !Exists(kStationFile) : ReadFile(kStationFile, after) && after == file,
              "reading the station file changed it");
+  if (loads) {
+    return;
+  }
+  // A file that did not load outlives the next list, under another name.
+  data_center::BaseStationInfo list;
+  list.add_bs_pose()->set_map_id(1);
+  const Answer answer = Send(handler, 10001, Encode(list));
+  FUZZ_CHECK(answer.code == data_center::kCodeOk, "10001 over an unreadable file answered %d '%s'",
+             answer.code, answer.msg.c_str());
+  const std::vector<std::string> aside = AsideFiles();
+  FUZZ_CHECK(aside.size() == 1, "%zu files set aside, expected 1", aside.size());
+  FUZZ_CHECK(ReadFile(aside[0], after) && after == file, "the file set aside is not the unreadable one");
 }
 
 void RobotInfo(const Bytes & payload) {

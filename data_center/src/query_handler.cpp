@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <cstddef>
+#include <ctime>
 #include <exception>
 #include <iostream>
 #include <utility>
@@ -36,6 +38,7 @@ void QueryHandler::LoadStationInfo() {
   RemoveStaleTemporaryFiles(kStationInfoFile);
   std::string error;
   if (LoadStationFile(kStationInfoFile, station_info_, error) == StationFileStatus::kFailed) {
+    station_file_unread_ = true;
     DATA_CENTER_LOG_ERROR("Load station info from {} failed: {}", kStationInfoFile, error);
   }
 }
@@ -121,8 +124,23 @@ bool QueryHandler::ParseBaseStaionInfo(const std::shared_ptr<Request> request, B
   if (bytes.empty()) {
     return false;
   }
+  // Refused before decoding: what is stored is copied into every 10002
+  // answer, and every typed client keeps up to kClientReplyDepth of those.
+  const std::size_t limit = static_cast<std::size_t>(kMaxStationListBytes);
+  if (bytes.size() > limit) {
+    DATA_CENTER_LOG_ERROR("Station list of {} bytes refused: the limit is {} bytes", bytes.size(), limit);
+    return false;
+  }
   if (!ParseFromBytes(bytes, info)) {
     DATA_CENTER_LOG_ERROR("Parse request biz_data failed");
+    return false;
+  }
+  // A list can encode longer than it came (a negative map_id sent in five
+  // bytes is written in ten), and the encoded form is what is kept.
+  const std::size_t stored = info.ByteSizeLong();
+  if (stored > limit) {
+    DATA_CENTER_LOG_ERROR("Station list of {} bytes refused: it encodes to {} bytes, the limit is {} bytes",
+                          bytes.size(), stored, limit);
     return false;
   }
   return true;
@@ -137,6 +155,24 @@ bool QueryHandler::IssueBaseStation(const std::shared_ptr<Request> request,
     response->code = kCodeDeserializeFailed;
     response->msg = kMsgDeserializeFailed;
     return false;
+  }
+  // Whatever the file that could not be read holds must outlive the save.
+  if (station_file_unread_) {
+    const SetAsideResult aside = SetAsideStationFile(kStationInfoFile, std::time(nullptr));
+    if (aside.status == SetAsideStatus::kFailed) {
+      DATA_CENTER_LOG_ERROR(
+          "Save station info failed: the station file that could not be read at start "
+          "cannot be moved aside: {}",
+          aside.error);
+      response->code = kCodeSaveFailed;
+      response->msg = kMsgSaveFailed;
+      return false;
+    }
+    if (aside.status == SetAsideStatus::kSetAside) {
+      DATA_CENTER_LOG_ERROR("Station file {} could not be read at start, moved it to {}", aside.file,
+                            aside.aside);
+    }
+    station_file_unread_ = false;
   }
   // Disk first: the list in memory only changes once the new one is stored,
   // so memory and disk never disagree after an answer.

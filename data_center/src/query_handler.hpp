@@ -54,7 +54,8 @@ class QueryHandler {
   // 10003: the job statistics, as a RobotInfoResp.
   bool QueryRobotInfo(const std::shared_ptr<Request> request, std::shared_ptr<Response> response);
 
-  // Decodes the request payload; false when it is empty or does not decode.
+  // Decodes the request payload; false when it is empty, larger than
+  // kMaxStationListBytes or does not decode.
   bool ParseBaseStaionInfo(const std::shared_ptr<Request> request, BaseStationInfo & info);
 
  protected:
@@ -70,6 +71,10 @@ class QueryHandler {
   std::string history_map_path_;
   // The station file has been found to need in-place saves, and the log says so.
   bool in_place_reported_ = false;
+  // The station file could not be read at start. It may still hold the
+  // robot's list (a read error, a file left unreadable to this user), so the
+  // first save moves it aside instead of writing over it.
+  bool station_file_unread_ = false;
 
   void LoadStationInfo();
 };

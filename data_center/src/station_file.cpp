@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -334,6 +336,84 @@ SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & inf
   // The rename is the commit point: from here on the new list is the stored
   // one, whatever the folder flush says.
   result.status = SyncFolder(FolderOf(target), result.error) ? SaveStatus::kSaved : SaveStatus::kNotDurable;
+  return result;
+}
+
+namespace {
+
+// rename() that fails with EEXIST rather than replace `to`. Where the file
+// system cannot rename that way, a second name is made (link() never
+// replaces either) and the first removed.
+bool RenameNoReplace(const std::string & from, const std::string & to, int & error_number) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) {
+    error_number = errno;
+    return false;
+  }
+#endif
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    error_number = errno;
+    return false;
+  }
+  if (::unlink(from.c_str()) != 0) {
+    error_number = errno;
+    ::unlink(to.c_str());  // as it was: one name
+    return false;
+  }
+  return true;
+}
+
+// Names tried for one file and one second before giving up.
+constexpr int kAsideNames = 100;
+
+}  // namespace
+
+SetAsideResult SetAsideStationFile(const std::string & path, std::time_t now) {
+  SetAsideResult result;
+  if (!ResolveLinks(path, result.file, result.error)) {
+    return result;
+  }
+  struct stat file;
+  if (::lstat(result.file.c_str(), &file) != 0) {
+    if (errno == ENOENT) {
+      result.status = SetAsideStatus::kNothing;
+    } else {
+      result.error = Reason("examine " + result.file, errno);
+    }
+    return result;
+  }
+  // A save refuses a folder and replaces anything else that is not a
+  // regular file (a FIFO, a device node, or the link to one) without
+  // writing into it: nothing there holds a list.
+  if (!S_ISREG(file.st_mode)) {
+    result.status = SetAsideStatus::kNothing;
+    return result;
+  }
+  std::tm utc{};
+  char stamp[32];
+  if (::gmtime_r(&now, &utc) == nullptr || std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc) == 0) {
+    result.error = "no name for the time " + std::to_string(static_cast<long long>(now));
+    return result;
+  }
+  const std::string base = result.file + ".unreadable-" + stamp;
+  for (int n = 0; n < kAsideNames; ++n) {
+    const std::string aside = n == 0 ? base : base + "." + std::to_string(n);
+    int error_number = 0;
+    if (RenameNoReplace(result.file, aside, error_number)) {
+      result.status = SetAsideStatus::kSetAside;
+      result.aside = aside;
+      return result;
+    }
+    if (error_number != EEXIST) {
+      result.error = Reason("rename " + result.file + " to " + aside, error_number);
+      return result;
+    }
+  }
+  result.error = "rename " + result.file + ": " + base + " and the next " + std::to_string(kAsideNames - 1) +
+                 " names are taken";
   return result;
 }
 

@@ -4,6 +4,7 @@
 #ifndef DATA_CENTER__STATION_FILE_HPP_
 #define DATA_CENTER__STATION_FILE_HPP_
 
+#include <ctime>
 #include <string>
 
 #include "proto/data_center.pb.h"
@@ -41,6 +42,26 @@ struct SaveResult {
 // would keep the old list) it is rewritten in place: truncated, written and
 // flushed; a failure there puts the old content back where it can.
 SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & info);
+
+enum class SetAsideStatus {
+  kSetAside,  // the file is now under `aside`; nothing is at its old name
+  kNothing,   // no regular file where a save would write: no list to keep
+  kFailed,    // the file stays where it was; `error` says why
+};
+
+struct SetAsideResult {
+  SetAsideStatus status = SetAsideStatus::kFailed;
+  std::string file;   // what was moved: `path`, or the target of the link `path`
+  std::string aside;  // its new name, for kSetAside
+  std::string error;  // why, for kFailed
+};
+
+// Moves the regular file that SaveStationFile(`path`, ...) would replace or
+// rewrite (the target of a link, as the save follows it) to a new name beside
+// it: `<file>.unreadable-<now in UTC, as 20261208T191500Z>`, with ".1", ".2",
+// ... when that name is taken. An existing file is never replaced. Where the
+// file cannot be moved it stays as it was and the result says why.
+SetAsideResult SetAsideStationFile(const std::string & path, std::time_t now);
 
 // Removes temporary files that SaveStationFile left beside `path` (or the
 // target of the link `path`) when its process died mid-save; those of processes still running are kept.

@@ -133,6 +133,91 @@ TEST(StationSaves, AFolderTheNodeMayNotWriteGetsTheListInPlace) {
   EXPECT_NE(errors[0].find("Permission denied"), std::string::npos) << errors[0];
 }
 
+// A station file the node could not read at start may still be the robot's
+// list (left unreadable by a run as root, a read error): the next list keeps
+// it beside the new one, and a restart before that reads it again.
+TEST(StationSaves, AFileTheNodeCouldNotReadSurvivesTheNextList) {
+  SKIP_UNLESS_ROOT();
+  const int domain = e2e::TestDomain(5);
+  const std::string garbage("this is not an encoded station list\n\xff\xff", 38);
+  struct Case {
+    std::string name;
+    std::string content;
+    mode_t mode;
+    std::string load_error;
+    bool own_folder;  // false: the folder is root's, so the file could only be rewritten in place
+    int32_t code;     // what a new list gets
+  };
+  const std::vector<Case> cases = {
+      {"damaged", garbage, 0644, "not an encoded station list", true, 0},
+      {"unreadable", List(1), 0000, "open: Permission denied", true, 0},
+      {"damaged, in a folder the node may not write", garbage, 0644, "not an encoded station list", false,
+       10007},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(Prepare(dir.path(), kUser, 0755));
+    const std::string work = dir.path() + "/work";
+    const std::string file = work + "/StationInfo.conf";
+    e2e::WriteFile(file, c.content);
+    ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
+    if (c.own_folder) {
+      GiveTo(work, kUser);
+    }
+    e2e::NodeOptions options;
+    options.user = kUser;
+    const std::string load_failed = "Load station info from StationInfo.conf failed: " + c.load_error;
+    for (int start = 1; start <= 2; ++start) {
+      NodeProcess node(domain, dir.path(), options);
+      ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+      EXPECT_EQ(StoredInMemory(domain), "");
+      const auto errors = ErrorLines(node);  // the log of both starts
+      ASSERT_EQ(errors.size(), static_cast<std::size_t>(start)) << node.Log();
+      EXPECT_NE(errors.back().find(load_failed), std::string::npos) << errors.back();
+      EXPECT_EQ(e2e::ReadFile(file), c.content);
+      EXPECT_EQ(e2e::ListFiles(work), std::vector<std::string>{"StationInfo.conf"});
+      if (start == 1) {
+        EXPECT_EQ(node.Stop(SIGTERM), 0);
+        continue;
+      }
+
+      for (int map_id : {2, 3}) {
+        const auto r = Cli(domain, {"call", "10001", e2e::Hex(List(map_id))});
+        EXPECT_EQ(e2e::Lines(r.out).at(0), "code: " + std::to_string(c.code)) << r.out << r.err;
+      }
+      const auto files = e2e::ListFiles(work);
+      if (c.code != 0) {
+        EXPECT_EQ(files, std::vector<std::string>{"StationInfo.conf"});
+        EXPECT_EQ(e2e::ReadFile(file), c.content);
+        EXPECT_EQ(StoredInMemory(domain), "");
+        EXPECT_NE(ErrorLines(node).back().find("cannot be moved aside: rename StationInfo.conf to "
+                                               "StationInfo.conf.unreadable-"),
+                  std::string::npos)
+            << node.Log();
+        continue;
+      }
+      ASSERT_EQ(files.size(), 2u) << "set aside once, by the first list only";
+      EXPECT_EQ(files[0], "StationInfo.conf");
+      EXPECT_EQ(files[1].rfind("StationInfo.conf.unreadable-", 0), 0u) << files[1];
+      const std::string aside = work + "/" + files[1];
+      EXPECT_EQ(e2e::ReadFile(aside), c.content) << "byte for byte";
+      struct stat kept;
+      ASSERT_EQ(stat(aside.c_str(), &kept), 0);
+      EXPECT_EQ(kept.st_mode & 07777, c.mode);
+      EXPECT_EQ(e2e::ReadFile(file), List(3));
+      EXPECT_EQ(StoredInMemory(domain), e2e::Hex(List(3)));
+      const auto errors_after = ErrorLines(node);
+      ASSERT_EQ(errors_after.size(), 3u) << node.Log();
+      EXPECT_NE(errors_after.back().find(
+                    "Station file StationInfo.conf could not be read at start, moved it to " + files[1]),
+                std::string::npos)
+          << errors_after.back();
+      EXPECT_EQ(node.Stop(SIGTERM), 0);
+    }
+  }
+}
+
 TEST(StationSaves, ALinkToPersistentStorageStaysALink) {
   TempDir dir;
   ASSERT_EQ(system(("mkdir -p '" + dir.path() + "/korvane/persist' '" + dir.path() + "/work'").c_str()), 0);

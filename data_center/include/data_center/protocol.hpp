@@ -43,6 +43,12 @@ inline constexpr char kMsgHandleQueryFailed[] = "Handle query failed";
 // contended CPU lost none at this depth. The service keeps its keep-last 10.
 inline constexpr int32_t kClientReplyDepth = 1000;
 
+// The largest station list 10001 takes, in encoded bytes, as sent and as
+// stored. 10002 answers the stored list, so a typed client holding
+// kClientReplyDepth answers holds at most 64 MiB of them. About 2,000
+// stations fit.
+inline constexpr int32_t kMaxStationListBytes = 65536;
+
 }  // namespace data_center
 
 #endif  // DATA_CENTER__PROTOCOL_HPP_

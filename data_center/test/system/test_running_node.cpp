@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -158,6 +159,37 @@ TEST_F(RunningNode, KeepsTheStationListAcrossARestartAndRefusedListsChangeNothin
   ASSERT_TRUE(restarted.WaitReady()) << restarted.Output();
   EXPECT_EQ(Call(10002).payload, list);
   EXPECT_EQ(restarted.Stop(SIGINT), 0) << restarted.Output();
+}
+
+// A station list of exactly `size` bytes (16,400 to 2 MiB): one pose whose
+// map name fills it.
+Bytes ListOfSize(std::size_t size) {
+  const std::size_t name = size - 8;  // two tags and two lengths of three bytes
+  const auto length = [](std::size_t value, Bytes & out) {
+    out.push_back(static_cast<uint8_t>(0x80 | (value & 0x7F)));
+    out.push_back(static_cast<uint8_t>(0x80 | ((value >> 7) & 0x7F)));
+    out.push_back(static_cast<uint8_t>(value >> 14));
+  };
+  Bytes list = {0x0A};  // bs_pose
+  length(name + 4, list);
+  list.push_back(0x22);  // map_id_str
+  length(name, list);
+  list.insert(list.end(), name, 'm');
+  return list;
+}
+
+TEST_F(RunningNode, StoresTheLargestListItTakesAndRefusesALargerOne) {
+  const Bytes largest = ListOfSize(65536);
+  NodeRun node(root_, {DATA_CENTER_NODE_PROGRAM});
+  ASSERT_TRUE(node.WaitReady()) << node.Output();
+  EXPECT_EQ(Call(10001, largest).code, 0);
+  const Answer refused = Call(10001, ListOfSize(65537));
+  EXPECT_EQ(refused.code, 10006);
+  EXPECT_EQ(refused.msg, "Deserialize data failed");
+  EXPECT_EQ(Call(10002).payload, largest);
+  const std::string stored = node_run::ReadText(root_ / "work" / "StationInfo.conf");
+  EXPECT_EQ(Bytes(stored.begin(), stored.end()), largest);
+  EXPECT_EQ(node.Stop(SIGTERM), 0) << node.Output();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstddef>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -205,6 +206,96 @@ TEST_F(QueryHandlerTest, StartupReadsTheStationFile) {
               ElementsAre("debug|QueryBaseStation|Into QueryBaseStation",
                           StartsWith("error|LoadStationInfo|Load station info from StationInfo.conf failed"),
                           "debug|QueryBaseStation|Into QueryBaseStation"));
+}
+
+// A file that could not be read may still be the robot's list: the first
+// save keeps it under a new name, later saves replace as usual.
+TEST_F(QueryHandlerTest, AStationFileThatCouldNotBeReadIsMovedAsideByTheFirstSave) {
+  const std::string cut = TwoPoses().substr(0, TwoPoses().size() - 3);
+  test::WriteFile("StationInfo.conf", cut);
+  { QueryHandler first_start(dir_ / "history.map"); }
+  QueryHandler handler(dir_ / "history.map");
+  EXPECT_EQ(test::ReadFile("StationInfo.conf"), cut) << "a start alone changes nothing";
+  EXPECT_THAT(FolderNames(), ElementsAre("StationInfo.conf"));
+
+  ASSERT_EQ(Send(handler, 10001, Poses(1)).code, 0);
+  ASSERT_EQ(Send(handler, 10001, TwoPoses()).code, 0);
+  auto names = FolderNames();
+  std::sort(names.begin(), names.end());
+  ASSERT_THAT(names,
+              ElementsAre("StationInfo.conf",
+                          testing::MatchesRegex("StationInfo\\.conf\\.unreadable-[0-9]{8}T[0-9]{6}Z")));
+  EXPECT_EQ(test::ReadFile(names[1]), cut);
+  EXPECT_EQ(test::ReadFile("StationInfo.conf"), TwoPoses());
+  EXPECT_EQ(Send(handler, 10002).payload, TwoPoses());
+  const auto records = log_.Records();
+  EXPECT_THAT(records, testing::Contains(StartsWith("error|LoadStationInfo|")).Times(2));
+  EXPECT_THAT(records, testing::Contains("error|IssueBaseStation|Station file StationInfo.conf could not be "
+                                         "read at start, moved it to " +
+                                         names[1])
+                           .Times(1));
+}
+
+// A list of `size` encoded bytes: one pose whose map name fills it.
+std::string ListOfSize(std::size_t size) {
+  for (std::size_t name = size; name > 0; --name) {
+    BaseStationInfo info;
+    info.add_bs_pose()->set_map_id_str(std::string(name, 'm'));
+    if (info.ByteSizeLong() == size) {
+      return info.SerializeAsString();
+    }
+  }
+  return "";
+}
+
+TEST_F(QueryHandlerTest, ListsAboveTheLimitAreRefusedBeforeTheyAreDecoded) {
+  constexpr std::size_t kLimit = 65536;
+  static_assert(kMaxStationListBytes == kLimit, "the limit callers are told");
+  const std::string largest = ListOfSize(kLimit);
+  ASSERT_EQ(largest.size(), kLimit);
+  // Eight bytes a pose that encode in thirteen: map_id -1 in five bytes
+  // instead of ten.
+  std::string grows;
+  for (std::size_t i = 0; i < kLimit / 8; ++i) {
+    grows += std::string("\x0A\x06\x08\xFF\xFF\xFF\xFF\x0F", 8);
+  }
+  BaseStationInfo decoded;
+  ASSERT_TRUE(decoded.ParseFromString(grows));
+  ASSERT_EQ(decoded.bs_pose(0).map_id(), -1);
+
+  QueryHandler handler(dir_ / "history.map");
+  ASSERT_EQ(Send(handler, 10001, largest).code, 0);
+  EXPECT_EQ(Send(handler, 10002).payload, largest);
+  EXPECT_EQ(test::ReadFile("StationInfo.conf"), largest);
+
+  struct Case {
+    std::string name;
+    std::string payload;
+    std::string why;
+  };
+  const std::vector<Case> cases = {
+      {"one byte over", ListOfSize(kLimit + 1),
+       "error|ParseBaseStaionInfo|Station list of 65537 bytes refused: the limit is 65536 bytes"},
+      {"not even a list", std::string(kLimit + 1, '\xFF'),
+       "error|ParseBaseStaionInfo|Station list of 65537 bytes refused: the limit is 65536 bytes"},
+      {"over once encoded", grows,
+       "error|ParseBaseStaionInfo|Station list of 65536 bytes refused: it encodes to 106496 bytes, the limit "
+       "is 65536 bytes"},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    test::CapturedLog log;
+    testing::internal::CaptureStdout();
+    const Answer answer = Send(handler, 10001, c.payload);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "nothing was decoded and failed";
+    EXPECT_FALSE(answer.result);
+    EXPECT_EQ(answer.code, 10006);
+    EXPECT_EQ(answer.msg, "Deserialize data failed");
+    EXPECT_THAT(log.Records(), ElementsAre("debug|IssueBaseStation|Into IssueBaseStation", c.why,
+                                           "error|IssueBaseStation|Deserialize data failed"));
+    EXPECT_EQ(test::ReadFile("StationInfo.conf"), largest);
+  }
+  EXPECT_EQ(Send(handler, 10002).payload, largest);
 }
 
 TEST_F(QueryHandlerTest, StartupRemovesTemporaryFilesOfSavesThatDiedOnly) {

@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <ctime>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -161,6 +164,85 @@ TEST_F(StationFileTest, AFailedInPlaceRewriteWritesTheOldContentBack) {
   EXPECT_THAT(saved.error, HasSubstr("the old content was written back"));
   EXPECT_EQ(test::ReadFile("StationInfo.conf"), old_list);
   EXPECT_EQ(test::ReadFile("backup_name"), old_list);
+}
+
+TEST_F(StationFileTest, SettingAsideMovesOnlyARegularFileAndNeverOverAnother) {
+  const std::time_t now = 1796757300;  // 2026-12-08 19:15:00 UTC
+  const std::string aside = "StationInfo.conf.unreadable-20261208T191500Z";
+  struct Case {
+    std::string name;
+    std::function<void()> make;  // besides "StationInfo.conf" holding "old", unless it says otherwise
+    SetAsideStatus status;
+    std::string moved_to;
+    std::vector<std::string> names;                         // the folder afterwards
+    std::vector<std::pair<std::string, std::string>> kept;  // other files and their content afterwards
+  };
+  const std::vector<Case> cases = {
+      {"a regular file", [] {}, SetAsideStatus::kSetAside, aside, {aside}, {}},
+      {"its first names taken",
+       [&] {
+         test::WriteFile(aside, "first");
+         test::WriteFile(aside + ".1", "second");
+       },
+       SetAsideStatus::kSetAside,
+       aside + ".2",
+       {aside, aside + ".1", aside + ".2"},
+       {{aside, "first"}, {aside + ".1", "second"}}},
+      {"a link: its target moves, beside itself",
+       [] {
+         fs::create_directory("persist");
+         fs::rename("StationInfo.conf", "persist/st");
+         fs::create_symlink("persist/st", "StationInfo.conf");
+       },
+       SetAsideStatus::kSetAside,
+       "persist/st.unreadable-20261208T191500Z",
+       {"StationInfo.conf", "persist"},
+       {}},
+      {"one of two hard links",
+       [] { fs::create_hard_link("StationInfo.conf", "backup_name"); },
+       SetAsideStatus::kSetAside,
+       aside,
+       {aside, "backup_name"},
+       {{"backup_name", "old"}}},
+      {"missing", [] { fs::remove("StationInfo.conf"); }, SetAsideStatus::kNothing, "", {}, {}},
+      {"a folder",
+       [] {
+         fs::remove("StationInfo.conf");
+         fs::create_directories("StationInfo.conf/inside");
+       },
+       SetAsideStatus::kNothing,
+       "",
+       {"StationInfo.conf"},
+       {}},
+      {"a link loop",
+       [] {
+         fs::remove("StationInfo.conf");
+         fs::create_symlink("other", "StationInfo.conf");
+         fs::create_symlink("StationInfo.conf", "other");
+       },
+       SetAsideStatus::kFailed,
+       "",
+       {"StationInfo.conf", "other"},
+       {}},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const std::string & name : Names(dir_.path())) {
+      fs::remove_all(dir_ / name);
+    }
+    test::WriteFile("StationInfo.conf", "old");
+    c.make();
+    const SetAsideResult result = SetAsideStationFile("StationInfo.conf", now);
+    EXPECT_EQ(result.status, c.status) << result.error;
+    EXPECT_EQ(result.aside, c.moved_to);
+    EXPECT_EQ(Names(dir_.path()), c.names);
+    if (!c.moved_to.empty()) {
+      EXPECT_EQ(test::ReadFile(c.moved_to), "old");
+    }
+    for (const auto & file : c.kept) {
+      EXPECT_EQ(test::ReadFile(file.first), file.second) << file.first;
+    }
+  }
 }
 
 TEST_F(StationFileTest, StaleTemporaryFilesAreFoundBesideTheLinkTarget) {
