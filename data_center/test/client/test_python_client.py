@@ -39,6 +39,9 @@ def use_loopback_only(environ):
         environ['ROS_AUTOMATIC_DISCOVERY_RANGE'] = 'LOCALHOST'
 
 
+use_loopback_only(os.environ)  # before any context of this module
+
+
 def wait_until(condition, what):
     give_up = time.monotonic() + BOUND_SEC
     while not condition():
@@ -119,7 +122,6 @@ class StandIn:
 
 @pytest.fixture(scope='module')
 def stand_ins():
-    use_loopback_only(os.environ)
     stand_in = StandIn()
     yield stand_in
     stand_in.close()
