@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "data_center/client.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -38,6 +40,22 @@ std::size_t CheckedDepth(std::size_t reply_depth) {
   return reply_depth;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Now plus `timeout`, saturated: a timeout of centuries is no limit either.
+Clock::time_point DeadlineAfter(Client::Duration timeout) {
+  const auto now = Clock::now();
+  if (timeout >= Clock::time_point::max() - now) return Clock::time_point::max();
+  return now + std::chrono::duration_cast<Clock::duration>(timeout);
+}
+
+// What is left until `deadline`; zero once it passed (a negative wait would mean no limit).
+Client::Duration TimeLeft(Clock::time_point deadline) {
+  const auto now = Clock::now();
+  return now >= deadline ? Client::Duration::zero()
+                         : std::chrono::duration_cast<Client::Duration>(deadline - now);
+}
+
 }  // namespace
 
 // A group of its own that the node's executor never takes, added to an
@@ -62,9 +80,20 @@ bool Client::WaitForService(Duration timeout) {
 }
 
 Reply Client::Call(int32_t cmd_id, const Bytes & payload, Duration timeout) {
-  std::lock_guard<std::mutex> lock(mutex_);
   Reply reply;
-  if (!client_->wait_for_service(timeout)) {
+  // Waiting for the client's turn counts against the wait for the service:
+  // a call queued behind another thread's long call gives up at its own
+  // timeout, without sending anything.
+  const bool unlimited = timeout < Duration::zero();
+  const auto deadline = DeadlineAfter(timeout);
+  std::unique_lock<std::timed_mutex> lock(mutex_, std::defer_lock);
+  if (unlimited) {
+    lock.lock();
+  } else if (!lock.try_lock_until(deadline)) {
+    reply.status = rclcpp::ok() ? CallStatus::kTimedOut : CallStatus::kInterrupted;
+    return reply;
+  }
+  if (!client_->wait_for_service(unlimited ? timeout : TimeLeft(deadline))) {
     reply.status = rclcpp::ok() ? CallStatus::kNoService : CallStatus::kInterrupted;
     return reply;
   }

@@ -38,6 +38,7 @@ set(DATA_CENTER_TEST_DOMAIN_TABLE
   valgrind                    1
   test_running_node           1
   test_service_unit           1
+  test_client_shared          1
 )
 
 if(NOT DATA_CENTER_TEST_DOMAIN_BASE MATCHES "^[0-9]+$")

@@ -10,7 +10,8 @@
 // The client waits for its answers in a callback group and executor of its
 // own, so it may be called from any thread: from one that spins nothing, or
 // from a callback of the node while an executor spins it. Calls on one
-// client run one at a time.
+// client run one at a time: a call waits for its turn as part of its wait
+// for the service (below).
 #ifndef DATA_CENTER__CLIENT_HPP_
 #define DATA_CENTER__CLIENT_HPP_
 
@@ -35,7 +36,8 @@ enum class CallStatus {
   kFailed,       // answered with a non-zero code: see code and msg
   kBadAnswer,    // answered with code 0, but the payload is not the expected message
   kNoService,    // the service did not appear within the timeout; nothing was sent
-  kTimedOut,     // sent, but not answered within the timeout
+  kTimedOut,     // not answered within the timeout: sent, or (nothing sent) other calls
+                 // of this client took the whole wait for the service
   kInterrupted,  // the context was shut down (Ctrl-C) while waiting
 };
 
@@ -85,8 +87,10 @@ class Client {
   // limit) or when the context is shut down.
   bool WaitForService(Duration timeout);
 
-  // Every call waits up to `timeout` for the service, then up to `timeout`
-  // again for the answer.
+  // Every call waits up to `timeout` for its turn on this client (other
+  // threads' calls on it run first) and the service together, then up to
+  // `timeout` again for the answer; a negative timeout is no limit. A call
+  // that does not get its turn in time sends nothing and returns kTimedOut.
 
   // Any command with any payload; `payload` of the reply is the answer as it
   // came, whatever the code.
@@ -113,7 +117,9 @@ class Client {
   rclcpp::CallbackGroup::SharedPtr group_;
   rclcpp::Client<Srv>::SharedPtr client_;
   rclcpp::executors::SingleThreadedExecutor executor_;
-  std::mutex mutex_;  // the executor spins on one thread at a time
+  // The executor spins on one thread at a time (rclcpp throws otherwise);
+  // timed, so that a call waits for its turn no longer than its timeout.
+  std::timed_mutex mutex_;
 };
 
 }  // namespace data_center
