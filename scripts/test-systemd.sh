@@ -202,9 +202,11 @@ check_exposure() {
 }
 
 # The site's settings, written before the packages come: a domain of its
-# own, loopback only.
+# own, loopback only in the form its distribution reads.
 write_site_file() {
-  ct sh -c "printf 'ROS_DOMAIN_ID=%s\nROS_LOCALHOST_ONLY=1\n' $domain >/etc/default/data_center"
+  local loopback=ROS_LOCALHOST_ONLY=1
+  [ "$distro" = humble ] || loopback=ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST
+  ct sh -c "printf 'ROS_DOMAIN_ID=%s\n%s\n' $domain $loopback >/etc/default/data_center"
   ct sh -c 'mkdir -p /opt/korvane/data/resource/map &&
     printf "map_systemd_7 older_entry\n" >/opt/korvane/data/resource/map/history.map'
 }
@@ -512,6 +514,9 @@ base="$work_root/base"
 rm -rf "$base"
 mkdir -p "$base/opt/ros"
 tar -C "$base" -xf "$root_tar"
+# What an installed system has and mmdebstrap leaves out: Jazzy's Cyclone
+# DDS on loopback only looks for its peers at "localhost".
+[ -s "$base/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$base/etc/hosts"
 for distro in "${distros[@]}"; do
   copy_ros "$base" "$distro"
 done
@@ -561,8 +566,9 @@ for i in "${!distros[@]}"; do
   scenario_in packages "$distro" "$work_root/debs/$distro-packages" "$move_to" || good=$?
   for name in unit-workdir-read-only postinst-no-start; do
     case "$name" in
-      unit-workdir-read-only) expected="installed: 10001 failed: code: " ;;
-      postinst-no-start) expected="installed: data_center is not active and serving (is-active: inactive)" ;;
+      # The node answers, and says it could not save.
+      unit-workdir-read-only) expected=("FAIL: installed: 10001 failed" 'msg: "Save station info failed"') ;;
+      postinst-no-start) expected=("FAIL: installed: data_center is not active and serving (is-active: inactive)") ;;
     esac
     log="$work_root/$distro-$name.log"
     if wait "${pids[0]}"; then
@@ -570,10 +576,12 @@ for i in "${!distros[@]}"; do
       fail "$distro: the test passed a package with a break ($name)"
     fi
     pids=("${pids[@]:1}")
-    grep -qF "FAIL: $expected" "$log" || {
-      cat "$log" >&2
-      fail "$distro: the package with a break ($name) failed, but not for that reason"
-    }
+    for line in "${expected[@]}"; do
+      grep -qF "$line" "$log" || {
+        cat "$log" >&2
+        fail "$distro: the package with a break ($name) failed, but not for that reason"
+      }
+    done
     say "$distro: $name fails it: $(grep -F FAIL "$log" | head -n 1 | cut -c1-200)"
   done
   [ "$good" -eq 0 ] || status=1
