@@ -87,9 +87,37 @@ make_one() {
     echo 13 >"$src/debian/compat"
     sed -i 's/debhelper (>= [0-9.]*)/debhelper (>= 13.1)/' "$src/debian/control"
     cat "$root/packaging/data_center/rules.mk" >>"$src/debian/rules"
+    # The fields of packaging/data_center/control.fields, in the binary
+    # package's stanza, right after its Package: line.
+    grep -v '^#' "$root/packaging/data_center/control.fields" >"$work/control.fields"
+    sed -i "/^Package: ros-$distro-data-center\$/r $work/control.fields" "$src/debian/control"
+    grep -q '^Provides: ' "$src/debian/control" || fail "no binary package stanza in bloom's debian/control"
     install -m 755 "$root/packaging/data_center/postrm" "$src/debian/postrm"
   fi
-  (cd "$src" && dpkg-buildpackage -b -d -us -uc) >>"$log" 2>&1 || {
+  # Where the distribution's Fast DDS is an overlay of its prefix (this
+  # machine's /opt/ros/<distro>_fastdds), the build sees both, as one prefix
+  # has both on a robot: korvane_protocol then carries Fast DDS type
+  # support, without which a node on rmw_fastrtps_cpp cannot serve its type.
+  local overlay="/opt/ros/${distro}_fastdds"
+  if [ -f "$overlay/setup.sh" ]; then
+    sed -i "s|-DAMENT_PREFIX_PATH=\"/opt/ros/$distro\"|-DAMENT_PREFIX_PATH=\"/opt/ros/$distro;$overlay\"|" \
+      "$src/debian/rules"
+    grep -qF "$overlay" "$src/debian/rules" || fail "bloom's debian/rules sets no AMENT_PREFIX_PATH"
+    # The overlay is not made of packages: dpkg-shlibdeps finds no
+    # dependency information for its libraries (Fast-CDR). On a robot they
+    # come from the distribution's packages, which package.xml names.
+    sed -i 's|^\(\s*dh_shlibdeps -l.*\)$|\1 -- --ignore-missing-info|' "$src/debian/rules"
+    grep -q -- '--ignore-missing-info' "$src/debian/rules" || fail "bloom's debian/rules runs no dh_shlibdeps"
+  fi
+  (
+    set +u
+    # shellcheck disable=SC1091
+    if [ -f "$overlay/setup.sh" ]; then . "$overlay/setup.sh"; fi
+    # The prefix's rmw_implementation was built for its default middleware
+    # alone, and refuses to configure when another one is the default.
+    if [ -f "$overlay/setup.sh" ]; then export RMW_IMPLEMENTATION=rmw_cyclonedds_cpp; fi
+    cd "$src" && dpkg-buildpackage -b -d -us -uc
+  ) >>"$log" 2>&1 || {
     tail -n 60 "$log" >&2
     fail "dpkg-buildpackage failed for $pkg on $distro (log: $log)"
   }

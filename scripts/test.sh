@@ -25,6 +25,12 @@
 #             run as its unit says, upgraded, removed, purged
 #             (scripts/test-debs.sh); skipped where no ROS 2 is installed,
 #             unless DATA_CENTER_REQUIRE_ROBOT=1
+#   systemd   the same packages under a real systemd, in a container
+#             (systemd-nspawn) for each ROS 2 installed: installed, started,
+#             killed, restarted on Fast DDS, logs aged out, upgraded,
+#             removed, purged, moved from Humble to Jazzy
+#             (scripts/test-systemd.sh; the packages of the debs section
+#             when it passed in this run); skipped as debs is
 #
 # The dependencies and the standalone build in build/ come first whatever is
 # named. Every section runs even when an earlier one failed (except when the
@@ -38,7 +44,7 @@ fuzz_seconds="${FUZZ_SECONDS:-60}"
 # shellcheck source=lib/ros_environment.bash
 . "$root/scripts/lib/ros_environment.bash"
 
-all_sections=(tests lint asan fuzz valgrind arm64 robot debs)
+all_sections=(tests lint asan fuzz valgrind arm64 robot debs systemd)
 usage() {
   awk 'NR > 2 && !/^#/ { exit } NR > 2 { sub(/^# ?/, ""); print }' "$0" >&2
   exit 2
@@ -148,8 +154,13 @@ fi
 if wants robot; then
   run "robot" "robot build on ROS 2 Humble, Jazzy (colcon)" robot
 fi
+debs_made=0
 if wants debs; then
-  run "debs" "Debian packages (bloom, apt, the unit)" "$root/scripts/test-debs.sh"
+  run "debs" "Debian packages (bloom, apt, the unit)" "$root/scripts/test-debs.sh" && debs_made=1
+fi
+if wants systemd; then
+  run "systemd" "the packages under systemd (systemd-nspawn)" \
+    env TEST_DEBS_REUSE="$debs_made" "$root/scripts/test-systemd.sh"
 fi
 
 summary

@@ -1,0 +1,599 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
+# Tests the robot packages under a real systemd, for each ROS 2 distribution
+# installed (or those named):
+#
+#   scripts/test-systemd.sh [DISTRO...]
+#
+# A Debian root made with mmdebstrap (systemd, dbus, apt, and the libraries
+# ROS 2 and the packages need, all from Debian) boots in systemd-nspawn with
+# a network of its own (its loopback only). ROS 2 is copied in at
+# /opt/ros/<distro>, with its Fast DDS overlay merged in as the robot's one
+# prefix has it; a stand-in package provides the ros-<distro>-* names of
+# what is there. Then, through the container's own apt, dpkg and systemctl:
+#
+#   1. installing ros-<distro>-korvane-protocol and ros-<distro>-data-center
+#      makes the user and folders and enables and starts the unit: it is
+#      active, as data_center, and a caller as root answers 1002, 10001,
+#      10002 and 10003; the 10001 is stored in StationInfo.conf, owned by
+#      data_center; the Depends: line names no -dev package of spdlog or
+#      Boost; the unit's exposure score is 2.0 or lower;
+#   2. kill -9 of the node: systemd starts it again, the stations answered;
+#   3. RMW_IMPLEMENTATION=rmw_fastrtps_cpp in /etc/default/data_center and a
+#      restart: every command is answered on Fast DDS;
+#   4. systemd-tmpfiles --clean removes logs written more than 90 days ago,
+#      keeps today's and newer ones, and never the station list;
+#   5. an upgrade restarts the node and keeps the stations; remove stops it;
+#      purge keeps the stations; a reinstall serves them;
+#   6. with Humble and Jazzy both tested, the Humble container then installs
+#      Jazzy's packages: Humble's goes, the stations and the site's
+#      /etc/default/data_center stay, Jazzy's node serves them, and purging
+#      Humble's leftover leaves Jazzy's unit enabled.
+#
+# Two packages with a break, made from the real one, must fail step 1: one
+# whose unit leaves its user unable to write the working folder, one whose
+# postinst does not start the unit.
+#
+# The root is cached as build/systemd-root-<hash of its package list>.tar
+# (made again when the list changes). TEST_DEBS_REUSE=1 tests the packages
+# already in DEBS_DIR (default build/debs) instead of making them. Needs
+# root. Exit status 77 when no distribution is installed, unless
+# DATA_CENTER_REQUIRE_ROBOT=1, which requires both Humble and Jazzy.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+self="$root/scripts/test-systemd.sh"
+work_root="${SYSTEMD_TEST_DIR:-$root/build/systemd-test}"
+debs_root="${DEBS_DIR:-$root/build/debs}"
+# The bound of the log folder's tmpfiles.d entry, as step 4 checks it.
+log_age_days=90
+
+say() {
+  echo "test-systemd: $*"
+}
+fail() {
+  echo "test-systemd: FAIL: $*" >&2
+  exit 1
+}
+
+# ---- the container -----------------------------------------------------------
+
+# ct COMMAND...: runs COMMAND in the booted container, as its root, in a
+# clean environment.
+ct() {
+  nsenter -t "$leader" -a /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    LANG=C.UTF-8 "$@"
+}
+
+# boot DIR LOG: boots the root DIR; sets nspawn_pid and leader (the
+# container's PID 1, as this machine sees it).
+boot() {
+  local dir="$1" log="$2" _ c state
+  systemd-nspawn -q -D "$dir" -M "dc-$(basename "$(dirname "$dir")")" --boot --register=no --keep-unit \
+    --private-network --console=pipe </dev/null >"$log" 2>&1 &
+  nspawn_pid=$!
+  leader=""
+  for _ in $(seq 1 100); do
+    # shellcheck disable=SC2013 # pids, one word each
+    for c in $(cat /proc/"$nspawn_pid"/task/*/children 2>/dev/null); do
+      [ "$(cat "/proc/$c/comm" 2>/dev/null)" != systemd ] || leader="$c"
+    done
+    [ -z "$leader" ] || break
+    kill -0 "$nspawn_pid" 2>/dev/null || {
+      cat "$log" >&2
+      fail "systemd-nspawn ended at once"
+    }
+    sleep 0.2
+  done
+  [ -n "$leader" ] || fail "no systemd in the container after 20 s"
+  # Until its bus is up, systemctl cannot ask; then it waits for the boot.
+  for _ in $(seq 1 600); do
+    state="$(ct systemctl is-system-running --wait 2>&1)" || true
+    case "$state" in
+      running) return 0 ;;
+      initializing | starting | *"Failed to connect to bus"*) sleep 0.2 ;;
+      *) break ;;
+    esac
+  done
+  ct systemctl --failed --no-pager >&2 || true
+  fail "the container's systemd is '$state', not running"
+}
+
+# shellcheck disable=SC2317 # run by the EXIT trap
+shut_down() {
+  [ -n "${nspawn_pid:-}" ] || return 0
+  # nspawn powers the container off on SIGTERM.
+  kill -TERM "$nspawn_pid" 2>/dev/null || true
+  local _
+  for _ in $(seq 1 100); do
+    kill -0 "$nspawn_pid" 2>/dev/null || break
+    sleep 0.2
+  done
+  kill -KILL "$nspawn_pid" 2>/dev/null || true
+  wait "$nspawn_pid" 2>/dev/null || true
+  nspawn_pid=""
+}
+
+apt_ct() {
+  ct DEBIAN_FRONTEND=noninteractive apt-get -y -q -o Dpkg::Use-Pty=0 "$@" >>"$T/apt.log" 2>&1 || {
+    tail -n 30 "$T/apt.log" >&2
+    fail "apt-get $* failed"
+  }
+}
+
+prop() {
+  ct systemctl show -p "$1" --value data_center
+}
+
+# wait_serving WHAT: the unit's current run printed its ready line; its
+# main process is the node, as data_center.
+wait_serving() {
+  local _ id="" pid uid
+  for _ in $(seq 1 300); do
+    if [ "$(ct systemctl is-active data_center || true)" = active ]; then
+      id="$(prop InvocationID)"
+      ct journalctl -b -q -o cat "_SYSTEMD_INVOCATION_ID=$id" 2>/dev/null |
+        grep -q "after advertiseService robot_status_query" && break
+    fi
+    id=""
+    sleep 0.1
+  done
+  [ -n "$id" ] || {
+    ct systemctl status --no-pager -n 30 data_center >&2 || true
+    fail "$1: data_center is not active and serving (is-active: $(ct systemctl is-active data_center || true))"
+  }
+  pid="$(prop MainPID)"
+  uid="$(ct stat -c %U "/proc/$pid")"
+  [ "$uid" = data_center ] || fail "$1: the node runs as '$uid', not data_center"
+  [ "$(ct readlink "/proc/$pid/exe")" = "/opt/ros/$distro/lib/data_center/data_center" ] ||
+    fail "$1: the unit's main process is $(ct readlink "/proc/$pid/exe"), not the $distro node"
+}
+
+# cli ARGS...: the installed data_center_cli, as root, in the site's
+# settings; its output in $T/cli.out.
+cli() {
+  # shellcheck disable=SC2016 # expanded by the container's shell
+  ct HOME=/root DISTRO="$distro" bash -c 'set -a && . /etc/default/data_center && set +a &&
+    . "/opt/ros/$DISTRO/setup.bash" && exec "/opt/ros/$DISTRO/lib/data_center/data_center_cli" --timeout 30 "$@"' \
+    sh "$@" </dev/null >"$T/cli.out" 2>&1
+}
+
+# Every command answered: 1002 the map, 10001 stored (and owned by the
+# node's user), 10002 what was stored, 10003 a code 0.
+check_every_command() {
+  local what="$1" map_id="$2" file=/opt/korvane/data/data_center/StationInfo.conf
+  cli last-map || fail "$what: 1002 failed: $(cat "$T/cli.out")"
+  grep -q map_systemd_7 "$T/cli.out" || fail "$what: 1002 answered: $(cat "$T/cli.out")"
+  cli call 10001 "$(station_hex "$map_id")" || fail "$what: 10001 failed: $(cat "$T/cli.out")"
+  grep -q "^code: 0" "$T/cli.out" || fail "$what: 10001 answered: $(cat "$T/cli.out")"
+  [ "$(ct stat -c %U:%G "$file" 2>/dev/null)" = data_center:data_center ] ||
+    fail "$what: 10001 left $file $(ct stat -c %U:%G "$file" 2>&1)"
+  check_stations "$what" "m$map_id"
+  cli robot-info || fail "$what: 10003 failed: $(cat "$T/cli.out")"
+  grep -q "^code: 0" "$T/cli.out" || fail "$what: 10003 answered: $(cat "$T/cli.out")"
+  ct cat "$file" >"$T/stations.saved"
+}
+
+# check_stations WHAT MAP: 10002 answers the station of map MAP.
+check_stations() {
+  cli stations || fail "$1: 10002 failed: $(cat "$T/cli.out")"
+  grep -q "map_id_str: \"$2\"" "$T/cli.out" || fail "$1: 10002 answered: $(cat "$T/cli.out")"
+}
+
+# 10001's payload: one station on map N, "mN", as protobuf bytes in hex.
+station_hex() {
+  local name="m$1"
+  # bs_pose (field 1) { map_id (1): N, map_id_str (4): "mN" }
+  printf '0a%02x08%02x22%02x%s' $((4 + ${#name})) "$1" "${#name}" "$(printf %s "$name" | od -An -tx1 | tr -d ' \n')"
+}
+
+check_stations_kept() {
+  ct cat /opt/korvane/data/data_center/StationInfo.conf 2>/dev/null | cmp -s "$T/stations.saved" - ||
+    fail "$1 deleted or changed the stored stations"
+}
+
+# The unit scores 2.0 or lower ("OK") in systemd-analyze's exposure level.
+check_exposure() {
+  local line score
+  line="$(ct systemd-analyze security --offline=yes /lib/systemd/system/data_center.service 2>&1 |
+    grep 'Overall exposure level')" || fail "systemd-analyze security gave no score"
+  score="$(echo "$line" | sed -n 's/.*: \([0-9.]*\) .*/\1/p')"
+  awk -v s="$score" 'BEGIN { exit !(s != "" && s <= 2.0) }' || fail "the unit scores $line"
+  say "$distro: $line"
+}
+
+# The site's settings, written before the packages come: a domain of its
+# own, loopback only in the form its distribution reads.
+write_site_file() {
+  local loopback=ROS_LOCALHOST_ONLY=1
+  [ "$distro" = humble ] || loopback=ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST
+  ct sh -c "printf 'ROS_DOMAIN_ID=%s\n%s\n' $domain $loopback >/etc/default/data_center"
+  ct sh -c 'mkdir -p /opt/korvane/data/resource/map &&
+    printf "map_systemd_7 older_entry\n" >/opt/korvane/data/resource/map/history.map'
+}
+
+# Step 1, also all that a package with a break must fail.
+install_and_serve() {
+  apt_ct install /debs/standin.deb
+  apt_ct install /debs/korvane.deb /debs/data_center.deb
+  ct getent passwd data_center >/dev/null || fail "installing made no user data_center"
+  [ "$(ct systemctl is-enabled data_center || true)" = enabled ] || fail "installing did not enable data_center"
+  wait_serving "installed"
+  check_every_command "installed" 3
+}
+
+scenario() {
+  local name="$1" pid restarts depends
+  write_site_file
+  install_and_serve
+  # shellcheck disable=SC2016 # dpkg-query's format
+  depends="$(ct dpkg-query -W -f '${Depends}' "ros-$distro-data-center")"
+  if echo "$depends" | tr ',' '\n' | grep -Eq '^ *lib(spdlog|boost[a-z0-9.-]*)-dev'; then
+    fail "Depends: names a -dev package of spdlog or Boost: $depends"
+  fi
+  check_exposure
+  say "$name: installed, started as data_center, every command answered, 10001 stored"
+
+  pid="$(prop MainPID)"
+  restarts="$(prop NRestarts)"
+  ct kill -9 "$pid"
+  local _
+  for _ in $(seq 1 200); do
+    [ "$(prop NRestarts)" = "$((restarts + 1))" ] && break
+    sleep 0.1
+  done
+  [ "$(prop NRestarts)" = "$((restarts + 1))" ] || fail "systemd did not start the node again after kill -9"
+  wait_serving "after kill -9"
+  [ "$(prop MainPID)" != "$pid" ] || fail "after kill -9 the same process is the main process"
+  check_stations "after kill -9" m3
+  say "$name: kill -9, started again by systemd, the stations answered"
+
+  ct sh -c 'echo RMW_IMPLEMENTATION=rmw_fastrtps_cpp >>/etc/default/data_center'
+  ct systemctl restart data_center
+  wait_serving "on Fast DDS"
+  ct cat "/proc/$(prop MainPID)/environ" | tr '\0' '\n' | grep -qx RMW_IMPLEMENTATION=rmw_fastrtps_cpp ||
+    fail "the restarted node is not on rmw_fastrtps_cpp"
+  check_every_command "on Fast DDS" 5
+  say "$name: on Fast DDS, every command answered to root"
+
+  check_log_bound
+  say "$name: systemd-tmpfiles --clean: logs older than $log_age_days days gone, newer ones and the stations kept"
+
+  pid="$(prop MainPID)"
+  apt_ct install /debs/upgrade.deb
+  check_stations_kept "the upgrade"
+  wait_serving "upgraded"
+  [ "$(prop MainPID)" != "$pid" ] || fail "the upgrade did not restart the node"
+  check_stations "upgraded" m5
+  say "$name: upgraded, restarted, the stations kept and served"
+
+  apt_ct remove "ros-$distro-data-center"
+  [ "$(ct systemctl is-active data_center || true)" != active ] || fail "removing did not stop data_center"
+  check_stations_kept "removing the package"
+  apt_ct purge "ros-$distro-data-center"
+  check_stations_kept "purging the package"
+  apt_ct install /debs/data_center.deb
+  wait_serving "reinstalled"
+  check_stations "reinstalled" m5
+  say "$name: removed (stopped), purged, reinstalled: the stations kept and served"
+
+  if [ -n "$move_to" ]; then
+    move "$name"
+  fi
+}
+
+# Step 4. The node's own file of today stays; so do logs younger than the
+# bound; files older go; the station list, dated older still, stays.
+check_log_bound() {
+  local logs=/opt/korvane/logs/data_center old=$((log_age_days + 10)) young=$((log_age_days - 10)) today
+  today="$logs/data_center_log_file_$(ct date +%F)"
+  ct test -s "$today" || fail "the node wrote no $today"
+  ct setpriv --reuid=data_center --regid=data_center --init-groups sh -c "
+    for f in $logs/data_center_log_file_old $logs/ros/old.log; do echo old >\$f && touch -d '$old days ago' \$f; done
+    for f in $logs/data_center_log_file_young $logs/ros/young.log; do echo young >\$f && touch -d '$young days ago' \$f; done"
+  ct touch -d "$((old * 10)) days ago" /opt/korvane/data/data_center/StationInfo.conf /opt/korvane/data/data_center
+  ct systemd-tmpfiles --clean
+  local f
+  for f in "$logs/data_center_log_file_old" "$logs/ros/old.log"; do
+    ! ct test -e "$f" || fail "systemd-tmpfiles --clean left $f, written $old days ago"
+  done
+  for f in "$today" "$logs/data_center_log_file_young" "$logs/ros/young.log" "$logs/ros"; do
+    ct test -e "$f" || fail "systemd-tmpfiles --clean removed $f"
+  done
+  check_stations_kept "systemd-tmpfiles --clean"
+  check_stations "after systemd-tmpfiles --clean" m5
+}
+
+# Step 6: the site moves the robot from this distribution to the next.
+move() {
+  local from="$distro" site_before
+  site_before="$(ct cat /etc/default/data_center)"
+  apt_ct install /debs/move/standin.deb
+  apt_ct install /debs/move/korvane.deb /debs/move/data_center.deb
+  distro="$move_to"
+  # shellcheck disable=SC2016 # dpkg-query's format
+  [ "$(ct dpkg-query -W -f '${db:Status-Status}' "ros-$from-data-center" 2>/dev/null)" != installed ] ||
+    fail "installing ros-$distro-data-center left ros-$from-data-center installed"
+  [ "$(ct cat /etc/default/data_center)" = "$site_before" ] || fail "the move changed /etc/default/data_center"
+  check_stations_kept "the move to $distro"
+  wait_serving "moved to $distro"
+  check_stations "moved to $distro" m5
+  apt_ct purge "ros-$from-data-center"
+  [ "$(ct systemctl is-enabled data_center || true)" = enabled ] ||
+    fail "purging the removed ros-$from-data-center disabled ros-$distro-data-center's unit"
+  [ "$(ct systemctl is-active data_center || true)" = active ] ||
+    fail "purging the removed ros-$from-data-center stopped data_center"
+  check_stations "moved to $distro, $from's package purged" m5
+  say "$1: moved to $distro: $from's package removed, the stations and the site's file kept and served by the $distro node"
+  distro="$from"
+}
+
+# ---- inside one scenario's process ---------------------------------------------
+# test-systemd.sh --scenario NAME DISTRO DIR [MOVE_TO]: boots DIR/root and
+# runs the scenario in it.
+
+# test-systemd.sh --scenario NAME DISTRO DIR BASE DEBS [MOVE_TO], in a mount
+# namespace of its own: DIR/root is an overlay of the root BASE (written to
+# DIR/upper), with the packages of DEBS in its /debs; it boots there and
+# runs the scenario.
+if [ "${1:-}" = --scenario ]; then
+  name="$2"
+  distro="$3"
+  dir="$4"
+  move_to="${7:-}"
+  case "$distro" in humble) domain=63 ;; *) domain=64 ;; esac
+  T="$dir"
+  mkdir -p "$dir/upper" "$dir/work" "$dir/root"
+  mount -t overlay overlay -o "lowerdir=$5,upperdir=$dir/upper,workdir=$dir/work" "$dir/root"
+  cp -r "$6" "$dir/root/debs"
+  nspawn_pid=""
+  trap shut_down EXIT
+  boot "$dir/root" "$dir/console.log"
+  if [ "$name" = packages ]; then
+    scenario "$name"
+  else
+    write_site_file
+    install_and_serve
+  fi
+  exit 0
+fi
+
+# ---- outside: packages, the root, and the scenarios ------------------------------
+
+[ "$(id -u)" -eq 0 ] || {
+  say "needs root (mmdebstrap, systemd-nspawn)"
+  exit 77
+}
+
+distros=("$@")
+if [ "${#distros[@]}" -eq 0 ]; then
+  for d in humble jazzy; do
+    if [ -f "/opt/ros/$d/setup.sh" ]; then
+      distros+=("$d")
+    elif [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
+      fail "ROS 2 $d is required here (DATA_CENTER_REQUIRE_ROBOT=1) and /opt/ros/$d is not installed"
+    else
+      say "no /opt/ros/$d: $d skipped"
+    fi
+  done
+  if [ "${#distros[@]}" -eq 0 ]; then
+    say "no ROS 2 distribution installed: skipped"
+    exit 77
+  fi
+fi
+
+"$root/scripts/install-deps.sh" mmdebstrap systemd-container equivs util-linux
+start_all=$(date +%s)
+
+# The packages, and from them those of the test: the stand-in, the upgrade
+# (the next Debian revision) and the two with a break.
+repack() { # DEB OUT VERSION [EDIT]: DEB with VERSION, EDIT run in its tree
+  local tree="$1.tree"
+  rm -rf "$tree"
+  dpkg-deb -R "$1" "$tree"
+  sed -i "s/^Version: .*/Version: $3/" "$tree/DEBIAN/control"
+  [ -z "${4:-}" ] || (cd "$tree" && eval "$4")
+  dpkg-deb --root-owner-group -b "$tree" "$2" >/dev/null
+  rm -rf "$tree"
+}
+for distro in "${distros[@]}"; do
+  if [ "${TEST_DEBS_REUSE:-0}" != 1 ]; then
+    DEBS_DIR="$debs_root" "$root/scripts/make-debs.sh" "$distro"
+  fi
+  out="$debs_root/$distro"
+  kp="$(echo "$out"/ros-"$distro"-korvane-protocol_*.deb)"
+  dc="$(echo "$out"/ros-"$distro"-data-center_*.deb)"
+  if [ ! -f "$kp" ] || [ ! -f "$dc" ]; then fail "no packages for $distro in $out"; fi
+  p="$work_root/debs/$distro"
+  rm -rf "$p"
+  mkdir -p "$p/standin"
+  cp "$kp" "$p/korvane.deb"
+  cp "$dc" "$p/data_center.deb"
+  # The stand-in for the machine's ROS 2, its Fast DDS overlay included.
+  names="$(find "/opt/ros/$distro/share/ament_index/resource_index/packages" \
+    "/opt/ros/${distro}_fastdds/share/ament_index/resource_index/packages" -mindepth 1 -maxdepth 1 \
+    -printf '%f\n' 2>/dev/null | grep -vx 'korvane_protocol\|data_center' | sort -u | tr _ - |
+    sed "s/^/ros-$distro-/" | paste -sd, | sed 's/,/, /g')"
+  cat >"$p/standin/control" <<EOF
+Section: misc
+Priority: optional
+Standards-Version: 4.6.2
+Package: ros-$distro-prefix-standin
+Version: 1.0
+Maintainer: data_center developers <dev@example.com>
+Architecture: all
+Provides: $names
+Description: test harness, never shipped: ROS 2 $distro of /opt/ros/$distro
+ The ROS 2 of this machine is not made of packages; this one provides the
+ names of its packages, so that apt installs the robot packages on it.
+EOF
+  (cd "$p/standin" && equivs-build control >build.log 2>&1) || {
+    cat "$p/standin/build.log" >&2
+    fail "equivs-build failed"
+  }
+  mv "$p/standin"/*.deb "$p/standin.deb"
+  version="$(dpkg-deb -f "$dc" Version)"
+  revision="${version#*-}"
+  inc="${revision%%[!0-9]*}"
+  repack "$dc" "$p/upgrade.deb" "${version%%-*}-$((inc + 1))${revision#"$inc"}"
+  # A unit under which its user cannot write the working folder: the folder
+  # left out of ReadWritePaths=, so ProtectSystem=strict makes it read-only.
+  repack "$dc" "$p/unit-workdir-read-only.deb" "$version" \
+    "sed -i 's|^ReadWritePaths=.*|ReadWritePaths=/opt/korvane/logs/data_center|' lib/systemd/system/data_center.service &&
+     sed -i '/lib\\/systemd\\/system\\/data_center.service\$/d' DEBIAN/md5sums"
+  # A postinst that enables the unit but does not start it.
+  repack "$dc" "$p/postinst-no-start.deb" "$version" \
+    "grep -q 'deb-systemd-invoke .*data_center.service' DEBIAN/postinst &&
+     sed -i '/deb-systemd-invoke .*data_center.service/d' DEBIAN/postinst"
+done
+
+# The root: Debian's minimal system with systemd, and what ROS 2 and the
+# packages need from Debian (the libraries every installed distribution's
+# prefixes link, and the packages' own dependencies but ROS's), so that apt
+# in the container, which has no network, finds every dependency installed.
+# One root serves every distribution.
+base_packages=(systemd systemd-sysv dbus apt python3 procps)
+prefixes=()
+for d in humble jazzy; do
+  for prefix in "/opt/ros/$d" "/opt/ros/${d}_fastdds"; do
+    [ ! -d "$prefix" ] || prefixes+=("$prefix")
+  done
+done
+deb_deps=()
+for distro in "${distros[@]}"; do
+  for deb in "$work_root/debs/$distro/korvane.deb" "$work_root/debs/$distro/data_center.deb"; do
+    while IFS= read -r dep; do
+      case "$dep" in "" | ros-*) ;; *) deb_deps+=("$dep") ;; esac
+    done < <(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/|.*//; s/(.*//; s/:any//; s/[[:space:]]//g')
+  done
+done
+sources=/etc/apt/sources.list.d/debian.sources
+[ -f "$sources" ] || sources="http://deb.debian.org/debian"
+# Named by what it is made of: the prefixes' files (names, sizes, times),
+# the packages' dependencies and the archive; reading the libraries the
+# prefixes link takes a while, so only when the root is to be made.
+key="$( (
+  printf '%s\n' "${base_packages[@]}" "$sources"
+  printf '%s\n' "${deb_deps[@]}" | sort -u
+  find "${prefixes[@]}" -type f -printf '%p %s %T@\n' | sort
+) | sha256sum | cut -c1-12)"
+root_tar="$root/build/systemd-root-$key.tar"
+if [ ! -f "$root_tar" ]; then
+  start=$(date +%s)
+  packages=("${base_packages[@]}" "${deb_deps[@]}")
+  while IFS= read -r lib; do
+    pkg="$(dpkg -S "$lib" 2>/dev/null || dpkg -S "$(readlink -f "$lib")" 2>/dev/null)" || continue
+    packages+=("${pkg%%:*}")
+  done < <(find "${prefixes[@]}" -type f \( -name '*.so*' -o -perm -u+x \) -exec file -N -F ' ' {} + |
+    awk '$2 == "ELF" { print $1 }' | xargs -r -n 64 ldd 2>/dev/null |
+    awk '$2 == "=>" && $3 ~ /^\// && $3 !~ /^\/opt\/ros/ { print $3 }' | sort -u)
+  include="$(printf '%s\n' "${packages[@]}" | sort -u | paste -sd,)"
+  rm -f "$root"/build/systemd-root-*.tar
+  mkdir -p "$root/build"
+  mmdebstrap --variant=minbase --format=tar --include="$include" bookworm "$root_tar.part" "$sources" \
+    >"$root/build/systemd-root.log" 2>&1 || {
+    tail -n 30 "$root/build/systemd-root.log" >&2
+    fail "mmdebstrap failed"
+  }
+  mv "$root_tar.part" "$root_tar"
+  say "the root made in $(($(date +%s) - start)) s: $root_tar"
+fi
+
+# copy_ros DIR DISTRO: the distribution's ROS 2 in the root DIR, its Fast
+# DDS overlay merged in (one prefix, as the robot's packages make it).
+copy_ros() {
+  cp -a "/opt/ros/$2" "$1/opt/ros/$2"
+  [ -d "/opt/ros/${2}_fastdds" ] || return 0
+  find "/opt/ros/${2}_fastdds" -mindepth 1 -maxdepth 1 ! -name 'setup.*' ! -name 'local_setup.*' \
+    ! -name '_local_setup_util*' ! -name COLCON_IGNORE -exec cp -a {} "$1/opt/ros/$2/" \;
+}
+
+# One root for every scenario, each writing to an overlay of its own: the
+# archive unpacked, with every tested distribution's ROS 2.
+start=$(date +%s)
+base="$work_root/base"
+rm -rf "$base"
+mkdir -p "$base/opt/ros"
+tar -C "$base" -xf "$root_tar"
+# What an installed system has and mmdebstrap leaves out: Jazzy's Cyclone
+# DDS on loopback only looks for its peers at "localhost".
+[ -s "$base/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$base/etc/hosts"
+for distro in "${distros[@]}"; do
+  copy_ros "$base" "$distro"
+done
+say "the root unpacked with ROS 2 ${distros[*]} in $(($(date +%s) - start)) s"
+
+# scenario_in NAME DISTRO DEBS [MOVE_TO]: runs one scenario in a fresh
+# overlay of the root, in a mount namespace of its own.
+scenario_in() {
+  local dir="$work_root/$2-$1"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  unshare -m --propagation private "$self" --scenario "$1" "$2" "$dir" "$base" "$3" "${4:-}"
+}
+
+notes=()
+status=0
+for i in "${!distros[@]}"; do
+  distro="${distros[$i]}"
+  start=$(date +%s)
+  p="$work_root/debs/$distro"
+  # The move goes from this distribution to the next one tested.
+  move_to="${distros[$((i + 1))]:-}"
+  for name in packages unit-workdir-read-only postinst-no-start; do
+    d="$work_root/debs/$distro-$name"
+    rm -rf "$d"
+    mkdir -p "$d"
+    cp "$p/standin.deb" "$p/korvane.deb" "$p/upgrade.deb" "$d/"
+    case "$name" in
+      packages)
+        cp "$p/data_center.deb" "$d/"
+        if [ -n "$move_to" ]; then
+          mkdir "$d/move"
+          for f in standin korvane data_center; do cp "$work_root/debs/$move_to/$f.deb" "$d/move/"; done
+        fi
+        ;;
+      *) cp "$p/$name.deb" "$d/data_center.deb" ;;
+    esac
+  done
+
+  # The two with a break run beside the real packages' scenario.
+  pids=()
+  for name in unit-workdir-read-only postinst-no-start; do
+    scenario_in "$name" "$distro" "$work_root/debs/$distro-$name" >"$work_root/$distro-$name.log" 2>&1 &
+    pids+=("$!")
+  done
+  good=0
+  scenario_in packages "$distro" "$work_root/debs/$distro-packages" "$move_to" || good=$?
+  for name in unit-workdir-read-only postinst-no-start; do
+    case "$name" in
+      # The node answers, and says it could not save.
+      unit-workdir-read-only) expected=("FAIL: installed: 10001 failed" 'msg: "Save station info failed"') ;;
+      postinst-no-start) expected=("FAIL: installed: data_center is not active and serving (is-active: inactive)") ;;
+    esac
+    log="$work_root/$distro-$name.log"
+    if wait "${pids[0]}"; then
+      cat "$log" >&2
+      fail "$distro: the test passed a package with a break ($name)"
+    fi
+    pids=("${pids[@]:1}")
+    for line in "${expected[@]}"; do
+      grep -qF "$line" "$log" || {
+        cat "$log" >&2
+        fail "$distro: the package with a break ($name) failed, but not for that reason"
+      }
+    done
+    say "$distro: $name fails it: $(grep -F FAIL "$log" | head -n 1 | cut -c1-200)"
+  done
+  [ "$good" -eq 0 ] || status=1
+  took=$(($(date +%s) - start))
+  say "$distro: $([ "$good" -eq 0 ] && echo passed || echo FAILED) in $took s"
+  notes+=("$distro $took s")
+  # What the containers wrote goes when they passed; the logs stay.
+  if [ "$good" -eq 0 ]; then
+    for name in packages unit-workdir-read-only postinst-no-start; do rm -rf "$work_root/$distro-$name/upper" "$work_root/$distro-$name/work"; done
+  fi
+done
+[ "$status" -ne 0 ] || rm -rf "$base"
+say "all in $(($(date +%s) - start_all)) s"
+[ -z "${SECTION_NOTE:-}" ] || echo "${notes[*]}" >"$SECTION_NOTE"
+exit "$status"
