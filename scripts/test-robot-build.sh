@@ -11,11 +11,12 @@
 #      the installed data_center, its test run on each middleware (the node
 #      called from C++ and Python through the typed clients), and the Python
 #      modules imported;
-#   4. the standalone build's whole-system suite (ctest -L e2e) against the
-#      robot build's node, started through its installed launcher;
+#   4. the standalone build's whole-system suite (ctest -L e2e) and its
+#      stress suite (ctest -L stress) against the robot build's node, started
+#      through its installed launcher;
 #   5. where the distribution's arm64 build is (/opt/ros/<distro>-arm64):
-#      the packages cross-built for the robot's 64-bit Arm, and the same
-#      suite against that node under qemu-aarch64.
+#      the packages cross-built for the robot's 64-bit Arm, and the
+#      whole-system suite against that node under qemu-aarch64.
 #
 #   scripts/test-robot-build.sh [STANDALONE_BUILD_DIR]     (default build/)
 #   ROBOT_DISTROS=jazzy scripts/test-robot-build.sh         (one distribution)
@@ -244,19 +245,22 @@ fi
 # rcl needs a log folder that the suite's other user can write too.
 mkdir -m 1777 "$ws/ros_log"
 
-# whole_system_suite NAME INSTALL [EMULATOR...]: the standalone build's
-# whole-system suite against the node of the colcon install INSTALL, on
-# Cyclone DDS (the suite's client is Cyclone DDS), on loopback. The node
-# starts as the service starts it: through its installed launcher, which
-# sources the install's setup.bash and becomes the node. Under an EMULATOR
-# the wrapper does the same itself, since qemu-user does not follow exec.
-whole_system_suite() {
-  local name="$1" install="$2" wrapper="$ws/robot_node_$1" prefix log="$ws/e2e_$1.log"
+# robot_node_wrapper NAME INSTALL [EMULATOR...]: writes $ws/robot_node_NAME,
+# which starts the node of the colcon install INSTALL on Cyclone DDS (the
+# suite's client is Cyclone DDS), on loopback unless the test sets
+# ROS_LOCALHOST_ONLY=0, as the standalone node is. The node starts as the
+# service starts it: through its installed launcher, which sources the
+# install's setup.bash and becomes the node. Under an EMULATOR the wrapper
+# does the same itself, since qemu-user does not follow exec.
+# shellcheck disable=SC2016 # the wrapper's own expansions, written as they are
+robot_node_wrapper() {
+  local name="$1" install="$2" wrapper="$ws/robot_node_$1" prefix
   shift 2
   prefix="$install/data_center" # colcon's default, an isolated install
   [ -d "$prefix" ] || prefix="$install"
   {
     echo "#!/bin/bash"
+    echo 'if [ "${ROS_LOCALHOST_ONLY-}" != 0 ]; then'
     case "$distro" in
       humble) loopback_only_exports "$distro" ;;
       *)
@@ -269,6 +273,7 @@ whole_system_suite() {
         echo 'export CYCLONEDDS_URI="<CycloneDDS><Domain><General><Interfaces><NetworkInterface address=\"127.0.0.1\"/></Interfaces></General></Domain></CycloneDDS>${CYCLONEDDS_URI:+,$CYCLONEDDS_URI}"'
         ;;
     esac
+    echo "fi"
     echo "export RMW_IMPLEMENTATION=rmw_cyclonedds_cpp ROS_LOG_DIR='$ws/ros_log'"
     if [ "$#" -eq 0 ]; then
       echo "exec '$prefix/lib/data_center/data_center_start' \"\$@\""
@@ -279,29 +284,44 @@ whole_system_suite() {
     fi
   } >"$wrapper"
   chmod 755 "$wrapper"
-  local emulated=0
-  [ "$#" -eq 0 ] || emulated=1
-  # test_running_node starts the standalone node; colcon test ran its robot twin.
-  (cd "$build_dir" && without_ros env DATA_CENTER_TEST_NODE="$wrapper" DATA_CENTER_TEST_NODE_BUILD=robot \
+}
+
+# robot_node_suite LABEL NAME EMULATED [CTEST_ARG...]: the standalone build's
+# tests of LABEL (e2e, stress) against the node robot_node_wrapper NAME
+# starts (EMULATED 1 when under an emulator); the counts and the time go to
+# the notes.
+robot_node_suite() {
+  local label="$1" name="$2" emulated="$3" log="$ws/$1_$2.log" start took
+  shift 3
+  start=$(date +%s)
+  (cd "$build_dir" && without_ros env DATA_CENTER_TEST_NODE="$ws/robot_node_$name" DATA_CENTER_TEST_NODE_BUILD=robot \
     DATA_CENTER_TEST_NODE_DISTRO="$distro" \
     DATA_CENTER_TEST_NODE_EMULATED="$emulated" \
-    ctest -L e2e -E '^test_running_node$' --output-on-failure -j "$(nproc)" --timeout 300) | tee "$log" ||
+    ctest -L "^$label\$" "$@" --output-on-failure -j "$(nproc)" --timeout 600) | tee "$log" ||
     status=1
+  took=$(($(date +%s) - start))
   local counts failed total skipped
   counts="$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$log")"
   read -r failed total <<<"${counts:-0 0}"
   skipped="$(grep -c '(Skipped)$' "$log")"
-  local note="e2e against its $name node: $((total - failed - skipped)) of $total"
+  local note="$label against its $name node: $((total - failed - skipped)) of $total"
   [ "$skipped" -eq 0 ] || note="$note, $skipped skipped"
-  notes+=("$note")
+  notes+=("$note, $took s")
   if [ "$total" -eq 0 ]; then
-    say "the whole-system suite ran no test against the $name node" >&2
+    say "no $label test ran against the $name node" >&2
     status=1
   fi
 }
 
+native="$(uname -m)"
+robot_node_wrapper "$native" "$ws/install"
 step "ROS 2 $distro: standalone whole-system suite against the robot build's node"
-whole_system_suite "$(uname -m)" "$ws/install"
+# test_running_node starts the standalone node; colcon test ran its robot twin.
+robot_node_suite e2e "$native" 0 -E '^test_running_node$'
+# The crash, load, hostile-surroundings and loopback cases, natively only: an
+# emulator's timings mean nothing to them (the standalone build's rule too).
+step "ROS 2 $distro: standalone stress suite against the robot build's node"
+robot_node_suite stress "$native" 0
 
 # The robot's own processor: the same packages cross-built against the
 # distribution's arm64 build, and the same suite against that node under qemu.
@@ -317,7 +337,8 @@ if [ -f "$arm64_prefix/setup.bash" ]; then
         -DCMAKE_TOOLCHAIN_FILE="$root/standalone/cmake/toolchain-arm64.cmake" -DBUILD_TESTING=OFF
     ); then
     step "ROS 2 $distro: standalone whole-system suite against the arm64 robot node, under qemu-aarch64"
-    whole_system_suite aarch64 "$ws/install-arm64" qemu-aarch64-static -L /
+    robot_node_wrapper aarch64 "$ws/install-arm64" qemu-aarch64-static -L /
+    robot_node_suite e2e aarch64 1 -E '^test_running_node$'
   else
     say "the arm64 build failed" >&2
     notes+=("arm64: build failed")

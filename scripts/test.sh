@@ -17,8 +17,9 @@
 #             arm64 (when fuzz ran before it)
 #   robot     the robot build on each ROS 2 installed (Humble, Jazzy;
 #             ROBOT_DISTROS=jazzy for one): colcon build and colcon test
-#             with both middlewares, and the whole-system suite against its
-#             node, native and arm64 (scripts/test-robot-build.sh); skipped
+#             with both middlewares, the whole-system suite against its
+#             node, native and arm64, and the stress suite against the
+#             native one (scripts/test-robot-build.sh); skipped
 #             where none is installed, unless DATA_CENTER_REQUIRE_ROBOT=1
 #   debs      the robot packages as Debian packages, for each ROS 2 installed:
 #             made with bloom, installed with apt in a private root, the node

@@ -222,6 +222,24 @@ TEST(ServiceLauncher, KeepsFastDdsOffSharedMemoryAndLeavesOtherMiddlewaresAlone)
        "RMW_IMPLEMENTATION=rmw_fastrtps_cpp ROS_LOCALHOST_ONLY=1 "
        "FASTRTPS_DEFAULT_PROFILES_FILE=/etc/site.xml",
        nullptr, 0, "1 - site.xml"},
+      // Fast DDS 2 (Humble's, Jazzy's) reads only FASTRTPS_DEFAULT_PROFILES_FILE;
+      // Fast DDS 3 reads the new name itself.
+      {"the site's own profile in the new name only", "humble",
+       "RMW_IMPLEMENTATION=rmw_fastrtps_cpp ROS_LOCALHOST_ONLY=1 FASTDDS_DEFAULT_PROFILES_FILE=/etc/site.xml",
+       nullptr, 0, "1 - site.xml"},
+      {"Jazzy, the site's own profile in the new name only", "jazzy",
+       "RMW_IMPLEMENTATION=rmw_fastrtps_cpp FASTDDS_DEFAULT_PROFILES_FILE=/etc/site.xml", nullptr, 0,
+       "- - site.xml"},
+      {"the site's own profile in both names", "humble",
+       "RMW_IMPLEMENTATION=rmw_fastrtps_cpp FASTRTPS_DEFAULT_PROFILES_FILE=/etc/site.xml "
+       "FASTDDS_DEFAULT_PROFILES_FILE=/etc/other.xml",
+       nullptr, 0, "- - site.xml"},
+      {"a distribution on Fast DDS 3, the new name", "kilted",
+       "RMW_IMPLEMENTATION=rmw_fastrtps_cpp FASTDDS_DEFAULT_PROFILES_FILE=/etc/site.xml", nullptr, 0,
+       "- - -"},
+      {"Cyclone DDS, a Fast DDS profile in the new name", "humble",
+       "RMW_IMPLEMENTATION=rmw_cyclonedds_cpp FASTDDS_DEFAULT_PROFILES_FILE=/etc/site.xml", nullptr, 0,
+       "- - -"},
       {"no middleware loads", "humble", "ROS_LOCALHOST_ONLY=1", "", 1, ""},
       {"a build without rmw_implementation", "humble", "ROS_LOCALHOST_ONLY=1", nullptr, 0, "1 - -"},
       {"Humble, the site in Jazzy's variable", "humble", "ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST",

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -161,6 +162,57 @@ TEST_F(UnitOnFastDds, AnswersRootOnEitherLocalhostSettingAndStaysOnLoopbackWhenA
     // The launcher gave the node loopback in the variable its distribution
     // reads, so rcl had nothing to warn about.
     EXPECT_EQ(node.Output().find("deprecated"), std::string::npos) << node.Output();
+    EXPECT_EQ(node.Stop(SIGTERM), 0) << node.Output();
+  }
+}
+
+// A site's own UDP profile, named in either variable: Humble's and Jazzy's
+// Fast DDS read only FASTRTPS_DEFAULT_PROFILES_FILE, so the launcher must hand
+// a profile named only in FASTDDS_DEFAULT_PROFILES_FILE on under that name
+// (the node would otherwise run on shared memory and root would get no
+// answer), and, with both set, leave the one Fast DDS reads in force.
+TEST_F(UnitOnFastDds, AnswersRootWithTheSitesOwnUdpProfileInEitherName) {
+  const char * domain = std::getenv("ROS_DOMAIN_ID");
+  const struct {
+    const char * what;
+    std::string site;       // the profile variables, "$PROFILE" for the site's file
+    const char * launcher;  // what the launcher says about them
+  } cases[] = {
+      {"the old name", "FASTRTPS_DEFAULT_PROFILES_FILE=$PROFILE", "with the site's own profile"},
+      {"the new name only", "FASTDDS_DEFAULT_PROFILES_FILE=$PROFILE", "is handed on as that"},
+      {"both, the new one naming no file",
+       "FASTRTPS_DEFAULT_PROFILES_FILE=$PROFILE FASTDDS_DEFAULT_PROFILES_FILE=/nonexistent.xml",
+       "(/nonexistent.xml) is not read"},
+  };
+  for (const auto & c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path root = dir_ / ("site" + std::to_string(&c - cases));
+    fs::create_directories(root);
+    const fs::path profile = root / "site_udp.xml";
+    std::ofstream(profile) << R"(<?xml version="1.0" encoding="UTF-8"?>
+<profiles xmlns="http://www.eprosima.com/XMLSchemas/fastRTPS_Profiles">
+  <transport_descriptors>
+    <transport_descriptor><transport_id>site_udp</transport_id><type>UDPv4</type></transport_descriptor>
+  </transport_descriptors>
+  <participant profile_name="site" is_default_profile="true">
+    <rtps>
+      <userTransports><transport_id>site_udp</transport_id></userTransports>
+      <useBuiltinTransports>false</useBuiltinTransports>
+    </rtps>
+  </participant>
+</profiles>
+)";
+    std::string site = c.site;
+    site.replace(site.find("$PROFILE"), 8, profile.string());
+    // Every interface: rmw_fastrtps_cpp adds shared memory to any profile for loopback.
+    NodeRun node(root,
+                 AsTheUnit(root, std::string("ROS_DOMAIN_ID=") + (domain ? domain : "0") +
+                                     " RMW_IMPLEMENTATION=rmw_fastrtps_cpp ROS_LOCALHOST_ONLY=0 " + site));
+    ASSERT_TRUE(node.WaitReady()) << node.Output();
+    const Result answer = Call("env -u ROS_LOCALHOST_ONLY -u ROS_AUTOMATIC_DISCOVERY_RANGE", "", 10);
+    EXPECT_EQ(answer.status, 0) << answer.output << node.Output();
+    EXPECT_NE(answer.output.find("code: 0\n"), std::string::npos) << answer.output;
+    EXPECT_NE(node.Output().find(c.launcher), std::string::npos) << node.Output();
     EXPECT_EQ(node.Stop(SIGTERM), 0) << node.Output();
   }
 }
