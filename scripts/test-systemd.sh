@@ -41,6 +41,8 @@
 # DATA_CENTER_REQUIRE_ROBOT=1, which requires both Humble and Jazzy.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=lib/ros_environment.bash
+. "$root/scripts/lib/ros_environment.bash"
 self="$root/scripts/test-systemd.sh"
 work_root="${SYSTEMD_TEST_DIR:-$root/build/systemd-test}"
 debs_root="${DEBS_DIR:-$root/build/debs}"
@@ -364,22 +366,8 @@ fi
   exit 77
 }
 
-distros=("$@")
-if [ "${#distros[@]}" -eq 0 ]; then
-  for d in humble jazzy; do
-    if [ -f "/opt/ros/$d/setup.sh" ]; then
-      distros+=("$d")
-    elif [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
-      fail "ROS 2 $d is required here (DATA_CENTER_REQUIRE_ROBOT=1) and /opt/ros/$d is not installed"
-    else
-      say "no /opt/ros/$d: $d skipped"
-    fi
-  done
-  if [ "${#distros[@]}" -eq 0 ]; then
-    say "no ROS 2 distribution installed: skipped"
-    exit 77
-  fi
-fi
+distros=()
+select_robot_distros "$@"
 
 "$root/scripts/install-deps.sh" mmdebstrap systemd-container equivs util-linux
 start_all=$(date +%s)

@@ -80,3 +80,27 @@ without_ros() {
     exec "$@"
   )
 }
+
+# The distributions a robot script runs on, into the array `distros`: those
+# named as arguments, else each of humble and jazzy installed in /opt/ros.
+# Without arguments, one not installed fails where DATA_CENTER_REQUIRE_ROBOT=1
+# and is skipped otherwise; none at all exits 77 (skipped). Calls the
+# calling script's own say and fail.
+select_robot_distros() {
+  distros=("$@")
+  [ "${#distros[@]}" -eq 0 ] || return 0
+  local d
+  for d in humble jazzy; do
+    if [ -f "/opt/ros/$d/setup.sh" ]; then
+      distros+=("$d")
+    elif [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
+      fail "ROS 2 $d is required here (DATA_CENTER_REQUIRE_ROBOT=1) and /opt/ros/$d is not installed"
+    else
+      say "no /opt/ros/$d: $d skipped"
+    fi
+  done
+  if [ "${#distros[@]}" -eq 0 ]; then
+    say "no ROS 2 distribution installed: skipped"
+    exit 77
+  fi
+}
