@@ -235,15 +235,24 @@ void QueryStations(const Bytes & file) {
   if (loads) {
     return;
   }
-  // A file that did not load outlives the next list, under another name.
+  // A file that did not load outlives the next list, under another name,
+  // and stays at its own while no list can be saved.
   data_center::BaseStationInfo list;
   list.add_bs_pose()->set_map_id(1);
+  FUZZ_CHECK(::mkdir(g_blocker.c_str(), 0700) == 0, "mkdir %s: %s", g_blocker.c_str(), std::strerror(errno));
+  const Answer refused = Send(handler, 10001, Encode(list));
+  ::rmdir(g_blocker.c_str());
+  FUZZ_CHECK(refused.code == data_center::kCodeSaveFailed,
+             "unsavable 10001 over an unreadable file answered %d", refused.code);
+  FUZZ_CHECK(ReadFile(kStationFile, after) && after == file && AsideFiles().empty(),
+             "an unsavable 10001 moved the unreadable file");
   const Answer answer = Send(handler, 10001, Encode(list));
   FUZZ_CHECK(answer.code == data_center::kCodeOk, "10001 over an unreadable file answered %d '%s'",
              answer.code, answer.msg.c_str());
   const std::vector<std::string> aside = AsideFiles();
   FUZZ_CHECK(aside.size() == 1, "%zu files set aside, expected 1", aside.size());
   FUZZ_CHECK(ReadFile(aside[0], after) && after == file, "the file set aside is not the unreadable one");
+  FUZZ_CHECK(ReadFile(kStationFile, after) && after == Encode(list), "the station file is not the list sent");
 }
 
 void RobotInfo(const Bytes & payload) {

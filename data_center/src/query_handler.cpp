@@ -7,6 +7,7 @@
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -37,9 +38,26 @@ void QueryHandler::LoadStationInfo() {
   // this a robot that crashes now and then would collect them for ever.
   RemoveStaleTemporaryFiles(kStationInfoFile);
   std::string error;
-  if (LoadStationFile(kStationInfoFile, station_info_, error) == StationFileStatus::kFailed) {
-    station_file_unread_ = true;
-    DATA_CENTER_LOG_ERROR("Load station info from {} failed: {}", kStationInfoFile, error);
+  switch (LoadStationFile(kStationInfoFile, station_info_, error)) {
+    case StationFileStatus::kLoaded:
+      break;
+    case StationFileStatus::kFailed:
+      station_file_unread_ = true;
+      DATA_CENTER_LOG_ERROR("Load station info from {} failed: {}", kStationInfoFile, error);
+      break;
+    case StationFileStatus::kMissing: {
+      // An empty list, unless an earlier run kept a file it could not read:
+      // then the operator must learn where the list may be.
+      const std::vector<std::string> kept = FilesKeptBeside(kStationInfoFile);
+      if (!kept.empty()) {
+        DATA_CENTER_LOG_ERROR(
+            "No station file {}, the station list is empty; a station file that could not be read was "
+            "kept as {}{}",
+            kStationInfoFile, kept.back(),
+            kept.size() > 1 ? " (the newest of " + std::to_string(kept.size()) + " such files)" : "");
+      }
+      break;
+    }
   }
 }
 
@@ -156,32 +174,28 @@ bool QueryHandler::IssueBaseStation(const std::shared_ptr<Request> request,
     response->msg = kMsgDeserializeFailed;
     return false;
   }
-  // Whatever the file that could not be read holds must outlive the save.
-  if (station_file_unread_) {
-    const SetAsideResult aside = SetAsideStationFile(kStationInfoFile, std::time(nullptr));
-    if (aside.status == SetAsideStatus::kFailed) {
-      DATA_CENTER_LOG_ERROR(
-          "Save station info failed: the station file that could not be read at start "
-          "cannot be moved aside: {}",
-          aside.error);
-      response->code = kCodeSaveFailed;
-      response->msg = kMsgSaveFailed;
-      return false;
-    }
-    if (aside.status == SetAsideStatus::kSetAside) {
-      DATA_CENTER_LOG_ERROR("Station file {} could not be read at start, moved it to {}", aside.file,
-                            aside.aside);
-    }
-    station_file_unread_ = false;
-  }
   // Disk first: the list in memory only changes once the new one is stored,
-  // so memory and disk never disagree after an answer.
-  const SaveResult saved = SaveStationFile(kStationInfoFile, info);
+  // so memory and disk never disagree after an answer. Whatever the file
+  // that could not be read holds must outlive the save.
+  const SaveResult saved = station_file_unread_
+                               ? SaveStationFileKeepingOld(kStationInfoFile, info, std::time(nullptr))
+                               : SaveStationFile(kStationInfoFile, info);
   if (saved.status == SaveStatus::kFailed) {
-    DATA_CENTER_LOG_ERROR("Save station info failed: {}", saved.error);
+    if (!saved.kept.empty()) {
+      DATA_CENTER_LOG_ERROR(
+          "Save station info failed: the station file that could not be read at start cannot be kept: {}",
+          saved.error);
+    } else {
+      DATA_CENTER_LOG_ERROR("Save station info failed: {}", saved.error);
+    }
     response->code = kCodeSaveFailed;
     response->msg = kMsgSaveFailed;
     return false;
+  }
+  station_file_unread_ = false;
+  if (!saved.kept_as.empty()) {
+    DATA_CENTER_LOG_ERROR("Station file {} could not be read at start, moved it to {}", saved.kept,
+                          saved.kept_as);
   }
   // Once is enough to tell the operator how the deployment stores the list.
   if (!saved.in_place.empty() && !in_place_reported_) {

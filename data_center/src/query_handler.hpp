@@ -73,7 +73,7 @@ class QueryHandler {
   bool in_place_reported_ = false;
   // The station file could not be read at start. It may still hold the
   // robot's list (a read error, a file left unreadable to this user), so the
-  // first save moves it aside instead of writing over it.
+  // first save keeps it under another name instead of writing over it.
   bool station_file_unread_ = false;
 
   void LoadStationInfo();

@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -245,100 +247,6 @@ void FallBackToInPlace(std::string why, const std::string & target, const std::v
 
 }  // namespace
 
-SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & info) {
-  SaveResult result;
-  std::vector<uint8_t> bytes;
-  if (!SerializeToBytes(info, bytes)) {
-    result.error = "the station list cannot be encoded";
-    return result;
-  }
-  std::string target;
-  if (!ResolveLinks(path, target, result.error)) {
-    return result;
-  }
-
-  struct stat old_file;
-  bool exists = ::lstat(target.c_str(), &old_file) == 0;
-  // A link is followed only to a regular file, or to where one is to be
-  // made. Renaming onto a device, FIFO or folder that a link points at would
-  // replace something that is not the node's (a link to /dev/zero, run as
-  // root): then the link itself is replaced, as a plain file would be.
-  if (exists && !S_ISREG(old_file.st_mode) && target != path) {
-    target = path;
-    exists = ::lstat(target.c_str(), &old_file) == 0;
-  }
-  // Replacing one name of several would leave the others on the old list.
-  if (exists && S_ISREG(old_file.st_mode) && old_file.st_nlink > 1) {
-    result.in_place = target + " has " + std::to_string(old_file.st_nlink) + " hard links";
-    if (SaveInPlace(target, bytes, result.error)) {
-      result.status = SaveStatus::kSaved;
-    }
-    return result;
-  }
-
-  // One writer per process: the pid keeps two processes sharing a working
-  // folder apart. Whatever is left under the name (a crash's file, or a FIFO,
-  // whose opening would wait for a reader) is removed and the file created
-  // afresh; a folder there makes the open fail.
-  const std::string temp = target + kTemporarySuffix + std::to_string(::getpid());
-  (void)::unlink(temp.c_str());
-  const int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) {
-    const int open_errno = errno;
-    result.error = Reason("open " + temp, open_errno);
-    if (FolderRefusesNewFiles(open_errno)) {
-      FallBackToInPlace("no temporary file can be made beside " + target + " (" + result.error + ")", target,
-                        bytes, result);
-    }
-    return result;
-  }
-  // Keep the permissions and owner of the file being replaced; best effort
-  // (only root may give a file away).
-  if (exists && S_ISREG(old_file.st_mode)) {
-    (void)::fchmod(fd, old_file.st_mode & 07777);
-    if (old_file.st_uid != ::geteuid() || old_file.st_gid != ::getegid()) {
-      // Tested, not cast to void: with _FORTIFY_SOURCE (distributions'
-      // package builds, Ubuntu's compiler by default) fchown is
-      // warn_unused_result, which a cast does not silence.
-      if (::fchown(fd, old_file.st_uid, old_file.st_gid) != 0) {
-        // best effort, as above
-      }
-    }
-  }
-
-  bool ok = WriteAll(fd, bytes, temp, result.error);
-  if (ok && ::fsync(fd) != 0) {
-    result.error = Reason("fsync " + temp, errno);
-    ok = false;
-  }
-  // After a successful fsync only EIO here would mean lost data; EINTR still
-  // closes the descriptor on Linux.
-  if (::close(fd) != 0 && errno != EINTR && ok) {
-    result.error = Reason("close " + temp, errno);
-    ok = false;
-  }
-  int rename_errno = 0;
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-    rename_errno = errno;
-    result.error = Reason("rename " + temp + " to " + target, rename_errno);
-    ok = false;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    // A file mounted over the name (a container's bind mount, say) cannot be
-    // replaced, only written.
-    if (rename_errno == EBUSY) {
-      FallBackToInPlace(target + " cannot be replaced (" + result.error + ")", target, bytes, result);
-    }
-    return result;
-  }
-
-  // The rename is the commit point: from here on the new list is the stored
-  // one, whatever the folder flush says.
-  result.status = SyncFolder(FolderOf(target), result.error) ? SaveStatus::kSaved : SaveStatus::kNotDurable;
-  return result;
-}
-
 namespace {
 
 // rename() that fails with EEXIST rather than replace `to`. Where the file
@@ -366,55 +274,235 @@ bool RenameNoReplace(const std::string & from, const std::string & to, int & err
   return true;
 }
 
+const char kKeptSuffix[] = ".unreadable-";
 // Names tried for one file and one second before giving up.
-constexpr int kAsideNames = 100;
+constexpr int kKeptNames = 100;
 
-}  // namespace
-
-SetAsideResult SetAsideStationFile(const std::string & path, std::time_t now) {
-  SetAsideResult result;
-  if (!ResolveLinks(path, result.file, result.error)) {
-    return result;
-  }
-  struct stat file;
-  if (::lstat(result.file.c_str(), &file) != 0) {
-    if (errno == ENOENT) {
-      result.status = SetAsideStatus::kNothing;
-    } else {
-      result.error = Reason("examine " + result.file, errno);
-    }
-    return result;
-  }
-  // A save refuses a folder and replaces anything else that is not a
-  // regular file (a FIFO, a device node, or the link to one) without
-  // writing into it: nothing there holds a list.
-  if (!S_ISREG(file.st_mode)) {
-    result.status = SetAsideStatus::kNothing;
-    return result;
-  }
+// Calls `make` with `<file>.unreadable-<now>`, then with ".1", ".2", ...
+// appended, while it fails with EEXIST. The name made, or "" and `error`.
+std::string MakeKeptName(const std::string & file, std::time_t now, const std::string & what,
+                         const std::function<int(const std::string &)> & make, int & error_number,
+                         std::string & error) {
   std::tm utc{};
   char stamp[32];
   if (::gmtime_r(&now, &utc) == nullptr || std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc) == 0) {
-    result.error = "no name for the time " + std::to_string(static_cast<long long>(now));
-    return result;
+    error_number = EINVAL;
+    error = "no name for the time " + std::to_string(static_cast<long long>(now));
+    return "";
   }
-  const std::string base = result.file + ".unreadable-" + stamp;
-  for (int n = 0; n < kAsideNames; ++n) {
-    const std::string aside = n == 0 ? base : base + "." + std::to_string(n);
-    int error_number = 0;
-    if (RenameNoReplace(result.file, aside, error_number)) {
-      result.status = SetAsideStatus::kSetAside;
-      result.aside = aside;
-      return result;
+  const std::string base = file + kKeptSuffix + stamp;
+  for (int n = 0; n < kKeptNames; ++n) {
+    const std::string name = n == 0 ? base : base + "." + std::to_string(n);
+    error_number = make(name);
+    if (error_number == 0) {
+      return name;
     }
     if (error_number != EEXIST) {
-      result.error = Reason("rename " + result.file + " to " + aside, error_number);
-      return result;
+      error = Reason(what + " " + name, error_number);
+      return "";
     }
   }
-  result.error = "rename " + result.file + ": " + base + " and the next " + std::to_string(kAsideNames - 1) +
-                 " names are taken";
+  error = what + " " + base + " and the next " + std::to_string(kKeptNames - 1) + " names: all taken";
+  return "";
+}
+
+// The commit of SaveStationFileKeepingOld: `temp` holds the new list,
+// flushed; `target` the old file. On failure both are as they were and
+// `temp` is still there to be removed.
+bool CommitKeepingOld(const std::string & target, const std::string & temp, std::time_t now,
+                      SaveResult & result) {
+  const std::string folder = FolderOf(target);
+  // The old file gets its second name, then the new list takes the first
+  // (rename() drops the old file's first name in the same step).
+  int link_errno = 0;
+  std::string aside = MakeKeptName(
+      target, now, "link " + target + " to",
+      [&](const std::string & name) { return ::link(target.c_str(), name.c_str()) == 0 ? 0 : errno; },
+      link_errno, result.error);
+  // The folder is flushed between the steps so that no power cut keeps the
+  // second of them without the first. One that cannot be flushed fails the
+  // last flush as well, which the result reports.
+  std::string ignored;
+  if (!aside.empty()) {
+    (void)SyncFolder(folder, ignored);
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+      result.error = Reason("rename " + temp + " to " + target, errno);
+      ::unlink(aside.c_str());
+      return false;
+    }
+    result.kept_as = aside;
+    return true;
+  }
+  // EPERM: the kernel refuses hard links to another user's file that this
+  // one may not read and write (fs.protected_hardlinks), as after a run as
+  // root, or the file system has none. Then the new list takes the new name
+  // first and the two files swap names in one step.
+  if (link_errno != EPERM) {
+    return false;
+  }
+#ifdef RENAME_EXCHANGE
+  const std::string link_error = result.error;
+  aside = MakeKeptName(
+      target, now, "rename " + temp + " to",
+      [&](const std::string & name) {
+        int error_number = 0;
+        return RenameNoReplace(temp, name, error_number) ? 0 : error_number;
+      },
+      link_errno, result.error);
+  if (aside.empty()) {
+    result.error = link_error + "; " + result.error;
+    return false;
+  }
+  (void)SyncFolder(folder, ignored);
+  if (::renameat2(AT_FDCWD, aside.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
+    result.error = link_error + "; " + Reason("exchange " + aside + " and " + target, errno);
+    ::unlink(aside.c_str());  // the new list, still
+    return false;
+  }
+  result.kept_as = aside;
+  return true;
+#else
+  return false;
+#endif
+}
+
+// SaveStationFile, and with `keep_at` SaveStationFileKeepingOld.
+SaveResult Save(const std::string & path, const BaseStationInfo & info, const std::time_t * keep_at) {
+  SaveResult result;
+  std::vector<uint8_t> bytes;
+  if (!SerializeToBytes(info, bytes)) {
+    result.error = "the station list cannot be encoded";
+    return result;
+  }
+  std::string target;
+  if (!ResolveLinks(path, target, result.error)) {
+    return result;
+  }
+
+  struct stat old_file;
+  bool exists = ::lstat(target.c_str(), &old_file) == 0;
+  // A link is followed only to a regular file, or to where one is to be
+  // made. Renaming onto a device, FIFO or folder that a link points at would
+  // replace something that is not the node's (a link to /dev/zero, run as
+  // root): then the link itself is replaced, as a plain file would be.
+  if (exists && !S_ISREG(old_file.st_mode) && target != path) {
+    target = path;
+    exists = ::lstat(target.c_str(), &old_file) == 0;
+  }
+  const bool keep = keep_at != nullptr && exists && S_ISREG(old_file.st_mode);
+  if (keep) {
+    result.kept = target;
+  }
+  // Replacing one name of several would leave the others on the old list.
+  if (!keep && exists && S_ISREG(old_file.st_mode) && old_file.st_nlink > 1) {
+    result.in_place = target + " has " + std::to_string(old_file.st_nlink) + " hard links";
+    if (SaveInPlace(target, bytes, result.error)) {
+      result.status = SaveStatus::kSaved;
+    }
+    return result;
+  }
+
+  // One writer per process: the pid keeps two processes sharing a working
+  // folder apart. Whatever is left under the name (a crash's file, or a FIFO,
+  // whose opening would wait for a reader) is removed and the file created
+  // afresh; a folder there makes the open fail.
+  const std::string temp = target + kTemporarySuffix + std::to_string(::getpid());
+  (void)::unlink(temp.c_str());
+  const int fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) {
+    const int open_errno = errno;
+    result.error = Reason("open " + temp, open_errno);
+    if (!keep && FolderRefusesNewFiles(open_errno)) {
+      FallBackToInPlace("no temporary file can be made beside " + target + " (" + result.error + ")", target,
+                        bytes, result);
+    }
+    return result;
+  }
+  // Keep the permissions and owner of the file being replaced; best effort
+  // (only root may give a file away). Not those of a file kept for being
+  // unreadable: the new list would be so too.
+  if (!keep && exists && S_ISREG(old_file.st_mode)) {
+    (void)::fchmod(fd, old_file.st_mode & 07777);
+    if (old_file.st_uid != ::geteuid() || old_file.st_gid != ::getegid()) {
+      // Tested, not cast to void: with _FORTIFY_SOURCE (distributions'
+      // package builds, Ubuntu's compiler by default) fchown is
+      // warn_unused_result, which a cast does not silence.
+      if (::fchown(fd, old_file.st_uid, old_file.st_gid) != 0) {
+        // best effort, as above
+      }
+    }
+  }
+
+  bool ok = WriteAll(fd, bytes, temp, result.error);
+  if (ok && ::fsync(fd) != 0) {
+    result.error = Reason("fsync " + temp, errno);
+    ok = false;
+  }
+  // After a successful fsync only EIO here would mean lost data; EINTR still
+  // closes the descriptor on Linux.
+  if (::close(fd) != 0 && errno != EINTR && ok) {
+    result.error = Reason("close " + temp, errno);
+    ok = false;
+  }
+  int rename_errno = 0;
+  if (ok && keep) {
+    ok = CommitKeepingOld(target, temp, *keep_at, result);
+  } else if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    rename_errno = errno;
+    result.error = Reason("rename " + temp + " to " + target, rename_errno);
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    // A file mounted over the name (a container's bind mount, say) cannot be
+    // replaced, only written.
+    if (rename_errno == EBUSY) {
+      FallBackToInPlace(target + " cannot be replaced (" + result.error + ")", target, bytes, result);
+    }
+    return result;
+  }
+
+  // The rename is the commit point: from here on the new list is the stored
+  // one, whatever the folder flush says.
+  result.status = SyncFolder(FolderOf(target), result.error) ? SaveStatus::kSaved : SaveStatus::kNotDurable;
   return result;
+}
+
+}  // namespace
+
+SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & info) {
+  return Save(path, info, nullptr);
+}
+
+SaveResult SaveStationFileKeepingOld(const std::string & path, const BaseStationInfo & info,
+                                     std::time_t now) {
+  return Save(path, info, &now);
+}
+
+std::vector<std::string> FilesKeptBeside(const std::string & path) {
+  std::vector<std::string> kept;
+  std::string target;
+  std::string ignored;
+  if (!ResolveLinks(path, target, ignored)) {
+    return kept;
+  }
+  const boost::filesystem::path file(target);
+  const std::string folder = file.has_parent_path() ? file.parent_path().string() : ".";
+  const std::string prefix = file.filename().string() + kKeptSuffix;
+  DIR * dir = ::opendir(folder.c_str());
+  if (dir == nullptr) {
+    return kept;
+  }
+  while (const dirent * entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0) {
+      kept.push_back(file.has_parent_path() ? folder + '/' + name : name);
+    }
+  }
+  ::closedir(dir);
+  // The UTC stamps sort as text; ".1" after the name without it.
+  std::sort(kept.begin(), kept.end());
+  return kept;
 }
 
 int RemoveStaleTemporaryFiles(const std::string & path) {

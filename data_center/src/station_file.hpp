@@ -6,6 +6,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "proto/data_center.pb.h"
 
@@ -30,6 +31,8 @@ struct SaveResult {
   SaveStatus status = SaveStatus::kFailed;
   std::string error;     // why, for kNotDurable and kFailed
   std::string in_place;  // when the file was rewritten in place instead of replaced: why
+  std::string kept;      // SaveStationFileKeepingOld: the file it keeps (or failed to), if any
+  std::string kept_as;   // its new name, once kept
 };
 
 // Stores `info` in the file so that a crash, a power cut or a full disk
@@ -43,25 +46,24 @@ struct SaveResult {
 // flushed; a failure there puts the old content back where it can.
 SaveResult SaveStationFile(const std::string & path, const BaseStationInfo & info);
 
-enum class SetAsideStatus {
-  kSetAside,  // the file is now under `aside`; nothing is at its old name
-  kNothing,   // no regular file where a save would write: no list to keep
-  kFailed,    // the file stays where it was; `error` says why
-};
+// Like SaveStationFile, for a file that could not be read and may still hold
+// the robot's list: the regular file the save would replace (the target of a
+// link, as the save follows it) is kept beside it under a new name,
+// `<file>.unreadable-<now in UTC, as 20261208T191500Z>`, with ".1", ".2", ...
+// when that name is taken; an existing file is never replaced. The name
+// `path` holds the old file or the whole new list at every instant, crashes
+// included: the new list is written and flushed first, and the old file gets
+// its second name before the new list takes the first (where the kernel
+// refuses a hard link to it, the two swap names in one step). It is never
+// rewritten in place, which would write over what is kept: where that would
+// be the only way, the save fails and the file stays as it was. With nothing
+// to keep (no file, or a FIFO, a device or a folder under the name) it is a
+// plain save.
+SaveResult SaveStationFileKeepingOld(const std::string & path, const BaseStationInfo & info, std::time_t now);
 
-struct SetAsideResult {
-  SetAsideStatus status = SetAsideStatus::kFailed;
-  std::string file;   // what was moved: `path`, or the target of the link `path`
-  std::string aside;  // its new name, for kSetAside
-  std::string error;  // why, for kFailed
-};
-
-// Moves the regular file that SaveStationFile(`path`, ...) would replace or
-// rewrite (the target of a link, as the save follows it) to a new name beside
-// it: `<file>.unreadable-<now in UTC, as 20261208T191500Z>`, with ".1", ".2",
-// ... when that name is taken. An existing file is never replaced. Where the
-// file cannot be moved it stays as it was and the result says why.
-SetAsideResult SetAsideStationFile(const std::string & path, std::time_t now);
+// The files SaveStationFileKeepingOld kept beside `path` (or the target of
+// the link `path`), oldest first, named as `path` names its folder.
+std::vector<std::string> FilesKeptBeside(const std::string & path);
 
 // Removes temporary files that SaveStationFile left beside `path` (or the
 // target of the link `path`) when its process died mid-save; those of processes still running are kept.

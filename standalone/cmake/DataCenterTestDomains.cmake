@@ -25,7 +25,7 @@ set(DATA_CENTER_TEST_DOMAIN_TABLE
   test_node_lifecycle         10
   test_commands               10
   test_discovery              1
-  test_file_handling          6
+  test_file_handling          8
   test_client_examples        1
   test_mixed_arch             6
   test_ros_graph              1

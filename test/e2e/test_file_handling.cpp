@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "e2e_support.hpp"
@@ -191,8 +193,7 @@ TEST(StationSaves, AFileTheNodeCouldNotReadSurvivesTheNextList) {
         EXPECT_EQ(files, std::vector<std::string>{"StationInfo.conf"});
         EXPECT_EQ(e2e::ReadFile(file), c.content);
         EXPECT_EQ(StoredInMemory(domain), "");
-        EXPECT_NE(ErrorLines(node).back().find("cannot be moved aside: rename StationInfo.conf to "
-                                               "StationInfo.conf.unreadable-"),
+        EXPECT_NE(ErrorLines(node).back().find("cannot be kept: open StationInfo.conf.tmp."),
                   std::string::npos)
             << node.Log();
         continue;
@@ -218,6 +219,158 @@ TEST(StationSaves, AFileTheNodeCouldNotReadSurvivesTheNextList) {
           << errors_after.back();
       EXPECT_EQ(node.Stop(SIGTERM), 0);
     }
+  }
+}
+
+// A file the node could not read, on a full disk: the new list cannot be
+// saved, and the file must still be at its name when the node restarts with
+// space free. The disk is a small tmpfs in a mount namespace of a process
+// of its own, so that it outlives the node; the node works in it through
+// /proc/<pid>/root.
+TEST(StationSaves, AFullDiskLeavesTheFileTheNodeCouldNotReadAtItsName) {
+  SKIP_UNLESS_ROOT();
+  const int domain = e2e::TestDomain(6);
+  TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(Prepare(dir.path(), kUser, 0755));
+  const passwd * user = getpwnam(kUser);
+  ASSERT_NE(user, nullptr);
+  const std::string mount = "mount -t tmpfs -o size=256k,mode=0755,uid=" + std::to_string(user->pw_uid) +
+                            " tmpfs \"$0\" && exec sleep 600";
+  e2e::Program disk(
+      {"unshare", "--mount", "--propagation", "private", "sh", "-c", mount, dir.path() + "/work"}, {},
+      dir.path() + "/disk.out", dir.path() + "/disk.err");
+  const std::string work = "/proc/" + std::to_string(disk.pid()) + "/root" + dir.path() + "/work";
+  struct stat host {
+  }, tmpfs{};
+  ASSERT_EQ(stat((dir.path() + "/work").c_str(), &host), 0);
+  for (int i = 0; i < 500 && (stat(work.c_str(), &tmpfs) != 0 || tmpfs.st_dev == host.st_dev); ++i) {
+    usleep(10000);
+  }
+  ASSERT_NE(tmpfs.st_dev, host.st_dev) << e2e::ReadFile(dir.path() + "/disk.err");
+  // Root's, and no one may read it: left so by a run as root.
+  const std::string file = work + "/StationInfo.conf";
+  e2e::WriteFile(file, List(1));
+  ASSERT_EQ(chmod(file.c_str(), 0000), 0);
+  e2e::Run({"sh", "-c", "cat /dev/zero > \"$0\"", work + "/filler"}, {});
+
+  e2e::NodeOptions options;
+  options.user = kUser;
+  options.workdir = work;
+  const std::string load_failed = "Load station info from StationInfo.conf failed: open: Permission denied";
+  {
+    NodeProcess node(domain, dir.path(), options);
+    ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+    const auto r = Cli(domain, {"call", "10001", e2e::Hex(List(2))});
+    EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 10007") << r.out << r.err;
+    EXPECT_EQ(e2e::ListFiles(work), (std::vector<std::string>{"StationInfo.conf", "filler"}));
+    EXPECT_EQ(e2e::ReadFile(file), List(1));
+    const auto errors = ErrorLines(node);
+    ASSERT_EQ(errors.size(), 2u) << node.Log();
+    EXPECT_NE(errors[1].find("cannot be kept: write StationInfo.conf.tmp."), std::string::npos) << errors[1];
+    EXPECT_NE(errors[1].find("No space left on device"), std::string::npos) << errors[1];
+    EXPECT_EQ(node.Stop(SIGTERM), 0);
+  }
+  ASSERT_EQ(unlink((work + "/filler").c_str()), 0);
+  NodeProcess node(domain, dir.path(), options);
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  EXPECT_EQ(StoredInMemory(domain), "");
+  const auto errors = ErrorLines(node);  // the log of both starts
+  ASSERT_EQ(errors.size(), 3u) << node.Log();
+  EXPECT_NE(errors[2].find(load_failed), std::string::npos) << errors[2];
+  EXPECT_EQ(e2e::ReadFile(file), List(1)) << "byte for byte";
+
+  // With space free, the next list keeps the file beside it.
+  const auto r = Cli(domain, {"call", "10001", e2e::Hex(List(3))});
+  EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 0") << r.out << r.err;
+  const auto files = e2e::ListFiles(work);
+  ASSERT_EQ(files.size(), 2u) << testing::PrintToString(files);
+  EXPECT_EQ(e2e::ReadFile(file), List(3));
+  EXPECT_EQ(e2e::ReadFile(work + "/" + files[1]), List(1));
+  EXPECT_EQ(node.Stop(SIGTERM), 0);
+}
+
+// A node killed at each step of the save that keeps a file it could not read
+// leaves one of these folders; whatever the step, the next start finds the
+// old file (or says where it is) and the next list is saved beside it.
+TEST(StationSaves, AStartAfterACrashAtEachStepOfKeepingAFileFindsIt) {
+  const int domain = e2e::TestDomain(7);
+  const std::string old("not a station list\n\xff", 20);
+  const std::string aside = "StationInfo.conf.unreadable-20261208T191500Z";
+  const pid_t dead = fork();  // reaped at once: a pid no process has
+  if (dead == 0) {
+    _exit(0);
+  }
+  ASSERT_GT(dead, 0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  const std::string temp = "StationInfo.conf.tmp." + std::to_string(dead);
+  const std::string load_failed =
+      "Load station info from StationInfo.conf failed: not an encoded station list";
+  struct Case {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> files;  // "=NAME": a hard link to NAME
+    std::vector<std::string> after_start;
+    std::string stored;  // 10002 after the start, in e2e::Hex's form
+    std::string error;   // the one error line of the start, or ""
+  };
+  const std::vector<Case> cases = {
+      {"the new list written",
+       {{"StationInfo.conf", old}, {temp, List(2)}},
+       {"StationInfo.conf"},
+       "",
+       load_failed},
+      {"and the old file's second name made",
+       {{"StationInfo.conf", old}, {aside, "=StationInfo.conf"}, {temp, List(2)}},
+       {"StationInfo.conf", aside},
+       "",
+       load_failed},
+      {"or the new list under that name, not yet swapped",
+       {{"StationInfo.conf", old}, {aside, List(2)}},
+       {"StationInfo.conf", aside},
+       "",
+       load_failed},
+      {"the new list in place",
+       {{"StationInfo.conf", List(2)}, {aside, old}},
+       {"StationInfo.conf", aside},
+       e2e::Hex(List(2)),
+       ""},
+      {"the old file moved, nothing saved (before this change)",
+       {{aside, old}, {"StationInfo.conf.unreadable-20261209T000000Z", old}},
+       {aside, "StationInfo.conf.unreadable-20261209T000000Z"},
+       "",
+       "No station file StationInfo.conf, the station list is empty; a station file that could not be read "
+       "was "
+       "kept as StationInfo.conf.unreadable-20261209T000000Z (the newest of 2 such files)"},
+  };
+  for (const Case & c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string work = dir.path() + "/work";
+    ASSERT_EQ(system(("mkdir -p '" + work + "'").c_str()), 0);
+    for (const auto & f : c.files) {
+      if (f.second[0] == '=') {
+        ASSERT_EQ(link((work + "/" + f.second.substr(1)).c_str(), (work + "/" + f.first).c_str()), 0);
+      } else {
+        e2e::WriteFile(work + "/" + f.first, f.second);
+      }
+    }
+    NodeProcess node(domain, dir.path());
+    ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+    EXPECT_EQ(e2e::ListFiles(work), c.after_start);
+    EXPECT_EQ(StoredInMemory(domain), c.stored);
+    const auto errors = ErrorLines(node);
+    EXPECT_EQ(errors.size(), c.error.empty() ? 0u : 1u) << node.Log();
+    if (!c.error.empty() && !errors.empty()) {
+      EXPECT_NE(errors[0].find(c.error), std::string::npos) << errors[0];
+    }
+    const auto r = Cli(domain, {"call", "10001", e2e::Hex(List(3))});
+    EXPECT_EQ(e2e::Lines(r.out).at(0), "code: 0") << r.out << r.err;
+    EXPECT_EQ(e2e::ReadFile(node.StationFile()), List(3));
+    int old_copies = 0;
+    for (const auto & name : e2e::ListFiles(work)) {
+      old_copies += e2e::ReadFile(work + "/" + name) == old;
+    }
+    EXPECT_GE(old_copies, 1) << "the old file is gone";
+    EXPECT_EQ(node.Stop(SIGTERM), 0);
   }
 }
 

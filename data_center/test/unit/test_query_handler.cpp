@@ -285,9 +285,11 @@ TEST_F(QueryHandlerTest, ListsAboveTheLimitAreRefusedBeforeTheyAreDecoded) {
   for (const Case & c : cases) {
     SCOPED_TRACE(c.name);
     test::CapturedLog log;
+    // A decode that fails prints "parse protobuf data failed": "not even a
+    // list" would, were it decoded before its size was checked.
     testing::internal::CaptureStdout();
     const Answer answer = Send(handler, 10001, c.payload);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "nothing was decoded and failed";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the payload was decoded before it was refused";
     EXPECT_FALSE(answer.result);
     EXPECT_EQ(answer.code, 10006);
     EXPECT_EQ(answer.msg, "Deserialize data failed");

@@ -166,51 +166,82 @@ TEST_F(StationFileTest, AFailedInPlaceRewriteWritesTheOldContentBack) {
   EXPECT_EQ(test::ReadFile("backup_name"), old_list);
 }
 
-TEST_F(StationFileTest, SettingAsideMovesOnlyARegularFileAndNeverOverAnother) {
+// Runs `save` with the file size limit at `bytes`, as a full disk would stop
+// a write (root ignores permission bits, so that is how a save fails here).
+SaveResult WithFileSizeLimit(rlim_t bytes, const std::function<SaveResult()> & save) {
+  rlimit saved_limit{};
+  ::getrlimit(RLIMIT_FSIZE, &saved_limit);
+  rlimit limit = saved_limit;
+  limit.rlim_cur = bytes;
+  const auto saved_signal = std::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  const SaveResult result = save();
+  ::setrlimit(RLIMIT_FSIZE, &saved_limit);
+  std::signal(SIGXFSZ, saved_signal);
+  return result;
+}
+
+TEST_F(StationFileTest, KeepingTheOldFileKeepsOnlyARegularFileAndNeverOverAnother) {
   const std::time_t now = 1796757300;  // 2026-12-08 19:15:00 UTC
   const std::string aside = "StationInfo.conf.unreadable-20261208T191500Z";
+  const std::string list = Poses(1).SerializeAsString();
   struct Case {
     std::string name;
     std::function<void()> make;  // besides "StationInfo.conf" holding "old", unless it says otherwise
-    SetAsideStatus status;
-    std::string moved_to;
+    SaveStatus status;
+    std::string kept_as;
     std::vector<std::string> names;                         // the folder afterwards
-    std::vector<std::pair<std::string, std::string>> kept;  // other files and their content afterwards
+    std::vector<std::pair<std::string, std::string>> kept;  // files and their content afterwards
+    bool full_disk = false;
   };
   const std::vector<Case> cases = {
-      {"a regular file", [] {}, SetAsideStatus::kSetAside, aside, {aside}, {}},
+      {"a regular file", [] {}, SaveStatus::kSaved, aside, {"StationInfo.conf", aside}, {}},
       {"its first names taken",
        [&] {
          test::WriteFile(aside, "first");
          test::WriteFile(aside + ".1", "second");
        },
-       SetAsideStatus::kSetAside,
+       SaveStatus::kSaved,
        aside + ".2",
-       {aside, aside + ".1", aside + ".2"},
+       {"StationInfo.conf", aside, aside + ".1", aside + ".2"},
        {{aside, "first"}, {aside + ".1", "second"}}},
-      {"a link: its target moves, beside itself",
+      // A crash after the second name was made: the file gets a third.
+      {"a name kept before",
+       [&] { fs::create_hard_link("StationInfo.conf", aside); },
+       SaveStatus::kSaved,
+       aside + ".1",
+       {"StationInfo.conf", aside, aside + ".1"},
+       {{aside, "old"}}},
+      {"a link: its target is kept, beside itself",
        [] {
          fs::create_directory("persist");
          fs::rename("StationInfo.conf", "persist/st");
          fs::create_symlink("persist/st", "StationInfo.conf");
        },
-       SetAsideStatus::kSetAside,
+       SaveStatus::kSaved,
        "persist/st.unreadable-20261208T191500Z",
        {"StationInfo.conf", "persist"},
-       {}},
+       {{"persist/st", list}}},
       {"one of two hard links",
        [] { fs::create_hard_link("StationInfo.conf", "backup_name"); },
-       SetAsideStatus::kSetAside,
+       SaveStatus::kSaved,
        aside,
-       {aside, "backup_name"},
+       {"StationInfo.conf", aside, "backup_name"},
        {{"backup_name", "old"}}},
-      {"missing", [] { fs::remove("StationInfo.conf"); }, SetAsideStatus::kNothing, "", {}, {}},
+      {"a full disk",
+       [] {},
+       SaveStatus::kFailed,
+       "",
+       {"StationInfo.conf"},
+       {{"StationInfo.conf", "old"}},
+       true},
+      {"missing", [] { fs::remove("StationInfo.conf"); }, SaveStatus::kSaved, "", {"StationInfo.conf"}, {}},
       {"a folder",
        [] {
          fs::remove("StationInfo.conf");
          fs::create_directories("StationInfo.conf/inside");
        },
-       SetAsideStatus::kNothing,
+       SaveStatus::kFailed,
        "",
        {"StationInfo.conf"},
        {}},
@@ -220,7 +251,7 @@ TEST_F(StationFileTest, SettingAsideMovesOnlyARegularFileAndNeverOverAnother) {
          fs::create_symlink("other", "StationInfo.conf");
          fs::create_symlink("StationInfo.conf", "other");
        },
-       SetAsideStatus::kFailed,
+       SaveStatus::kFailed,
        "",
        {"StationInfo.conf", "other"},
        {}},
@@ -232,17 +263,39 @@ TEST_F(StationFileTest, SettingAsideMovesOnlyARegularFileAndNeverOverAnother) {
     }
     test::WriteFile("StationInfo.conf", "old");
     c.make();
-    const SetAsideResult result = SetAsideStationFile("StationInfo.conf", now);
+    const SaveResult result = WithFileSizeLimit(c.full_disk ? 1 : RLIM_INFINITY, [&] {
+      return SaveStationFileKeepingOld("StationInfo.conf", Poses(1), now);
+    });
     EXPECT_EQ(result.status, c.status) << result.error;
-    EXPECT_EQ(result.aside, c.moved_to);
+    EXPECT_EQ(result.kept_as, c.kept_as);
+    EXPECT_EQ(result.in_place, "");
     EXPECT_EQ(Names(dir_.path()), c.names);
-    if (!c.moved_to.empty()) {
-      EXPECT_EQ(test::ReadFile(c.moved_to), "old");
+    if (c.status == SaveStatus::kSaved) {
+      EXPECT_EQ(test::ReadFile("StationInfo.conf"), list);
+    }
+    if (!c.kept_as.empty()) {
+      EXPECT_EQ(test::ReadFile(c.kept_as), "old");
     }
     for (const auto & file : c.kept) {
       EXPECT_EQ(test::ReadFile(file.first), file.second) << file.first;
     }
   }
+}
+
+// Where a start looks for the list when the station file is missing.
+TEST_F(StationFileTest, KeptFilesAreFoundBesideTheLinkTargetOldestFirst) {
+  fs::create_directory("persist");
+  fs::create_symlink("persist/st", "StationInfo.conf");
+  for (const char * name :
+       {"persist/st.unreadable-20261208T191500Z.1", "persist/st.unreadable-20261209T000000Z",
+        "persist/st.unreadable-20261208T191500Z", "persist/other.unreadable-20261210T000000Z",
+        "StationInfo.conf.unreadable-20261210T000000Z", "persist/st.tmp.1"}) {
+    test::WriteFile(name, "old");
+  }
+  EXPECT_THAT(FilesKeptBeside("StationInfo.conf"),
+              testing::ElementsAre("persist/st.unreadable-20261208T191500Z",
+                                   "persist/st.unreadable-20261208T191500Z.1",
+                                   "persist/st.unreadable-20261209T000000Z"));
 }
 
 TEST_F(StationFileTest, StaleTemporaryFilesAreFoundBesideTheLinkTarget) {
