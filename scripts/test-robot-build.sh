@@ -15,8 +15,10 @@
 #      stress suite (ctest -L stress) against the robot build's node, started
 #      through its installed launcher;
 #   5. where the distribution's arm64 build is (/opt/ros/<distro>-arm64):
-#      the packages cross-built for the robot's 64-bit Arm, and the
-#      whole-system suite against that node under qemu-aarch64.
+#      the packages cross-built for the robot's 64-bit Arm; under
+#      qemu-aarch64, the whole-system suite against that node on Cyclone
+#      DDS, and on Fast DDS every command called across users, the node
+#      started by its launcher (and, as a control that must fail, without).
 #
 #   scripts/test-robot-build.sh [STANDALONE_BUILD_DIR]     (default build/)
 #   ROBOT_DISTROS=jazzy scripts/test-robot-build.sh         (one distribution)
@@ -323,6 +325,129 @@ robot_node_suite e2e "$native" 0 -E '^test_running_node$'
 step "ROS 2 $distro: standalone stress suite against the robot build's node"
 robot_node_suite stress "$native" 0
 
+# fastdds_node_answers ARCH EMULATOR INSTALL START: whether the node of
+# colcon install INSTALL, built for ARCH, answers the robot build's client on
+# Fast DDS across users. The node runs as nobody with its unit's environment
+# (no HOME) and the site's loopback only, started by START: "launcher", its
+# installed launcher as the unit starts it, or "node", the node itself with
+# setup.bash sourced and Fast DDS as it comes. It runs in a user, mount and
+# network namespace of its own (only lo), where a binfmt_misc of the
+# namespace's own runs ARCH programs under EMULATOR, so that the launcher's
+# exec of the node is emulated (qemu-user does not follow exec) and nothing on
+# the host changes. Root then calls it from the x86-64 install, on Fast DDS
+# as it comes, each call of the transcript below in turn; the first not
+# answered ends the check. Status 0 when the transcript is as expected, 1
+# when not, 2 when the node did not start to serve; fastdds_calls says how
+# many calls the transcript has.
+# shellcheck disable=SC2016 # the namespace's own expansions, written as they are
+fastdds_node_answers() {
+  local arch="$1" emulator="$2" install="$3" start="$4" dir binfmt pid node="" i status=0 actual expected=""
+  local domain=65 site=ROS_LOCALHOST_ONLY=1 program
+  [ "$distro" = humble ] || { domain=66 && site=ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST; }
+  case "$start" in
+    launcher) program=("$install/data_center/lib/data_center/data_center_start") ;;
+    *) program=(bash -c 'i="$1"; set --; . "$i/setup.bash" && exec "$i/data_center/lib/data_center/data_center"' node "$install") ;;
+  esac
+  dir="$(mktemp -d "$ws/fastdds_$start.XXXXXX")" && chmod 755 "$dir" &&
+    mkdir "$dir/korvane" "$dir/work" "$dir/ros_log" && chown nobody: "$dir/korvane" "$dir/work" "$dir/ros_log" ||
+    return 2
+  binfmt="$(sed -n "s|^:qemu-$arch:\(M:[^:]*:[^:]*:[^:]*\):.*|:$arch:\1:$emulator:F|p" "/usr/lib/binfmt.d/qemu-$arch.conf")"
+  [ -n "$binfmt" ] || { say "no binfmt_misc entry for $arch in /usr/lib/binfmt.d" >&2; return 2; }
+  # Waits for its user ids (written below, from outside) before it mounts.
+  unshare --user --mount --net --propagation private --fork -- /bin/sh -c '
+    i=0
+    until [ "$(id -u)" = 0 ]; do i=$((i + 1)); [ "$i" -lt 200 ] || exit 125; sleep 0.05; done
+    ip link set lo up && mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc &&
+      printf "%s\n" "$0" >/proc/sys/fs/binfmt_misc/register && exec "$@"' "$binfmt" \
+    "$root/test/support/data_center_hermetic" "$dir/korvane" "$dir/work" \
+    setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups \
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin ROS_DOMAIN_ID="$domain" RMW_IMPLEMENTATION=rmw_fastrtps_cpp \
+    ROS_LOG_DIR="$dir/ros_log" "$site" "${program[@]}" >"$dir/output" 2>&1 &
+  pid=$!
+  for i in $(seq 100); do
+    [ "$(readlink "/proc/$pid/ns/user")" = "$(readlink /proc/$$/ns/user)" ] || break
+    sleep 0.05
+  done
+  # Every id as it is, nobody's included: the namespace's root is root.
+  echo "0 0 65536" >"/proc/$pid/uid_map" && echo "0 0 65536" >"/proc/$pid/gid_map" || status=2
+  for i in $(seq 600); do
+    grep -qx "after advertiseService robot_status_query" "$dir/output" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  read -r node _ <"/proc/$pid/task/$pid/children" 2>/dev/null
+  if [ "$status" -ne 0 ] || ! grep -qx "after advertiseService robot_status_query" "$dir/output"; then
+    say "the $arch node ($start) did not start to serve" >&2
+    status=2
+  else
+    # What the node runs as, for the log: the user, the program (the
+    # emulator) and the profile the node's Fast DDS reads.
+    say "the $arch node ($start): $(stat -c %U "/proc/$node") $(readlink "/proc/$node/exe")" \
+      "$(tr '\0' '\n' <"/proc/$node/environ" | grep '^FASTRTPS_DEFAULT_PROFILES_FILE=' || echo 'no Fast DDS profile')"
+    expected="$(
+      cat <<'EOF'
+$ call 1002
+code: 0
+msg: ""
+payload: hex (0 bytes)
+exit 0
+$ call 10001 0A 02 08 09
+code: 0
+msg: ""
+payload: hex (0 bytes)
+exit 0
+$ call 10002
+code: 0
+msg: ""
+payload: hex (4 bytes)
+0A 02 08 09
+exit 0
+$ call 10003
+code: 0
+msg: ""
+payload: hex (11 bytes)
+0A 09 08 B8 17 10 28 18 80 F1 04
+exit 0
+$ call -42
+code: 10002
+msg: ""
+payload: hex (0 bytes)
+exit 1
+EOF
+    )"
+    # The bounds are generous for an emulated node; the client's own covers
+    # discovery, timeout a client that hangs (a native Fast DDS participant
+    # beside an emulated one on shared memory does).
+    actual="$(
+      source_setup "$ws/install/setup.bash"
+      sed -n 's/^\$ //p' <<<"$expected" | while read -r call; do
+        # shellcheck disable=SC2086 # the call's words
+        out="$(nsenter -t "$pid" -n -- env -u FASTRTPS_DEFAULT_PROFILES_FILE RMW_IMPLEMENTATION=rmw_fastrtps_cpp \
+          ROS_DOMAIN_ID="$domain" ROS_LOG_DIR="$dir/ros_log" timeout -k 1 15 \
+          "$ws/install/data_center/lib/data_center/data_center_cli" --timeout 10 $call </dev/null 2>>"$dir/client_stderr")"
+        i=$?
+        printf '$ %s\n%s\nexit %s\n' "$call" "$out" "$i"
+        [ "$i" -le 1 ] || break # not answered: the next calls would wait as long
+      done
+    )"
+    if ! diff -u <(echo "$expected") <(echo "$actual") >"$dir/diff"; then
+      say "the $arch node ($start) did not answer as expected on Fast DDS:" >&2
+      cat "$dir/diff" "$dir/client_stderr" >&2
+      status=1
+    fi
+  fi
+  fastdds_calls="$(grep -c '^\$ ' <<<"$expected")"
+  [ -z "$node" ] || kill -TERM "$node" 2>/dev/null
+  for i in $(seq 150); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -z "$node" ] || kill -KILL "$node" 2>/dev/null
+  wait "$pid"
+  [ "$status" -eq 0 ] || sed 's/^/  node: /' "$dir/output" >&2
+  return "$status"
+}
+
 # The robot's own processor: the same packages cross-built against the
 # distribution's arm64 build, and the same suite against that node under qemu.
 arm64_prefix="/opt/ros/$distro-arm64"
@@ -339,6 +464,37 @@ if [ -f "$arm64_prefix/setup.bash" ]; then
     step "ROS 2 $distro: standalone whole-system suite against the arm64 robot node, under qemu-aarch64"
     robot_node_wrapper aarch64 "$ws/install-arm64" qemu-aarch64-static -L /
     robot_node_suite e2e aarch64 1 -E '^test_running_node$'
+    step "ROS 2 $distro: the arm64 node on Fast DDS under qemu-aarch64, through its launcher, as nobody; root calls"
+    if [ "$(id -u)" -ne 0 ]; then
+      say "the arm64 node on rmw_fastrtps_cpp is left out: it runs as another user, which needs root"
+      notes+=("arm64 on rmw_fastrtps_cpp: skipped, needs root")
+    elif has_package rmw_fastrtps_cpp; then
+      start=$(date +%s)
+      if fastdds_node_answers aarch64 "$(command -v qemu-aarch64-static)" "$ws/install-arm64" launcher; then
+        notes+=("arm64 on rmw_fastrtps_cpp through its launcher, as nobody: every call answered ($fastdds_calls), $(($(date +%s) - start)) s")
+      else
+        notes+=("arm64 on rmw_fastrtps_cpp through its launcher: FAILED")
+        status=1
+      fi
+      # The control: the same check must fail against a node without the
+      # launcher's profile (Fast DDS's shared memory, across users, emulated).
+      step "ROS 2 $distro: the same check against the arm64 node without its launcher's profile, which must fail"
+      start=$(date +%s)
+      fastdds_node_answers aarch64 "$(command -v qemu-aarch64-static)" "$ws/install-arm64" node
+      control=$?
+      if [ "$control" -eq 1 ]; then
+        say "not answered, as expected"
+        notes+=("its control without the launcher's profile: not answered, as expected, $(($(date +%s) - start)) s")
+      else
+        say "the check did not fail against a node without the launcher's profile (status $control)" >&2
+        notes+=("its control without the launcher's profile: FAILED (status $control)")
+        status=1
+      fi
+    else
+      say "rmw_fastrtps_cpp is not installed in this ROS 2: the arm64 node is not tested on it" >&2
+      notes+=("arm64 on rmw_fastrtps_cpp: not installed")
+      status=1
+    fi
   else
     say "the arm64 build failed" >&2
     notes+=("arm64: build failed")
