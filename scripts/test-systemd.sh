@@ -17,7 +17,9 @@
 #      active, as data_center, and a caller as root answers 1002, 10001,
 #      10002 and 10003; the 10001 is stored in StationInfo.conf, owned by
 #      data_center; the Depends: line names no -dev package of spdlog or
-#      Boost; the unit's exposure score is 2.0 or lower;
+#      Boost; the unit's exposure score is 2.0 or lower; it wants and is
+#      ordered after network-online.target, and is not with its drop-in
+#      masked;
 #   2. kill -9 of the node: systemd starts it again, the stations answered;
 #   3. RMW_IMPLEMENTATION=rmw_fastrtps_cpp in /etc/default/data_center and a
 #      restart: every command is answered on Fast DDS;
@@ -205,6 +207,23 @@ check_exposure() {
   say "$distro: $line"
 }
 
+# The unit waits for network-online.target through its drop-in, and no
+# longer once the site masks that (docs/deploying.md).
+check_online_drop_in() {
+  local mask=/etc/systemd/system/data_center.service.d/network-online.conf want p got mask_note=""
+  for want in yes no; do
+    if [ "$want" = no ]; then
+      ct mkdir -p "${mask%/*}" && ct ln -s /dev/null "$mask" && ct systemctl daemon-reload
+      mask_note=", its drop-in masked"
+    fi
+    for p in Wants After; do
+      case " $(prop "$p") " in *" network-online.target "*) got=yes ;; *) got=no ;; esac
+      [ "$got" = "$want" ] || fail "network-online.target in $p= of the unit${mask_note:-}: $got, not $want"
+    done
+  done
+  ct rm "$mask" && ct systemctl daemon-reload
+}
+
 # The site's settings, written before the packages come: a domain of its
 # own, loopback only in the form its distribution reads.
 write_site_file() {
@@ -235,7 +254,8 @@ scenario() {
     fail "Depends: names a -dev package of spdlog or Boost: $depends"
   fi
   check_exposure
-  say "$name: installed, started as data_center, every command answered, 10001 stored"
+  check_online_drop_in
+  say "$name: installed, started as data_center, every command answered, 10001 stored; waits for the network unless masked"
 
   pid="$(prop MainPID)"
   restarts="$(prop NRestarts)"
