@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Makes the robot packages as Debian packages, with bloom, for each ROS 2
-# distribution installed (/opt/ros/humble, /opt/ros/jazzy), for this
+# distribution installed of robot_distros (/opt/ros/humble, /opt/ros/jazzy), for this
 # machine's system (Debian 12 here, or the robot's Ubuntu) and architecture:
 # ros-<distro>-korvane-protocol and ros-<distro>-data-center, their versions
 # those of the package.xml files.
@@ -38,7 +38,7 @@ fail() {
 
 distros=("$@")
 if [ "${#distros[@]}" -eq 0 ]; then
-  for d in humble jazzy; do
+  for d in "${robot_distros[@]}"; do
     [ ! -f "/opt/ros/$d/setup.sh" ] || distros+=("$d")
   done
   [ "${#distros[@]}" -gt 0 ] || fail "no ROS 2 distribution installed (/opt/ros/humble, /opt/ros/jazzy)"
@@ -88,10 +88,16 @@ make_one() {
     sed -i 's/debhelper (>= [0-9.]*)/debhelper (>= 13.1)/' "$src/debian/control"
     cat "$root/packaging/data_center/rules.mk" >>"$src/debian/rules"
     # The fields of packaging/data_center/control.fields, in the binary
-    # package's stanza, right after its Package: line.
-    grep -v '^#' "$root/packaging/data_center/control.fields" >"$work/control.fields"
+    # package's stanza, right after its Package: line; @OTHER_DISTROS@
+    # names the package of every other distribution of robot_distros.
+    local others="" d
+    for d in "${robot_distros[@]}"; do
+      [ "$d" = "$distro" ] || others+=", ros-$d-data-center"
+    done
+    grep -v '^#' "$root/packaging/data_center/control.fields" | sed "s/@OTHER_DISTROS@/$others/" >"$work/control.fields"
     sed -i "/^Package: ros-$distro-data-center\$/r $work/control.fields" "$src/debian/control"
     grep -q '^Provides: ' "$src/debian/control" || fail "no binary package stanza in bloom's debian/control"
+    ! grep -q '@' "$work/control.fields" || fail "packaging/data_center/control.fields: a placeholder left unknown"
     install -m 755 "$root/packaging/data_center/postrm" "$src/debian/postrm"
   fi
   # Where the distribution's Fast DDS is an overlay of its prefix (this

@@ -94,7 +94,7 @@ if [ -z "${ROBOT_DISTRO:-}" ]; then
   elif [ -n "${ROS_DISTRO:-}" ]; then
     distros=("$ROS_DISTRO")
   else
-    distros=(humble jazzy)
+    distros=("${robot_distros[@]}")
   fi
   status=0
   ran=0

@@ -17,7 +17,9 @@
 #      active, as data_center, and a caller as root answers 1002, 10001,
 #      10002 and 10003; the 10001 is stored in StationInfo.conf, owned by
 #      data_center; the Depends: line names no -dev package of spdlog or
-#      Boost; the unit's exposure score is 2.0 or lower;
+#      Boost; the unit's exposure score is 2.0 or lower; it wants and is
+#      ordered after network-online.target, and is not with its drop-in
+#      masked;
 #   2. kill -9 of the node: systemd starts it again, the stations answered;
 #   3. RMW_IMPLEMENTATION=rmw_fastrtps_cpp in /etc/default/data_center and a
 #      restart: every command is answered on Fast DDS;
@@ -28,7 +30,9 @@
 #   6. with Humble and Jazzy both tested, the Humble container then installs
 #      Jazzy's packages: Humble's goes, the stations and the site's
 #      /etc/default/data_center stay, Jazzy's node serves them, and purging
-#      Humble's leftover leaves Jazzy's unit enabled.
+#      Humble's leftover leaves Jazzy's unit enabled. The move again, but
+#      for the purge, in a container of its own from the Humble package of
+#      0.1.0, which names no other package (from-0.1.0).
 #
 # Two packages with a break, made from the real one, must fail step 1: one
 # whose unit leaves its user unable to write the working folder, one whose
@@ -203,6 +207,23 @@ check_exposure() {
   say "$distro: $line"
 }
 
+# The unit waits for network-online.target through its drop-in, and no
+# longer once the site masks that (docs/deploying.md).
+check_online_drop_in() {
+  local mask=/etc/systemd/system/data_center.service.d/network-online.conf want p got mask_note=""
+  for want in yes no; do
+    if [ "$want" = no ]; then
+      ct mkdir -p "${mask%/*}" && ct ln -s /dev/null "$mask" && ct systemctl daemon-reload
+      mask_note=", its drop-in masked"
+    fi
+    for p in Wants After; do
+      case " $(prop "$p") " in *" network-online.target "*) got=yes ;; *) got=no ;; esac
+      [ "$got" = "$want" ] || fail "network-online.target in $p= of the unit${mask_note:-}: $got, not $want"
+    done
+  done
+  ct rm "$mask" && ct systemctl daemon-reload
+}
+
 # The site's settings, written before the packages come: a domain of its
 # own, loopback only in the form its distribution reads.
 write_site_file() {
@@ -233,7 +254,8 @@ scenario() {
     fail "Depends: names a -dev package of spdlog or Boost: $depends"
   fi
   check_exposure
-  say "$name: installed, started as data_center, every command answered, 10001 stored"
+  check_online_drop_in
+  say "$name: installed, started as data_center, every command answered, 10001 stored; waits for the network unless masked"
 
   pid="$(prop MainPID)"
   restarts="$(prop NRestarts)"
@@ -279,7 +301,7 @@ scenario() {
   say "$name: removed (stopped), purged, reinstalled: the stations kept and served"
 
   if [ -n "$move_to" ]; then
-    move "$name"
+    move "$name" m5 purge
   fi
 }
 
@@ -305,8 +327,9 @@ check_log_bound() {
   check_stations "after systemd-tmpfiles --clean" m5
 }
 
-# Step 6: the site moves the robot from this distribution to the next.
-move() {
+# Step 6: the site moves the robot from this distribution to the next, the
+# stations of map MAP stored; with "purge", then purges the package left.
+move() { # NAME MAP [purge]
   local from="$distro" site_before
   site_before="$(ct cat /etc/default/data_center)"
   apt_ct install /debs/move/standin.deb
@@ -318,13 +341,15 @@ move() {
   [ "$(ct cat /etc/default/data_center)" = "$site_before" ] || fail "the move changed /etc/default/data_center"
   check_stations_kept "the move to $distro"
   wait_serving "moved to $distro"
-  check_stations "moved to $distro" m5
-  apt_ct purge "ros-$from-data-center"
-  [ "$(ct systemctl is-enabled data_center || true)" = enabled ] ||
-    fail "purging the removed ros-$from-data-center disabled ros-$distro-data-center's unit"
-  [ "$(ct systemctl is-active data_center || true)" = active ] ||
-    fail "purging the removed ros-$from-data-center stopped data_center"
-  check_stations "moved to $distro, $from's package purged" m5
+  check_stations "moved to $distro" "$2"
+  if [ "${3:-}" = purge ]; then
+    apt_ct purge "ros-$from-data-center"
+    [ "$(ct systemctl is-enabled data_center || true)" = enabled ] ||
+      fail "purging the removed ros-$from-data-center disabled ros-$distro-data-center's unit"
+    [ "$(ct systemctl is-active data_center || true)" = active ] ||
+      fail "purging the removed ros-$from-data-center stopped data_center"
+    check_stations "moved to $distro, $from's package purged" "$2"
+  fi
   say "$1: moved to $distro: $from's package removed, the stations and the site's file kept and served by the $distro node"
   distro="$from"
 }
@@ -350,12 +375,14 @@ if [ "${1:-}" = --scenario ]; then
   nspawn_pid=""
   trap shut_down EXIT
   boot "$dir/root" "$dir/console.log"
-  if [ "$name" = packages ]; then
-    scenario "$name"
-  else
-    write_site_file
-    install_and_serve
-  fi
+  case "$name" in
+    packages) scenario "$name" ;;
+    *)
+      write_site_file
+      install_and_serve
+      if [ "$name" = from-0.1.0 ]; then move "$name" m3; fi
+      ;;
+  esac
   exit 0
 fi
 
@@ -423,6 +450,13 @@ EOF
   revision="${version#*-}"
   inc="${revision%%[!0-9]*}"
   repack "$dc" "$p/upgrade.deb" "${version%%-*}-$((inc + 1))${revision#"$inc"}"
+  # What robots have from before the package named the others: 0.1.0,
+  # without Provides:, Conflicts: and Replaces:, and with the postrm of then,
+  # whose purge disabled the unit whoever's it was.
+  repack "$dc" "$p/from-0.1.0.deb" "0.1.0-$revision" \
+    "sed -i '/^\(Provides\|Conflicts\|Replaces\): /d' DEBIAN/control &&
+     grep -q '^if \[ \"\$1\" = purge \] && {' DEBIAN/postrm &&
+     sed -i '/^if \[ \"\$1\" = purge \] && {/,/^fi\$/d' DEBIAN/postrm"
   # A unit under which its user cannot write the working folder: the folder
   # left out of ReadWritePaths=, so ProtectSystem=strict makes it read-only.
   repack "$dc" "$p/unit-workdir-read-only.deb" "$version" \
@@ -441,7 +475,7 @@ done
 # One root serves every distribution.
 base_packages=(systemd systemd-sysv dbus apt python3 procps)
 prefixes=()
-for d in humble jazzy; do
+for d in "${robot_distros[@]}"; do
   for prefix in "/opt/ros/$d" "/opt/ros/${d}_fastdds"; do
     [ ! -d "$prefix" ] || prefixes+=("$prefix")
   done
@@ -527,21 +561,22 @@ for i in "${!distros[@]}"; do
   p="$work_root/debs/$distro"
   # The move goes from this distribution to the next one tested.
   move_to="${distros[$((i + 1))]:-}"
-  for name in packages unit-workdir-read-only postinst-no-start; do
+  # from-0.1.0: the move again, from the package of 0.1.0.
+  names=(packages unit-workdir-read-only postinst-no-start)
+  [ -z "$move_to" ] || names+=(from-0.1.0)
+  for name in "${names[@]}"; do
     d="$work_root/debs/$distro-$name"
     rm -rf "$d"
     mkdir -p "$d"
     cp "$p/standin.deb" "$p/korvane.deb" "$p/upgrade.deb" "$d/"
     case "$name" in
-      packages)
-        cp "$p/data_center.deb" "$d/"
-        if [ -n "$move_to" ]; then
-          mkdir "$d/move"
-          for f in standin korvane data_center; do cp "$work_root/debs/$move_to/$f.deb" "$d/move/"; done
-        fi
-        ;;
+      packages) cp "$p/data_center.deb" "$d/" ;;
       *) cp "$p/$name.deb" "$d/data_center.deb" ;;
     esac
+    if [ -n "$move_to" ]; then
+      mkdir "$d/move"
+      for f in standin korvane data_center; do cp "$work_root/debs/$move_to/$f.deb" "$d/move/"; done
+    fi
   done
 
   # The two with a break run beside the real packages' scenario.
@@ -552,6 +587,9 @@ for i in "${!distros[@]}"; do
   done
   good=0
   scenario_in packages "$distro" "$work_root/debs/$distro-packages" "$move_to" || good=$?
+  if [ -n "$move_to" ]; then
+    scenario_in from-0.1.0 "$distro" "$work_root/debs/$distro-from-0.1.0" "$move_to" || good=$?
+  fi
   for name in unit-workdir-read-only postinst-no-start; do
     case "$name" in
       # The node answers, and says it could not save.
@@ -578,7 +616,7 @@ for i in "${!distros[@]}"; do
   notes+=("$distro $took s")
   # What the containers wrote goes when they passed; the logs stay.
   if [ "$good" -eq 0 ]; then
-    for name in packages unit-workdir-read-only postinst-no-start; do rm -rf "$work_root/$distro-$name/upper" "$work_root/$distro-$name/work"; done
+    for name in "${names[@]}"; do rm -rf "$work_root/$distro-$name/upper" "$work_root/$distro-$name/work"; done
   fi
 done
 [ "$status" -ne 0 ] || rm -rf "$base"

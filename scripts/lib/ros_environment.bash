@@ -81,8 +81,12 @@ without_ros() {
   )
 }
 
+# The ROS 2 distributions the robot is built and packaged for, oldest first.
+# shellcheck disable=SC2034 # read by the scripts that source this
+robot_distros=(humble jazzy)
+
 # The distributions a robot script runs on, into the array `distros`: those
-# named as arguments, else each of humble and jazzy installed in /opt/ros.
+# named as arguments, else each of robot_distros installed in /opt/ros.
 # Without arguments, one not installed fails where DATA_CENTER_REQUIRE_ROBOT=1
 # and is skipped otherwise; none at all exits 77 (skipped). Calls the
 # calling script's own say and fail.
@@ -90,7 +94,7 @@ select_robot_distros() {
   distros=("$@")
   [ "${#distros[@]}" -eq 0 ] || return 0
   local d
-  for d in humble jazzy; do
+  for d in "${robot_distros[@]}"; do
     if [ -f "/opt/ros/$d/setup.sh" ]; then
       distros+=("$d")
     elif [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then

@@ -85,15 +85,20 @@ TEST(ServiceFiles, UnitVerifiesCleanlyAndBrokenCopiesDoNot) {
   TempDir dir;
   MakeInstallTree(dir.path() + "/install", dir.path() + "/install", "/bin/true");
   const std::string start = dir.path() + "/install/lib/data_center/data_center_start";
+  // The drop-in that orders the unit after network-online.target goes beside it, where
+  // systemd-analyze reads it too.
+  const std::string drop_in = e2e::ReadFile(kSystemd + "/network-online.conf");
   struct Case {
     const char * what;
     std::string unit;
+    std::string drop_in;
     bool passes;
   } cases[] = {
-      {"as installed", ConfiguredUnit(start), true},
-      {"the launcher missing", ConfiguredUnit(dir.path() + "/nowhere/data_center_start"), false},
+      {"as installed", ConfiguredUnit(start), drop_in, true},
+      {"the launcher missing", ConfiguredUnit(dir.path() + "/nowhere/data_center_start"), drop_in, false},
       {"a misspelt value", Replaced(ConfiguredUnit(start), "Restart=on-failure", "Restart=on-failures"),
-       false},
+       drop_in, false},
+      {"a misspelt drop-in", ConfiguredUnit(start), Replaced(drop_in, "After=", "Afterr="), false},
   };
   int i = 0;
   for (const auto & c : cases) {
@@ -101,6 +106,8 @@ TEST(ServiceFiles, UnitVerifiesCleanlyAndBrokenCopiesDoNot) {
     const std::string folder = dir.path() + "/unit" + std::to_string(i++);
     fs::create_directories(folder);
     e2e::WriteFile(folder + "/data_center.service", c.unit);
+    fs::create_directories(folder + "/data_center.service.d");
+    e2e::WriteFile(folder + "/data_center.service.d/network-online.conf", c.drop_in);
     const auto r = e2e::Run({"systemd-analyze", "verify", folder + "/data_center.service"}, {});
     // Warnings count: systemd ignores a setting it cannot parse and starts the unit anyway.
     EXPECT_EQ(r.exit_status == 0 && r.out.empty() && r.err.empty(), c.passes)
