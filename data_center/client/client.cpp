@@ -28,6 +28,11 @@ const char * ToString(CallStatus status) {
       return "timed out";
     case CallStatus::kInterrupted:
       return "interrupted";
+    case CallStatus::kTooLarge: {
+      static const std::string text =
+          "station list above " + std::to_string(kMaxStationListBytes) + " bytes, not sent";
+      return text.c_str();
+    }
   }
   return "unknown";
 }
@@ -137,6 +142,15 @@ Result<MapInfo> Client::QueryLastMap(Duration timeout) {
 }
 
 Reply Client::IssueBaseStation(const BaseStationInfo & stations, Duration timeout) {
+  // The node refuses a list above the limit as it comes and as it encodes it
+  // to store it. What this client sends is protobuf's own encoding, which
+  // encodes again to the same size, so that size decides both. Refused here,
+  // the caller learns why instead of a bare 10006.
+  if (stations.ByteSizeLong() > static_cast<std::size_t>(kMaxStationListBytes)) {
+    Reply reply;
+    reply.status = CallStatus::kTooLarge;
+    return reply;
+  }
   std::string wire;
   if (!stations.SerializeToString(&wire)) {
     throw std::length_error("data_center::Client: the station list is too big to encode");

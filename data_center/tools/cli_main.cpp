@@ -11,8 +11,10 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli_options.hpp"
@@ -43,20 +45,27 @@ std::string Seconds(const cli::Options & options) {
   return text;
 }
 
-// The request payload, read and encoded before any middleware starts so that
-// input errors are reported without waiting on the network.
-bool BuildPayload(const cli::Options & options, cli::Bytes * payload, std::string * error) {
+// FILE of set-stations, as messages name it.
+std::string InputName(const cli::Options & options) {
+  return options.input_path == "-" ? std::string("standard input") : "'" + options.input_path + "'";
+}
+
+// What the command sends: the station list of set-stations, which the typed
+// client encodes and checks, or the raw payload of the other commands.
+struct Request {
+  std::optional<data_center::BaseStationInfo> stations;
+  cli::Bytes payload;
+};
+
+// The request, read and parsed before any middleware starts so that input
+// errors are reported without waiting on the network.
+bool BuildRequest(const cli::Options & options, Request * request, std::string * error) {
   if (options.command == cli::Command::kSetStations) {
     std::string text;
     if (!cli::ReadInput(options.input_path, &text, error)) return false;
     data_center::BaseStationInfo stations;
     if (!cli::ParseStationList(text, options.input_format, &stations, error)) {
-      *error = (options.input_path == "-" ? std::string("standard input") : "'" + options.input_path + "'") +
-               ": " + *error;
-      return false;
-    }
-    if (!cli::SerializeMessage(stations, payload)) {
-      *error = "cannot encode the station list";
+      *error = InputName(options) + ": " + *error;
       return false;
     }
     if (stations.bs_pose_size() == 0 && !options.quiet) {
@@ -65,19 +74,20 @@ bool BuildPayload(const cli::Options & options, cli::Bytes * payload, std::strin
                    "Sending it anyway."
                 << std::endl;
     }
+    request->stations = std::move(stations);
     return true;
   }
   if (options.command == cli::Command::kCall && !options.input_path.empty()) {
     std::string raw;
     if (!cli::ReadInput(options.input_path, &raw, error)) return false;
-    payload->assign(raw.begin(), raw.end());
+    request->payload.assign(raw.begin(), raw.end());
     return true;
   }
-  *payload = options.payload;  // hex of call; empty for the other commands
+  request->payload = options.payload;  // hex of call; empty for the other commands
   return true;
 }
 
-int Call(const cli::Options & options, const cli::Bytes & payload) {
+int Call(const cli::Options & options, const Request & request) {
   auto node = std::make_shared<rclcpp::Node>(std::string(kProgram) + "_" + std::to_string(getpid()));
   std::unique_ptr<data_center::Client> client;
   try {
@@ -86,16 +96,22 @@ int Call(const cli::Options & options, const cli::Bytes & payload) {
     return UsageError(std::string("invalid service name '") + options.service + "': " + e.what());
   }
 
-  if (!client->WaitForService(options.timeout)) {
-    if (!rclcpp::ok()) {
-      PrintError("interrupted while waiting for service '" + options.service + "'");
-      return cli::ExitStatusFor(cli::CallOutcome::kInterrupted, 0);
+  data_center::Reply reply;
+  if (request.stations) {
+    // The client refuses a list the node would refuse for its size before it
+    // waits for the service; otherwise it waits as below.
+    reply = client->IssueBaseStation(*request.stations, options.timeout);
+  } else {
+    if (!client->WaitForService(options.timeout)) {
+      if (!rclcpp::ok()) {
+        PrintError("interrupted while waiting for service '" + options.service + "'");
+        return cli::ExitStatusFor(cli::CallOutcome::kInterrupted, 0);
+      }
+      PrintError("service '" + options.service + "' not available within " + Seconds(options));
+      return cli::ExitStatusFor(cli::CallOutcome::kNoService, 0);
     }
-    PrintError("service '" + options.service + "' not available within " + Seconds(options));
-    return cli::ExitStatusFor(cli::CallOutcome::kNoService, 0);
+    reply = client->Call(options.cmd_id, request.payload, options.timeout);
   }
-
-  const data_center::Reply reply = client->Call(options.cmd_id, payload, options.timeout);
   switch (reply.status) {
     case data_center::CallStatus::kOk:
     case data_center::CallStatus::kFailed:
@@ -106,6 +122,10 @@ int Call(const cli::Options & options, const cli::Bytes & payload) {
     case data_center::CallStatus::kTimedOut:
       PrintError("no answer from service '" + options.service + "' within " + Seconds(options));
       return cli::ExitStatusFor(cli::CallOutcome::kNoAnswer, 0);
+    case data_center::CallStatus::kTooLarge:
+      PrintError(InputName(options) + ": " + data_center::ToString(reply.status) + " (it encodes to " +
+                 std::to_string(request.stations->ByteSizeLong()) + " bytes)");
+      return cli::kExitUsage;
     case data_center::CallStatus::kBadAnswer:  // raw calls decode nothing
     case data_center::CallStatus::kInterrupted:
     default:
@@ -143,9 +163,9 @@ int main(int argc, char ** argv) {
   if (parsed.status == cli::ParseResult::kUsageError) return UsageError(parsed.error);
   const cli::Options & options = parsed.options;
 
-  cli::Bytes payload;
+  Request request;
   std::string error;
-  if (!BuildPayload(options, &payload, &error)) return UsageError(error);
+  if (!BuildRequest(options, &request, &error)) return UsageError(error);
 
   // A person or a script reads the client's standard error: the
   // middleware's notices are for --verbose.
@@ -159,7 +179,7 @@ int main(int argc, char ** argv) {
 
   int status = cli::kExitFailure;
   try {
-    status = Call(options, payload);
+    status = Call(options, request);
   } catch (const std::exception & e) {
     PrintError(std::string("error: ") + e.what());
     status = cli::kExitFailure;

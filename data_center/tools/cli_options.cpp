@@ -293,7 +293,8 @@ line of JSON with --json). KIND is hex for call and set-stations and for a
 payload that does not decode or holds fields JSON cannot show (BODY: upper-case
 hex, 16 bytes a line; NOTE says why). An empty BODY prints nothing. Text
 fields that are not UTF-8 (a map identifier, say) are shown with \xHH escapes
-and a NOTE naming them; set-stations refuses such text before sending.
+and a NOTE naming them; set-stations refuses such text, and a list that
+encodes above 65536 bytes (which the service refuses), before sending.
 
 Result codes of the service: 0 success, 10002 command not supported, 10005 the
 answer could not be encoded, 10006 the request payload was empty or did not
@@ -303,8 +304,8 @@ decode, 10007 the new station list could not be saved (the old one stays),
 Exit status:
   0  the service answered code 0
   1  the service answered a non-zero code
-  2  usage error: bad option or argument, unreadable or malformed input, bad
-     ROS arguments
+  2  usage error: bad option or argument, unreadable, malformed or oversized
+     input, bad ROS arguments
   3  the service did not appear, or did not answer, within the timeout
   4  other failure (interrupted, middleware error)
 

@@ -19,7 +19,8 @@ namespace cli {
 enum ExitStatus : int {
   kExitOk = 0,            // the service answered code 0
   kExitServiceError = 1,  // the service answered a non-zero code
-  kExitUsage = 2,         // bad option, argument or input, or bad ROS arguments
+  kExitUsage = 2,         // bad option, argument or input (set-stations: a list too large), or bad
+                          // ROS arguments
   kExitNoService = 3,     // no service, or no answer, within the timeout
   kExitFailure = 4,       // anything else: interrupted, middleware error
 };

@@ -4,10 +4,12 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "e2e_support.hpp"
+#include "proto/data_center.pb.h"
 
 namespace {
 
@@ -16,7 +18,7 @@ using e2e::NodeProcess;
 using e2e::TempDir;
 using e2e::TwoPoses;
 
-// Each test has its own ROS_DOMAIN_ID: e2e::TestDomain(0-7).
+// Each test has its own ROS_DOMAIN_ID: e2e::TestDomain(0-9).
 
 TEST(Commands, RobotInfoAnswersTheSameElevenBytesWhateverThePayload) {
   const int domain = e2e::TestDomain(0);
@@ -184,6 +186,61 @@ TEST(Commands, CorruptStationFileStartsEmptyWithOneErrorLineAndIsLeftAlone) {
   ASSERT_FALSE(log.empty());
   EXPECT_NE(log[0].find("[error]"), std::string::npos) << log[0];
   EXPECT_NE(log[0].find("StationInfo.conf"), std::string::npos) << log[0];
+}
+
+// A one-pose list that encodes to exactly `size` bytes, in protobuf text
+// format; `encoded` gets its encoding.
+std::string TextListOfSize(std::size_t size, std::string * encoded) {
+  for (std::size_t name = size; name > 0; --name) {
+    data_center::BaseStationInfo info;
+    info.add_bs_pose()->set_map_id_str(std::string(name, 'm'));
+    if (info.ByteSizeLong() == size) {
+      *encoded = info.SerializeAsString();
+      return "bs_pose { map_id_str: \"" + std::string(name, 'm') + "\" }\n";
+    }
+  }
+  return "";
+}
+
+// set-stations measures a list as it would send it: one at the node's limit
+// is sent and stored; one a byte above is refused by the client, with the
+// limit named, before anything is sent: the node never logs it, and with no
+// node at all the client does not wait for one.
+TEST(Commands, SetStationsSendsAListAtTheLimitAndRefusesOneAbove) {
+  const int domain = e2e::TestDomain(8), nobody = e2e::TestDomain(9);
+  TempDir dir;
+  NodeProcess node(domain, dir.path());
+  ASSERT_TRUE(node.WaitReady()) << node.Stderr();
+  std::string largest, above;
+  e2e::WriteFile(dir.path() + "/largest.txt", TextListOfSize(65536, &largest));
+  e2e::WriteFile(dir.path() + "/above.txt", TextListOfSize(65537, &above));
+  ASSERT_EQ(largest.size(), 65536u);
+  ASSERT_EQ(above.size(), 65537u);
+
+  const std::string refused =
+      "data_center_cli: '" + dir.path() +
+      "/above.txt': station list above 65536 bytes, not sent (it encodes to 65537 bytes)\n";
+  const struct {
+    const char * what;
+    int domain;
+    const char * file;
+    int exit_status;
+    std::string err;
+  } cases[] = {
+      {"at the limit", domain, "largest.txt", 0, ""},
+      {"a byte above", domain, "above.txt", 2, refused},
+      // A client that waited for the service would give up after 60 s with exit status 3.
+      {"a byte above, no node", nobody, "above.txt", 2, refused},
+  };
+  for (const auto & c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto r = Cli(c.domain, {"set-stations", dir.path() + "/" + c.file, "--quiet", "--timeout", "60"});
+    EXPECT_EQ(r.exit_status, c.exit_status) << r.out << r.err;
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_EQ(e2e::ReadFile(node.StationFile()), largest);
+  const std::string log = node.Log();
+  EXPECT_EQ(log.find("refused"), std::string::npos) << log;
 }
 
 }  // namespace

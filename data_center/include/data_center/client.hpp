@@ -39,9 +39,12 @@ enum class CallStatus {
   kTimedOut,     // not answered within the timeout: sent, or (nothing sent) other calls
                  // of this client took the whole wait for the service
   kInterrupted,  // the context was shut down (Ctrl-C) while waiting
+  kTooLarge,     // 10001: the list encodes above kMaxStationListBytes, which the node
+                 // refuses; nothing was sent
 };
 
-// "ok", "failed", "bad answer", "no service", "timed out", "interrupted".
+// "ok", "failed", "bad answer", "no service", "timed out", "interrupted",
+// "station list above 65536 bytes, not sent".
 const char * ToString(CallStatus status);
 
 using Bytes = std::vector<uint8_t>;
@@ -99,8 +102,9 @@ class Client {
   // 1002: the last used map.
   Result<MapInfo> QueryLastMap(Duration timeout = kDefaultTimeout);
   // 10001: replaces the stored station list. The service refuses an empty
-  // list (kFailed, code kCodeDeserializeFailed). Throws std::length_error for
-  // a list too big to encode.
+  // list (kFailed, code kCodeDeserializeFailed). A list that encodes above
+  // kMaxStationListBytes is not sent: kTooLarge, at once, without waiting
+  // for the service.
   Reply IssueBaseStation(const BaseStationInfo & stations, Duration timeout = kDefaultTimeout);
   // 10002: the stored station list.
   Result<BaseStationInfo> QueryBaseStation(Duration timeout = kDefaultTimeout);

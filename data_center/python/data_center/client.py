@@ -63,6 +63,9 @@ class CallStatus(enum.Enum):
     TIMED_OUT = 'timed out'
     # the context was shut down, or the client destroyed, before or while the call waited
     INTERRUPTED = 'interrupted'
+    # 10001: the list encodes above MAX_STATION_LIST_BYTES, which the node
+    # refuses; nothing was sent
+    TOO_LARGE = f'station list above {protocol.MAX_STATION_LIST_BYTES} bytes, not sent'
 
 
 @dataclass
@@ -207,9 +210,17 @@ class Client:
 
     def issue_base_station(self, stations: payloads.BaseStationInfo,
                            timeout_sec: Optional[float] = DEFAULT_TIMEOUT_SEC) -> Reply:
-        """10001: replaces the stored station list; the service refuses an empty one."""
-        return self.call(protocol.CMD_ISSUE_BASE_STATION, stations.SerializeToString(),
-                         timeout_sec)
+        """10001: replaces the stored station list; the service refuses an empty one.
+
+        A list that encodes above MAX_STATION_LIST_BYTES is not sent: TOO_LARGE, at once.
+        """
+        payload = stations.SerializeToString()
+        # The node refuses a list above the limit as it comes and as it
+        # encodes it to store it; protobuf's own encoding, which this is,
+        # encodes again to the same size, so its size decides both.
+        if len(payload) > protocol.MAX_STATION_LIST_BYTES:
+            return Reply(CallStatus.TOO_LARGE)
+        return self.call(protocol.CMD_ISSUE_BASE_STATION, payload, timeout_sec)
 
     def query_base_station(self, timeout_sec: Optional[float] = DEFAULT_TIMEOUT_SEC) -> Reply:
         """10002: the stored station list (answer: BaseStationInfo)."""

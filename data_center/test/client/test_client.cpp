@@ -38,6 +38,7 @@ struct StandIn {
         name, [this](std::shared_ptr<Srv::Request> request, std::shared_ptr<Srv::Response> response) {
           std::unique_lock<std::mutex> lock(mutex);
           last = *request;
+          ++requests;
           const Answer now = answer;
           lock.unlock();
           std::this_thread::sleep_for(now.delay);
@@ -60,6 +61,10 @@ struct StandIn {
     std::lock_guard<std::mutex> lock(mutex);
     return last;
   }
+  int Requests() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return requests;
+  }
 
   rclcpp::Node::SharedPtr node = std::make_shared<rclcpp::Node>("stand_in");
   rclcpp::Service<Srv>::SharedPtr service;
@@ -68,6 +73,7 @@ struct StandIn {
   std::mutex mutex;
   Answer answer;
   Srv::Request last;
+  int requests = 0;
 };
 
 class ClientTest : public ::testing::Test {
@@ -161,6 +167,51 @@ TEST_F(ClientTest, NoServiceAndTimeOutsAreToldApart) {
   const auto next = client.Call(2, {}, kBound);
   EXPECT_EQ(next.status, CallStatus::kOk) << next.msg;
   EXPECT_EQ(slow.Last().cmd_id, 2);
+}
+
+// A list of `poses` poses named so that it encodes to `size` bytes.
+data_center::BaseStationInfo ListOfSize(std::size_t size, int poses = 1, int32_t map_id = 0) {
+  data_center::BaseStationInfo list;
+  for (int i = 0; i < poses; ++i) list.add_bs_pose()->set_map_id(map_id);
+  auto * last = list.mutable_bs_pose(poses - 1);
+  while (list.ByteSizeLong() < size) last->mutable_map_id_str()->push_back('m');
+  return list;
+}
+
+// 10001 takes lists up to the node's limit as they encode: one at it is
+// sent, as it encodes; one above it is not sent at all, and the status says
+// why, naming the limit.
+TEST_F(ClientTest, StationListsAboveTheLimitAreNotSent) {
+  StandIn stand_in("client_test_limit");
+  data_center::Client client(std::make_shared<rclcpp::Node>("caller_limit"), "client_test_limit");
+  ASSERT_TRUE(client.WaitForService(kBound));
+  const std::size_t limit = static_cast<std::size_t>(data_center::kMaxStationListBytes);
+  ASSERT_EQ(limit, 65536u);
+  const struct {
+    const char * what;
+    data_center::BaseStationInfo list;
+    CallStatus status;
+  } cases[] = {
+      {"at the limit", ListOfSize(limit), CallStatus::kOk},
+      {"a byte above", ListOfSize(limit + 1), CallStatus::kTooLarge},
+      // A negative map_id encodes in ten bytes: 13 a pose, which the node
+      // would refuse once decoded, though five-byte varints would fit.
+      {"13-byte poses", ListOfSize(8192 * 13, 8192, -1), CallStatus::kTooLarge},
+  };
+  for (const auto & c : cases) {
+    SCOPED_TRACE(c.what);
+    const int before = stand_in.Requests();
+    const auto reply = client.IssueBaseStation(c.list, kBound);
+    EXPECT_EQ(reply.status, c.status) << data_center::ToString(reply.status);
+    const bool sent = c.status != CallStatus::kTooLarge;
+    EXPECT_EQ(stand_in.Requests() - before, sent ? 1 : 0);
+    if (sent) {
+      const Srv::Request request = stand_in.Last();
+      EXPECT_EQ(std::string(request.biz_data.begin(), request.biz_data.end()), c.list.SerializeAsString());
+      EXPECT_EQ(request.biz_data.size(), limit);
+    }
+  }
+  EXPECT_STREQ(data_center::ToString(CallStatus::kTooLarge), "station list above 65536 bytes, not sent");
 }
 
 // A history of no reply could never be answered; any other depth is the caller's choice.

@@ -14,7 +14,7 @@ import os
 import threading
 import time
 
-from data_center import payloads
+from data_center import payloads, protocol
 from data_center.client import CallStatus, Client
 from korvane_protocol.srv import DataCenterSrv
 import pytest
@@ -66,7 +66,7 @@ class Answer:
 
 SERVICES = ('client_test_answers', 'client_test_slow', 'client_test_silent_shutdown',
             'client_test_silent_destroy', 'client_test_silent_before', 'client_test_shared',
-            'client_test_with', 'client_test_renamed')
+            'client_test_with', 'client_test_renamed', 'client_test_limit')
 
 
 class StandIn:
@@ -211,6 +211,48 @@ def test_no_service_and_time_outs_are_told_apart(stand_in, caller):
         reply = client.call(2, b'', BOUND_SEC)
         assert (reply.status, reply.code) == (CallStatus.OK, 0), reply
         assert stand_in.received('client_test_slow')[-1] == (2, b'')
+
+
+def list_of_size(size, poses=1, map_id=0):
+    """A list of `poses` poses, the last one's map named so that it encodes to `size` bytes."""
+    stations = payloads.BaseStationInfo()
+    for _ in range(poses):
+        stations.bs_pose.add(map_id=map_id)
+    name = size - stations.ByteSize()
+    while name > 0:
+        stations.bs_pose[-1].map_id_str = 'm' * name
+        if stations.ByteSize() <= size:
+            break
+        name -= 1
+    return stations
+
+
+LIMIT = protocol.MAX_STATION_LIST_BYTES
+
+
+# 10001 takes lists up to the node's limit as they encode: one at it is sent,
+# as it encodes; one above it is not sent at all, and the status says why,
+# naming the limit. A negative map_id encodes in ten bytes, 13 a pose, which
+# the node would refuse once decoded, though five-byte varints would fit.
+@pytest.mark.parametrize('stations, status', [
+    pytest.param(list_of_size(LIMIT), CallStatus.OK, id='at the limit'),
+    pytest.param(list_of_size(LIMIT + 1), CallStatus.TOO_LARGE, id='a byte above'),
+    pytest.param(list_of_size(8192 * 13, 8192, -1), CallStatus.TOO_LARGE, id='13-byte poses'),
+])
+def test_station_lists_above_the_limit_are_not_sent(stand_in, caller, stations, status):
+    stand_in.serve('client_test_limit', Answer())
+    with Client(caller, 'client_test_limit') as client:
+        assert client.wait_for_service(BOUND_SEC)
+        before = len(stand_in.received('client_test_limit'))
+        reply = client.issue_base_station(stations, BOUND_SEC)
+    assert reply.status is status
+    received = stand_in.received('client_test_limit')[before:]
+    if status is CallStatus.OK:
+        assert received == [(10001, stations.SerializeToString())]
+        assert len(received[0][1]) == LIMIT == 65536
+    else:
+        assert received == []
+        assert reply.status.value == 'station list above 65536 bytes, not sent'
 
 
 def shut_down(client, context):
