@@ -2,13 +2,19 @@
 # SPDX-License-Identifier: Apache-2.0
 # Makes the robot packages as Debian packages, with bloom, for each ROS 2
 # distribution installed of robot_distros (/opt/ros/humble, /opt/ros/jazzy), for this
-# machine's system (Debian 12 here, or the robot's Ubuntu) and architecture:
+# machine's system (Debian 12 here, or the robot's Ubuntu):
 # ros-<distro>-korvane-protocol and ros-<distro>-data-center, their versions
 # those of the package.xml files.
 #
-#   scripts/make-debs.sh [DISTRO...]          (default: every one installed)
+#   scripts/make-debs.sh [--arch ARCH] [DISTRO...]   (default: every one installed)
 #
-# The packages go to DEBS_DIR/<distro>/ (default build/debs); what bloom
+# For this machine's architecture, or, with --arch arm64 on an x86-64
+# machine, cross-built for the robot's processor against the distribution's
+# arm64 build /opt/ros/<distro>-arm64 (standalone/cmake/toolchain-arm64.cmake);
+# either way they install to /opt/ros/<distro>.
+#
+# The packages go to DEBS_DIR/<distro>/ (default build/debs), or
+# DEBS_DIR/<distro>-<arch>/ for another architecture; what bloom
 # generates (debian/) is made there too, in a copy of each package, never in
 # the source tree. DEB_INC=N makes Debian revision N (default 0), as bloom's
 # --debian-inc. Offline: rosdep reads only packaging/rosdep/, and bloom the
@@ -36,15 +42,34 @@ fail() {
   exit 1
 }
 
+build_arch="$(dpkg --print-architecture)"
+arch="$build_arch"
+if [ "${1:-}" = --arch ]; then
+  [ $# -ge 2 ] || fail "--arch needs an architecture"
+  arch="$2"
+  shift 2
+fi
+# The ROS 2 a distribution's packages build against: the machine's own
+# /opt/ros/<distro>, or for another architecture its build beside it, with a
+# CMake toolchain file for the cross compiler.
+toolchain=""
+ros_suffix=""
+if [ "$arch" != "$build_arch" ]; then
+  case "$build_arch/$arch" in
+    amd64/arm64) toolchain="$root/standalone/cmake/toolchain-arm64.cmake" ;;
+    *) fail "cross-builds for arm64 on amd64 only, not for $arch on $build_arch" ;;
+  esac
+  ros_suffix="-$arch"
+fi
 distros=("$@")
 if [ "${#distros[@]}" -eq 0 ]; then
   for d in "${robot_distros[@]}"; do
-    [ ! -f "/opt/ros/$d/setup.sh" ] || distros+=("$d")
+    [ ! -f "/opt/ros/$d$ros_suffix/setup.sh" ] || distros+=("$d")
   done
-  [ "${#distros[@]}" -gt 0 ] || fail "no ROS 2 distribution installed (/opt/ros/humble, /opt/ros/jazzy)"
+  [ "${#distros[@]}" -gt 0 ] || fail "no ROS 2 distribution installed (/opt/ros/humble$ros_suffix, /opt/ros/jazzy$ros_suffix)"
 fi
 for d in "${distros[@]}"; do
-  [ -f "/opt/ros/$d/setup.sh" ] || fail "no /opt/ros/$d/setup.sh: ROS 2 ${d} is not installed"
+  [ -f "/opt/ros/$d$ros_suffix/setup.sh" ] || fail "no /opt/ros/$d$ros_suffix/setup.sh: ROS 2 ${d} is not installed for $arch"
   [ -f "$root/packaging/rosdep/$d.yaml" ] || fail "no packaging/rosdep/$d.yaml: no rosdep rules for $d"
 done
 [[ "$deb_inc" =~ ^[0-9]+$ ]] || fail "DEB_INC must be a number, not '$deb_inc'"
@@ -57,8 +82,9 @@ case "$os_name" in
   *) fail "made on Debian or Ubuntu only, not on '$os_name'" ;;
 esac
 
-"$root/scripts/install-deps.sh" python3-bloom python3-rosdep2 debhelper dpkg-dev fakeroot \
-  libboost-system-dev
+deps=(python3-bloom python3-rosdep2 debhelper dpkg-dev fakeroot libboost-system-dev)
+[ -z "$toolchain" ] || deps+=(--arm64 "libboost-system-dev:$arch" "libpython3.11-dev:$arch")
+"$root/scripts/install-deps.sh" "${deps[@]}"
 
 # bloom and rosdep are Debian's, for Debian's python3; the distribution's
 # setup.sh is sourced by debian/rules itself.
@@ -66,6 +92,35 @@ leave_ros
 export PATH="/usr/bin:$PATH"
 export DEB_BUILD_OPTIONS="nocheck noautodbgsym parallel=2"
 unset DEB_BUILD_PROFILES
+
+# retarget_rules DISTRO RULES: bloom's debian/rules builds against the
+# prefix the package installs to, /opt/ros/<distro>; here it builds against
+# the ROS 2 of the architecture made (/opt/ros/<distro>-<arch> when cross,
+# sourced instead, with the toolchain file), and where the distribution's
+# Fast DDS is an overlay of its prefix (this machine's
+# /opt/ros/<distro>_fastdds) sees that too, as one prefix has both on a
+# robot: korvane_protocol then carries Fast DDS type support, without which
+# a node on rmw_fastrtps_cpp cannot serve its type. Such prefixes are not
+# made of packages: dpkg-shlibdeps finds no dependency information for
+# their libraries (Fast-CDR, rclcpp, ...), which on a robot come from the
+# distribution's packages that package.xml names.
+retarget_rules() {
+  local distro="$1" rules="$2" ros="/opt/ros/$1$ros_suffix" ament="/opt/ros/$1$ros_suffix" edits=()
+  [ ! -f "$overlay/setup.sh" ] || ament="$ament;$overlay"
+  [ "$ament" != "/opt/ros/$distro" ] || return 0
+  edits=(-e "s|\"/opt/ros/$distro/setup.sh\"|\"$ros/setup.sh\"|g"
+    -e "s|^export PKG_CONFIG_PATH=/opt/ros/$distro/|export PKG_CONFIG_PATH=$ros/|"
+    -e "s|-DAMENT_PREFIX_PATH=\"/opt/ros/$distro\"|-DAMENT_PREFIX_PATH=\"$ament\"|"
+    -e "s|-DCMAKE_PREFIX_PATH=\"/opt/ros/$distro\"|-DCMAKE_PREFIX_PATH=\"$ros\"|"
+    -e "s|^\(\s*dh_shlibdeps -l.*\)\$|\1 -- --ignore-missing-info|")
+  [ -z "$toolchain" ] || edits+=(-e "s|dh_auto_configure -- |&-DCMAKE_TOOLCHAIN_FILE=\"$toolchain\" |")
+  sed -i "${edits[@]}" "$rules"
+  local want
+  for want in "-DAMENT_PREFIX_PATH=\"$ament\"" "-DCMAKE_PREFIX_PATH=\"$ros\"" "--ignore-missing-info" \
+    "PKG_CONFIG_PATH=$ros/" ${toolchain:+"-DCMAKE_TOOLCHAIN_FILE=\"$toolchain\""}; do
+    grep -qF -- "$want" "$rules" || fail "bloom's debian/rules has changed: no place for $want"
+  done
+}
 
 # make_one DISTRO PACKAGE WORK: bloom's debian/ in a copy of the package,
 # then the binary package, in WORK.
@@ -81,6 +136,8 @@ make_one() {
     fail "bloom-generate failed for $pkg on $distro"
   }
   install -m 644 "$root/packaging/$pkg/lintian-overrides" "$src/debian/lintian-overrides"
+  local overlay=""
+  [ -n "$ros_suffix" ] || overlay="/opt/ros/${distro}_fastdds"
   if [ "$pkg" = data_center ]; then
     # Debhelper's compat level 13 for dh_installsystemd and
     # dh_installtmpfiles in its sequence (bloom writes 9).
@@ -100,21 +157,7 @@ make_one() {
     ! grep -q '@' "$work/control.fields" || fail "packaging/data_center/control.fields: a placeholder left unknown"
     install -m 755 "$root/packaging/data_center/postrm" "$src/debian/postrm"
   fi
-  # Where the distribution's Fast DDS is an overlay of its prefix (this
-  # machine's /opt/ros/<distro>_fastdds), the build sees both, as one prefix
-  # has both on a robot: korvane_protocol then carries Fast DDS type
-  # support, without which a node on rmw_fastrtps_cpp cannot serve its type.
-  local overlay="/opt/ros/${distro}_fastdds"
-  if [ -f "$overlay/setup.sh" ]; then
-    sed -i "s|-DAMENT_PREFIX_PATH=\"/opt/ros/$distro\"|-DAMENT_PREFIX_PATH=\"/opt/ros/$distro;$overlay\"|" \
-      "$src/debian/rules"
-    grep -qF "$overlay" "$src/debian/rules" || fail "bloom's debian/rules sets no AMENT_PREFIX_PATH"
-    # The overlay is not made of packages: dpkg-shlibdeps finds no
-    # dependency information for its libraries (Fast-CDR). On a robot they
-    # come from the distribution's packages, which package.xml names.
-    sed -i 's|^\(\s*dh_shlibdeps -l.*\)$|\1 -- --ignore-missing-info|' "$src/debian/rules"
-    grep -q -- '--ignore-missing-info' "$src/debian/rules" || fail "bloom's debian/rules runs no dh_shlibdeps"
-  fi
+  retarget_rules "$distro" "$src/debian/rules"
   (
     set +u
     # shellcheck disable=SC1091
@@ -122,7 +165,7 @@ make_one() {
     # The prefix's rmw_implementation was built for its default middleware
     # alone, and refuses to configure when another one is the default.
     if [ -f "$overlay/setup.sh" ]; then export RMW_IMPLEMENTATION=rmw_cyclonedds_cpp; fi
-    cd "$src" && dpkg-buildpackage -b -d -us -uc
+    cd "$src" && dpkg-buildpackage -a "$arch" -b -d -us -uc
   ) >>"$log" 2>&1 || {
     tail -n 60 "$log" >&2
     fail "dpkg-buildpackage failed for $pkg on $distro (log: $log)"
@@ -131,7 +174,7 @@ make_one() {
 }
 
 for distro in "${distros[@]}"; do
-  out="$debs_dir/$distro"
+  out="$debs_dir/$distro$ros_suffix"
   work="$out/work"
   rm -rf "$out"
   mkdir -p "$work/rosdep/sources.list.d" "$work/ros_home" "$work/stage"

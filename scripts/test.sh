@@ -22,8 +22,10 @@
 #             native one (scripts/test-robot-build.sh); skipped
 #             where none is installed, unless DATA_CENTER_REQUIRE_ROBOT=1
 #   debs      the robot packages as Debian packages, for each ROS 2 installed:
-#             made with bloom, installed with apt in a private root, the node
-#             run as its unit says, upgraded, removed, purged
+#             made with bloom for amd64 and cross-built for arm64, each
+#             checked (lintian, their files, the processor of every program
+#             and library); the amd64 ones installed with apt in a private
+#             root, the node run as its unit says, upgraded, removed, purged
 #             (scripts/test-debs.sh); skipped where no ROS 2 is installed,
 #             unless DATA_CENTER_REQUIRE_ROBOT=1
 #   systemd   the same packages under a real systemd, in a container
