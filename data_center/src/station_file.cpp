@@ -292,13 +292,13 @@ std::string MakeKeptName(const std::string & file, std::time_t now, const std::s
   }
   const std::string base = file + kKeptSuffix + stamp;
   for (int n = 0; n < kKeptNames; ++n) {
-    const std::string name = n == 0 ? base : base + "." + std::to_string(n);
+    std::string name = n == 0 ? base : base + "." + std::to_string(n);
     error_number = make(name);
     if (error_number == 0) {
       return name;
     }
     if (error_number != EEXIST) {
-      error = Reason(what + " " + name, error_number);
+      error = Reason(std::string(what).append(" ").append(name), error_number);
       return "";
     }
   }
@@ -496,7 +496,7 @@ std::vector<std::string> FilesKeptBeside(const std::string & path) {
   while (const dirent * entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0) {
-      kept.push_back(file.has_parent_path() ? folder + '/' + name : name);
+      kept.push_back(file.has_parent_path() ? (folder + '/').append(name) : name);
     }
   }
   ::closedir(dir);
