@@ -5,7 +5,8 @@
 # machine. The mixed-architecture tests pair its node and client with the
 # native build's, taken from NATIVE_BIN_DIR (default build/bin: build that
 # first). Stress tests and benchmarks stay native: emulated timings mean
-# nothing.
+# nothing. The preset keeps line tables only (-g1): nobody debugs these
+# programs under qemu, and full debug information costs compile time.
 #
 #   scripts/test-arm64.sh [BUILD_DIR]        (default build-arm64)
 #

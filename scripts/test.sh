@@ -44,6 +44,9 @@ set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
 fuzz_seconds="${FUZZ_SECONDS:-60}"
+# What is kept between runs: compiler output, the containers' roots.
+cache_dir="${DATA_CENTER_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/data-center}"
+export DATA_CENTER_CACHE="$cache_dir"
 # shellcheck source=lib/ros_environment.bash
 . "$root/scripts/lib/ros_environment.bash"
 
@@ -124,10 +127,16 @@ robot() {
 
 # Everything the sections need, in one apt run.
 run "deps" "Debian packages" \
-  "$root/scripts/install-deps.sh" --arm64 clang libclang-rt-14-dev llvm valgrind clang-format clang-tidy || {
+  "$root/scripts/install-deps.sh" --arm64 clang libclang-rt-14-dev llvm valgrind clang-format clang-tidy ccache || {
   summary
   exit 1
 }
+# Every compiler call of every section (CMake, colcon, bloom's debian/rules)
+# goes through ccache, whose store lives outside the clone: a run on a machine
+# that ran before, from any clone, compiles only what changed.
+export CCACHE_DIR="$cache_dir/ccache" CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=8G
+export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+ccache --zero-stats >/dev/null
 run "build" "standalone build ($build_dir)" without_ros env BUILD_DIR="$build_dir" "$root/scripts/build.sh" || {
   summary
   exit 1
@@ -167,4 +176,5 @@ if wants systemd; then
 fi
 
 summary
+echo "compiler cache ($CCACHE_DIR): $(ccache --print-stats 2>/dev/null | awk -F'\t' '/^direct_cache_hit|^preprocessed_cache_hit/ { hit += $2 } /^cache_miss/ { miss = $2 } END { printf "%d hits, %d misses", hit, miss }')"
 exit "$failed"
