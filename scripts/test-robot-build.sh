@@ -157,6 +157,9 @@ unset RMW_IMPLEMENTATION ROS_DOMAIN_ID
 # readable to the other user some whole-system tests start the node as.
 ws="$(mktemp -d "/tmp/data_center_robot_ws_$distro.XXXXXX")" || fail "cannot make a workspace"
 chmod 755 "$ws"
+# The compiler cache sees paths relative to the workspace's folder: every
+# run's workspace has a name of its own.
+export CCACHE_BASEDIR="${ws%/*}"
 if [ "${KEEP_WORKSPACE:-0}" = 1 ]; then
   say "workspace: $ws"
 else
