@@ -39,7 +39,9 @@
 # named. Every section runs even when an earlier one failed (except when the
 # build fails); the summary at the end lists them, and the exit status is
 # non-zero when any failed. The standalone sections run with a sourced ROS 2
-# left out of their environment; the robot section uses it.
+# left out of their environment; the robot section uses it. What can be
+# reused by the next run is kept in DATA_CENTER_CACHE (default
+# ~/.cache/data-center; docs/testing.md).
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
