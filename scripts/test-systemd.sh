@@ -47,6 +47,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=lib/ros_environment.bash
 . "$root/scripts/lib/ros_environment.bash"
+# shellcheck source=lib/systemd_sros2.bash
+. "$root/scripts/lib/systemd_sros2.bash"
 self="$root/scripts/test-systemd.sh"
 work_root="${SYSTEMD_TEST_DIR:-$root/build/systemd-test}"
 debs_root="${DEBS_DIR:-$root/build/debs}"
@@ -284,6 +286,7 @@ scenario() {
     fail "the restarted node is not on rmw_fastrtps_cpp"
   check_every_command "on Fast DDS" 5
   say "$name: on Fast DDS, every command answered to root"
+  sros2_scenario
 
   check_log_bound
   say "$name: systemd-tmpfiles --clean: logs older than $log_age_days days gone, newer ones and the stations kept"
