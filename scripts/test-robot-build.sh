@@ -154,12 +154,14 @@ command -v colcon >/dev/null || fail "colcon is missing"
 unset RMW_IMPLEMENTATION ROS_DOMAIN_ID
 
 # Outside the repository, which a colcon workspace around it would crawl, and
-# readable to the other user some whole-system tests start the node as.
-ws="$(mktemp -d "/tmp/data_center_robot_ws_$distro.XXXXXX")" || fail "cannot make a workspace"
-chmod 755 "$ws"
-# The compiler cache sees paths relative to the workspace's folder: every
-# run's workspace has a name of its own.
-export CCACHE_BASEDIR="${ws%/*}"
+# readable to the other user some whole-system tests start the node as. The
+# same path every run, so that the compiler cache knows its compile commands;
+# a second run on the distribution waits for the first.
+ws="/tmp/data_center_robot_ws_$distro"
+exec 9>"$ws.lock"
+flock 9
+rm -rf "$ws"
+mkdir -m 755 "$ws" || fail "cannot make a workspace"
 if [ "${KEEP_WORKSPACE:-0}" = 1 ]; then
   say "workspace: $ws"
 else

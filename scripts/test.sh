@@ -135,8 +135,10 @@ run "deps" "Debian packages" \
 }
 # Every compiler call of every section (CMake, colcon, bloom's debian/rules)
 # goes through ccache, whose store lives outside the clone: a run on a machine
-# that ran before, from any clone, compiles only what changed.
-export CCACHE_DIR="$cache_dir/ccache" CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=8G
+# that ran before, from a clone at the same path, compiles only what changed.
+# No base_dir: it would hand the compiler relative paths, and __FILE__ in the
+# log lines would no longer match -fmacro-prefix-map.
+export CCACHE_DIR="$cache_dir/ccache" CCACHE_MAXSIZE=8G
 export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 ccache --zero-stats >/dev/null
 run "build" "standalone build ($build_dir)" without_ros env BUILD_DIR="$build_dir" "$root/scripts/build.sh" || {
