@@ -1,65 +1,45 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Tests the robot packages under a real systemd, for each ROS 2 distribution
-# installed (or those named), on this machine's architecture or, with --arch,
-# on another one under qemu-user (arm64, the robot's, on x86-64):
+# installed (or those named), on this machine's architecture or another
+# one's under qemu-user (arm64, the robot's, on x86-64):
 #
 #   scripts/test-systemd.sh [--arch ARCH] [DISTRO...]
 #
 # A Debian root of ARCH made with mmdebstrap (systemd, dbus, apt, and the
-# libraries ROS 2 and the packages need, all from Debian) boots in
-# systemd-nspawn with a network of its own (its loopback only). ROS 2 of
-# ARCH (/opt/ros/<distro>, or /opt/ros/<distro>-ARCH for another) is copied
-# in at /opt/ros/<distro>, with its Fast DDS overlay merged in as the
-# robot's one prefix has it; a stand-in package provides the ros-<distro>-*
-# names of what is there. For another architecture, root, boot and
-# scenarios run in a user and mount namespace of their own (ids mapped one
-# to one) whose own binfmt_misc runs ARCH programs under qemu-ARCH-static;
-# nothing on the machine changes. Then, through the container's own apt,
-# dpkg and systemctl, with the packages of DEBS_DIR/<distro>[-ARCH]:
+# libraries ROS 2 and the packages need) boots in systemd-nspawn with a
+# network of its own (its loopback only), with ROS 2 of ARCH at
+# /opt/ros/<distro> (its Fast DDS overlay merged in) and a stand-in package
+# for the ros-<distro>-* names. For another architecture all runs in a user
+# and mount namespace whose own binfmt_misc runs its programs under qemu.
+# Through the container's own apt, dpkg and systemctl, with the packages of
+# DEBS_DIR/<distro>[-ARCH]:
 #
-#   1. installing ros-<distro>-korvane-protocol and ros-<distro>-data-center
-#      makes the user and folders and enables and starts the unit: it is
-#      active, as data_center, and a caller as root answers 1002, 10001,
-#      10002 and 10003; the 10001 is stored in StationInfo.conf, owned by
-#      data_center; the x86-64 client of this machine's ROS 2, run in the
-#      container's network, is answered too; the Depends: line names no -dev
-#      package of spdlog or Boost; the unit's exposure score is 2.0 or lower;
-#      it wants and is ordered after network-online.target, and is not with
-#      its drop-in masked;
-#   2. kill -9 of the node: systemd starts it again, the stations answered;
-#   3. RMW_IMPLEMENTATION=rmw_fastrtps_cpp in /etc/default/data_center and a
-#      restart: every command is answered on Fast DDS (to the x86-64 client
-#      for another architecture: an emulated caller's Fast DDS hangs), and
-#      the x86-64 client is answered;
-#   4. systemd-tmpfiles --clean removes logs written more than 90 days ago,
-#      keeps today's and newer ones, and never the station list;
-#   5. an upgrade restarts the node and keeps the stations; remove stops it;
-#      purge keeps the stations; a reinstall serves them;
-#   6. on this machine's architecture, with Humble and Jazzy both tested, the
-#      Humble container then installs Jazzy's packages: Humble's goes, the
-#      stations and the site's /etc/default/data_center stay, Jazzy's node
-#      serves them, and purging Humble's leftover leaves Jazzy's unit
-#      enabled. The move again, but for the purge, in a container of its own
-#      from the Humble package of 0.1.0, which names no other package
-#      (from-0.1.0).
+#   1. installing them makes the user and folders, enables and starts the
+#      unit: active, as data_center; root's caller gets 1002, 10001, 10002
+#      and 10003 answered, the 10001 stored, owned by data_center; the
+#      x86-64 client of this machine, in the container's network, too;
+#      Depends: names no -dev package of spdlog or Boost; the unit scores
+#      2.0 or lower; it waits for network-online.target unless masked;
+#   2. kill -9 of the node: systemd starts it again;
+#   3. on Fast DDS through /etc/default/data_center, every command answered
+#      to the x86-64 client (an emulated Fast DDS caller hangs);
+#   4. systemd-tmpfiles --clean removes logs older than 90 days only;
+#   5. upgrade, remove, purge and reinstall keep the stations;
+#   6. (this machine's architecture) Humble's container moves to Jazzy's
+#      packages, also from Humble's package of 0.1.0 (from-0.1.0).
 #
-# Packages with a break, made from the real one, must fail: one whose purge
-# deletes the stations (step 5, on each architecture), and on this machine's
-# architecture three that fail step 1: a unit that names a program not
-# there, one that leaves its user unable to write the working folder, a
-# postinst that does not start the unit.
+# Packages with a break must fail: a purge that deletes the stations; and
+# on this machine's architecture a unit whose program is not there, one
+# whose user cannot write its working folder, a postinst that does not start
+# it. Under emulation the units that take credentials may fail at boot, and
+# a drop-in of the test turns PrivateUsers= off (qemu-user cannot run them).
 #
-# Under emulation the container's units that take credentials fail at boot
-# and a unit with PrivateUsers= cannot start (qemu-user; on the robot both
-# work): the boot check allows those units' failure, and a drop-in of the
-# test's own, never shipped, turns PrivateUsers= off.
-#
-# The root is cached as build/systemd-root-<hash of its inputs>.tar (made
-# again when they change). TEST_DEBS_REUSE=1 tests the packages already in
-# DEBS_DIR (default build/debs) instead of making them. Needs root. Exit
-# status 77 when no distribution is installed, unless
-# DATA_CENTER_REQUIRE_ROBOT=1, which requires both Humble and Jazzy.
+# The root is cached as build/systemd-root-<arch>-<hash of its inputs>.tar.
+# TEST_DEBS_REUSE=1 tests the packages already in DEBS_DIR (default
+# build/debs) instead of making them. Needs root. Exit status 77 when no
+# distribution is installed, unless DATA_CENTER_REQUIRE_ROBOT=1, which
+# requires both Humble and Jazzy.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=lib/ros_environment.bash
