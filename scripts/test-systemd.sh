@@ -497,22 +497,7 @@ fi
 }
 
 distros=()
-select_robot_distros "$@"
-if [ -n "$emulated" ]; then
-  kept=()
-  for d in "${distros[@]}"; do
-    if [ -f "/opt/ros/$d$suffix/setup.sh" ]; then
-      kept+=("$d")
-    elif [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
-      fail "ROS 2 $d for $arch is required here (DATA_CENTER_REQUIRE_ROBOT=1) and /opt/ros/$d$suffix is not installed"
-    fi
-  done
-  [ "${#kept[@]}" -gt 0 ] || {
-    say "no ROS 2 for $arch in /opt/ros: skipped"
-    exit 77
-  }
-  distros=("${kept[@]}")
-fi
+ros_suffix="$suffix" select_robot_distros "$@"
 
 "$root/scripts/install-deps.sh" mmdebstrap systemd-container equivs util-linux ${emulated:+qemu-user-static arch-test}
 start_all=$(date +%s)
