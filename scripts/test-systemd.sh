@@ -447,9 +447,10 @@ move() { # NAME MAP [purge]
 # ---- inside one scenario's process ---------------------------------------------
 
 # test-systemd.sh [--arch ARCH] --scenario NAME DISTRO DIR BASE DEBS
-# [MOVE_TO], in the namespaces of in_ns: DIR/root is an overlay of the root
-# BASE (written to DIR/upper), with the packages of DEBS in its /debs; it
-# boots there and runs the scenario.
+# [MOVE_TO], in a mount namespace of its own: DIR/root is an overlay of the
+# root BASE (written to DIR/upper), with the packages of DEBS in its /debs
+# (NAME.deb as data_center.deb, but for "packages"; MOVE_TO's in
+# /debs/move); it boots there and runs the scenario.
 if [ "${1:-}" = --scenario ]; then
   name="$2"
   distro="$3"
@@ -462,6 +463,8 @@ if [ "${1:-}" = --scenario ]; then
     mkdir -p "$dir/upper" "$dir/work" "$dir/root"
     mount -t overlay overlay -o "lowerdir=$5,upperdir=$dir/upper,workdir=$dir/work" "$dir/root"
     cp -r "$6" "$dir/root/debs"
+    [ "$name" = packages ] || cp "$6/$name.deb" "$dir/root/debs/data_center.deb"
+    [ -z "$move_to" ] || cp -r "$work_root/debs/$move_to" "$dir/root/debs/move"
     # The rest in the user namespace; the overlay is mounted outside it, as
     # dpkg fails to rename folders (EXDEV) on one mounted inside.
     if [ -n "$emulated" ]; then
@@ -694,34 +697,20 @@ for i in "${!distros[@]}"; do
   names=(packages "${broken[@]}")
   # from-0.1.0: the move again, from the package of 0.1.0.
   [ -z "$move_to" ] || names+=(from-0.1.0)
-  for name in "${names[@]}"; do
-    d="$work_root/debs/$distro-$name"
-    rm -rf "$d"
-    mkdir -p "$d"
-    cp "$p/standin.deb" "$p/korvane.deb" "$p/upgrade.deb" "$d/"
-    case "$name" in
-      packages) cp "$p/data_center.deb" "$d/" ;;
-      *) cp "$p/$name.deb" "$d/data_center.deb" ;;
-    esac
-    if [ -n "$move_to" ]; then
-      mkdir "$d/move"
-      for f in standin korvane data_center; do cp "$work_root/debs/$move_to/$f.deb" "$d/move/"; done
-    fi
-  done
 
   # One after the other: booting several containers at once, on cgroup v1,
   # once failed a unit "at step CGROUP".
   rm -f "$work_root/$distro-passed"
   for name in "${broken[@]}"; do
-    if scenario_in "$name" "$distro" "$work_root/debs/$distro-$name" >"$work_root/$distro-$name.log" 2>&1; then
+    if scenario_in "$name" "$distro" "$p" >"$work_root/$distro-$name.log" 2>&1; then
       echo "$name" >>"$work_root/$distro-passed"
     fi
   done &
   broken_pid=$!
   good=0
-  scenario_in packages "$distro" "$work_root/debs/$distro-packages" "$move_to" || good=$?
+  scenario_in packages "$distro" "$p" "$move_to" || good=$?
   if [ -n "$move_to" ]; then
-    scenario_in from-0.1.0 "$distro" "$work_root/debs/$distro-from-0.1.0" "$move_to" || good=$?
+    scenario_in from-0.1.0 "$distro" "$p" "$move_to" || good=$?
   fi
   for name in "${broken[@]}"; do
     case "$name" in
