@@ -24,16 +24,16 @@
 #   debs      the robot packages as Debian packages, for each ROS 2 installed:
 #             made with bloom for amd64 and cross-built for arm64, each
 #             checked (lintian, their files, the processor of every program
-#             and library); the amd64 ones installed with apt in a private
-#             root, the node run as its unit says, upgraded, removed, purged
-#             (scripts/test-debs.sh); skipped where no ROS 2 is installed,
-#             unless DATA_CENTER_REQUIRE_ROBOT=1
+#             and library) (scripts/test-debs.sh); skipped where no ROS 2 is
+#             installed, unless DATA_CENTER_REQUIRE_ROBOT=1
 #   systemd   the same packages under a real systemd, in a container
-#             (systemd-nspawn) for each ROS 2 installed: installed, started,
-#             killed, restarted on Fast DDS, logs aged out, upgraded,
-#             removed, purged, moved from Humble to Jazzy
-#             (scripts/test-systemd.sh; the packages of the debs section
-#             when it passed in this run); skipped as debs is
+#             (systemd-nspawn) for each ROS 2 installed, amd64 and, under
+#             qemu, arm64 where /opt/ros/<distro>-arm64 is: installed,
+#             started, called from x86-64, killed, restarted on Fast DDS,
+#             logs aged out, upgraded, removed, purged, moved from Humble to
+#             Jazzy (amd64), broken packages caught (scripts/test-systemd.sh;
+#             the packages of the debs section when it passed in this run);
+#             skipped as debs is
 #
 # The dependencies and the standalone build in build/ come first whatever is
 # named. Every section runs even when an earlier one failed (except when the
@@ -172,11 +172,23 @@ if wants robot; then
 fi
 debs_made=0
 if wants debs; then
-  run "debs" "Debian packages (bloom, apt, the unit)" "$root/scripts/test-debs.sh" && debs_made=1
+  run "debs" "Debian packages (bloom, lintian, contents)" "$root/scripts/test-debs.sh" && debs_made=1
 fi
+# This machine's architecture, then on x86-64 the robot's arm64.
+systemd_section() {
+  local arches=("$(dpkg --print-architecture)") a s status=77 notes=""
+  [ "${arches[0]}" != amd64 ] || arches+=(arm64)
+  for a in "${arches[@]}"; do
+    s=0
+    TEST_DEBS_REUSE="$debs_made" SECTION_NOTE="$SECTION_NOTE.$a" "$root/scripts/test-systemd.sh" --arch "$a" || s=$?
+    notes="$notes${notes:+; }$a: $(cat "$SECTION_NOTE.$a" 2>/dev/null || echo "exit $s")" && rm -f "$SECTION_NOTE.$a"
+    if [ "$s" -ne 0 ] && [ "$s" -ne 77 ]; then status=$s; elif [ "$s" -eq 0 ] && [ "$status" -eq 77 ]; then status=0; fi
+  done
+  echo "$notes" >"$SECTION_NOTE"
+  return "$status"
+}
 if wants systemd; then
-  run "systemd" "the packages under systemd (systemd-nspawn)" \
-    env TEST_DEBS_REUSE="$debs_made" "$root/scripts/test-systemd.sh"
+  run "systemd" "the packages under systemd, amd64 and arm64" systemd_section
 fi
 
 summary

@@ -86,7 +86,8 @@ without_ros() {
 robot_distros=(humble jazzy)
 
 # The distributions a robot script runs on, into the array `distros`: those
-# named as arguments, else each of robot_distros installed in /opt/ros.
+# named as arguments, else each of robot_distros installed in /opt/ros (as
+# /opt/ros/<distro>$ros_suffix, such as -arm64, when that is set).
 # Without arguments, one not installed fails where DATA_CENTER_REQUIRE_ROBOT=1
 # and is skipped otherwise; none at all exits 77 (skipped). Calls the
 # calling script's own say and fail.
@@ -95,12 +96,12 @@ select_robot_distros() {
   [ "${#distros[@]}" -eq 0 ] || return 0
   local d
   for d in "${robot_distros[@]}"; do
-    if [ -f "/opt/ros/$d/setup.sh" ]; then
+    if [ -f "/opt/ros/$d${ros_suffix:-}/setup.sh" ]; then
       distros+=("$d")
     elif [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
-      fail "ROS 2 $d is required here (DATA_CENTER_REQUIRE_ROBOT=1) and /opt/ros/$d is not installed"
+      fail "ROS 2 $d is required here (DATA_CENTER_REQUIRE_ROBOT=1) and /opt/ros/$d${ros_suffix:-} is not installed"
     else
-      say "no /opt/ros/$d: $d skipped"
+      say "no /opt/ros/$d${ros_suffix:-}: $d skipped"
     fi
   done
   if [ "${#distros[@]}" -eq 0 ]; then
