@@ -1,21 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Builds the libFuzzer targets (Clang, AddressSanitizer + UBSan) and runs each
-# for a bounded time, starting from its committed seeds (fuzz/corpus/ for the
-# node's targets, rclcpp_compat/fuzz/corpus/ for the layer's).
+# Builds the libFuzzer targets (Clang, ASan + UBSan) and runs each for a
+# bounded time from its committed seeds (fuzz/corpus/, rclcpp_compat/fuzz/corpus/):
 #
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]     (default 60 s, all)
 #
-# FUZZ_BUILD_DIR  build folder (default build-fuzz/ in the repository)
-# FUZZ_JOBS       targets run side by side (default: number of CPUs)
-# FUZZ_WORK_DIR   where run corpora, logs and crash inputs go
-#                 (default FUZZ_BUILD_DIR/runs)
-#
-# Fails when a target crashes, leaks, breaks an invariant, hangs or runs out
-# of memory; the input that did it is left in FUZZ_WORK_DIR as crash-*,
-# leak-*, timeout-* or oom-*. Reproduce with: <build>/bin/<target> <file>.
-# New inputs found during a run stay in FUZZ_WORK_DIR/<target>/ (not in the
-# repository); copy an interesting one into the target's corpus by hand.
+# FUZZ_BUILD_DIR (default build-fuzz/), FUZZ_JOBS (targets at once, default
+# the CPUs), FUZZ_WORK_DIR (default FUZZ_BUILD_DIR/runs): the new inputs of
+# each target, its log, and the input that crashed, leaked, hung or ran out
+# of memory (crash-*, leak-*, timeout-*, oom-*), which fails the run.
+# Reproduce with <build>/bin/<target> <file>.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=lib/ros_environment.bash
@@ -43,23 +37,15 @@ fi
 
 # The station-file target fsyncs on every accepted list: keep its files in
 # memory when the machine has a tmpfs for that.
-fuzz_tmp="${TMPDIR:-/tmp}"
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then
-  fuzz_tmp=/dev/shm
-fi
+fuzz_tmp=/dev/shm
+[ -w "$fuzz_tmp" ] || fuzz_tmp="${TMPDIR:-/tmp}"
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 
 # The committed seeds of a target: the node's in fuzz/, the layer's in its folder.
 corpus_of() {
-  local dir
-  for dir in "$root/fuzz/corpus/$1" "$root/rclcpp_compat/fuzz/corpus/$1"; do
-    if [ -d "$dir" ]; then
-      echo "$dir"
-      return
-    fi
-  done
+  find "$root/fuzz/corpus/$1" "$root/rclcpp_compat/fuzz/corpus/$1" -maxdepth 0 -type d 2>/dev/null | head -n 1
 }
 
 run_one() {

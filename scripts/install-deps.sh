@@ -1,25 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages the standalone build and its tests need, and
-# the protobuf runtime of the robot build's Python package.
-# Idempotent: does nothing when everything is there already.
+# those named; idempotent.
 #
 #   scripts/install-deps.sh [--arm64] [EXTRA_PACKAGE...]
 #
-# --arm64 also adds Debian's arm64 architecture and installs what the cross
-# build for the robot needs (preset arm64, standalone/cmake/toolchain-arm64.cmake):
-# the cross compiler, the arm64 builds of the libraries, and qemu to run its
-# tests. The code generators (protoc, rosidl) stay the host's.
+# --arm64 adds Debian's arm64 architecture and the cross build's needs: the
+# cross compiler, the libraries' arm64 builds, and qemu for its tests.
 set -euo pipefail
-
-arm64=0
-extra=()
-for arg in "$@"; do
-  case "$arg" in
-    --arm64) arm64=1 ;;
-    *) extra+=("$arg") ;;
-  esac
-done
 
 packages=(
   cmake g++ make pkg-config
@@ -36,6 +24,13 @@ packages=(
   systemd
   python3-protobuf # the robot build's Python package: data_center.payloads
 )
+arm64=0
+for arg in "$@"; do
+  case "$arg" in
+    --arm64) arm64=1 ;;
+    *) packages+=("$arg") ;;
+  esac
+done
 if [ "$arm64" -eq 1 ]; then
   packages+=(
     crossbuild-essential-arm64 qemu-user-static
@@ -47,14 +42,8 @@ if [ "$arm64" -eq 1 ]; then
     libgtest-dev:arm64 libgmock-dev:arm64
   )
 fi
-if [ "${#extra[@]}" -gt 0 ]; then
-  packages+=("${extra[@]}")
-fi
-
 sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then
-  sudo_cmd=(sudo)
-fi
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 # A new architecture has no package lists yet: dpkg-query below then finds
 # nothing installed, and the update before installing fetches them.
 if [ "$arm64" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then

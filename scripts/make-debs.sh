@@ -1,32 +1,21 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Makes the robot packages as Debian packages, with bloom, for each ROS 2
-# distribution installed of robot_distros (/opt/ros/humble, /opt/ros/jazzy), for this
-# machine's system (Debian 12 here, or the robot's Ubuntu):
-# ros-<distro>-korvane-protocol and ros-<distro>-data-center, their versions
-# those of the package.xml files.
+# Makes the robot packages ros-<distro>-korvane-protocol and
+# ros-<distro>-data-center with bloom, versioned as their package.xml, for
+# each ROS 2 distribution installed (or those named), for this machine's
+# system (Debian 12 here, or the robot's Ubuntu):
 #
-#   scripts/make-debs.sh [--arch ARCH] [DISTRO...]   (default: every one installed)
+#   scripts/make-debs.sh [--arch ARCH] [DISTRO...]
 #
-# For this machine's architecture, or, with --arch arm64 on an x86-64
-# machine, cross-built for the robot's processor against the distribution's
-# arm64 build /opt/ros/<distro>-arm64 (standalone/cmake/toolchain-arm64.cmake);
-# either way they install to /opt/ros/<distro>.
-#
-# The packages go to DEBS_DIR/<distro>/ (default build/debs), or
-# DEBS_DIR/<distro>-<arch>/ for another architecture; what bloom
-# generates (debian/) is made there too, in a copy of each package, never in
-# the source tree. DEB_INC=N makes Debian revision N (default 0), as bloom's
-# --debian-inc. Offline: rosdep reads only packaging/rosdep/, and bloom the
-# rosdistro index packaging/rosdistro/. packaging/<package>/ holds what is
-# added to bloom's debian/: lintian overrides that say why, and for
-# data_center, whose package carries the system service, what installs it.
-#
-# data_center is built against the korvane_protocol package just made,
-# unpacked into the build folder and named by CMAKE_PREFIX_PATH and
-# AMENT_PREFIX_PATH: installing it would change the machine's
-# /opt/ros/<distro>, which on a build machine like this one is shared and not
-# made of packages.
+# For this machine's architecture, or with --arch arm64 on x86-64
+# cross-built against /opt/ros/<distro>-arm64; either way they install to
+# /opt/ros/<distro>. They go to DEBS_DIR/<distro>[-<arch>]/ (default
+# build/debs), where bloom's debian/ is made in a copy of each package.
+# DEB_INC=N makes Debian revision N (default 0). Offline: rosdep reads
+# packaging/rosdep/, bloom the index packaging/rosdistro/.
+# packaging/<package>/ holds what is added to bloom's debian/. data_center
+# builds against the korvane_protocol package just made, unpacked beside it:
+# installing it would change this machine's /opt/ros/<distro>.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 debs_dir="${DEBS_DIR:-$root/build/debs}"
@@ -40,6 +29,16 @@ say() {
 fail() {
   echo "make-debs: $*" >&2
   exit 1
+}
+# logged LOG WHAT COMMAND...: COMMAND with its output appended to LOG, whose
+# end is shown when it fails.
+logged() {
+  local log="$1" what="$2"
+  shift 2
+  "$@" >>"$log" 2>&1 || {
+    tail -n 60 "$log" >&2
+    fail "$what failed (log: $log)"
+  }
 }
 
 build_arch="$(dpkg --print-architecture)"
@@ -61,15 +60,8 @@ if [ "$arch" != "$build_arch" ]; then
   esac
   ros_suffix="-$arch"
 fi
-distros=("$@")
-if [ "${#distros[@]}" -eq 0 ]; then
-  for d in "${robot_distros[@]}"; do
-    [ ! -f "/opt/ros/$d$ros_suffix/setup.sh" ] || distros+=("$d")
-  done
-  [ "${#distros[@]}" -gt 0 ] || fail "no ROS 2 distribution installed (/opt/ros/humble$ros_suffix, /opt/ros/jazzy$ros_suffix)"
-fi
+select_robot_distros "$@"
 for d in "${distros[@]}"; do
-  [ -f "/opt/ros/$d$ros_suffix/setup.sh" ] || fail "no /opt/ros/$d$ros_suffix/setup.sh: ROS 2 ${d} is not installed for $arch"
   [ -f "$root/packaging/rosdep/$d.yaml" ] || fail "no packaging/rosdep/$d.yaml: no rosdep rules for $d"
 done
 [[ "$deb_inc" =~ ^[0-9]+$ ]] || fail "DEB_INC must be a number, not '$deb_inc'"
@@ -94,16 +86,12 @@ export DEB_BUILD_OPTIONS="nocheck noautodbgsym parallel=2"
 unset DEB_BUILD_PROFILES
 
 # retarget_rules DISTRO RULES: bloom's debian/rules builds against the
-# prefix the package installs to, /opt/ros/<distro>; here it builds against
-# the ROS 2 of the architecture made (/opt/ros/<distro>-<arch> when cross,
-# sourced instead, with the toolchain file), and where the distribution's
-# Fast DDS is an overlay of its prefix (this machine's
-# /opt/ros/<distro>_fastdds) sees that too, as one prefix has both on a
-# robot: korvane_protocol then carries Fast DDS type support, without which
-# a node on rmw_fastrtps_cpp cannot serve its type. Such prefixes are not
-# made of packages: dpkg-shlibdeps finds no dependency information for
-# their libraries (Fast-CDR, rclcpp, ...), which on a robot come from the
-# distribution's packages that package.xml names.
+# prefix it installs to; here, against the ROS 2 of the architecture made
+# (with the toolchain file when cross) and this machine's Fast DDS overlay
+# (/opt/ros/<distro>_fastdds), so that korvane_protocol carries Fast DDS type
+# support, as on a robot. Such prefixes are not made of packages:
+# dpkg-shlibdeps finds no information on their libraries, which on a robot
+# come from the packages package.xml names.
 retarget_rules() {
   local distro="$1" rules="$2" ros="/opt/ros/$1$ros_suffix" ament="/opt/ros/$1$ros_suffix" edits=()
   [ ! -f "$overlay/setup.sh" ] || ament="$ament;$overlay"
@@ -130,11 +118,8 @@ make_one() {
   cp -a "$root/$pkg" "$src"
   rm -rf "$src/debian"
   log="$work/$pkg.log"
-  (cd "$src" && bloom-generate rosdebian --ros-distro "$distro" --os-name "$os_name" --os-version "$os_version" \
-    --debian-inc "$deb_inc") >"$log" 2>&1 || {
-    cat "$log" >&2
-    fail "bloom-generate failed for $pkg on $distro"
-  }
+  logged "$log" "bloom-generate for $pkg on $distro" env -C "$src" bloom-generate rosdebian --ros-distro "$distro" \
+    --os-name "$os_name" --os-version "$os_version" --debian-inc "$deb_inc"
   install -m 644 "$root/packaging/$pkg/lintian-overrides" "$src/debian/lintian-overrides"
   local overlay=""
   [ -n "$ros_suffix" ] || overlay="/opt/ros/${distro}_fastdds"
@@ -158,18 +143,12 @@ make_one() {
     install -m 755 "$root/packaging/data_center/postrm" "$src/debian/postrm"
   fi
   retarget_rules "$distro" "$src/debian/rules"
-  (
-    set +u
-    # shellcheck disable=SC1091
-    if [ -f "$overlay/setup.sh" ]; then . "$overlay/setup.sh"; fi
-    # The prefix's rmw_implementation was built for its default middleware
-    # alone, and refuses to configure when another one is the default.
-    if [ -f "$overlay/setup.sh" ]; then export RMW_IMPLEMENTATION=rmw_cyclonedds_cpp; fi
-    cd "$src" && dpkg-buildpackage -a "$arch" -b -d -us -uc
-  ) >>"$log" 2>&1 || {
-    tail -n 60 "$log" >&2
-    fail "dpkg-buildpackage failed for $pkg on $distro (log: $log)"
-  }
+  # With the overlay: the prefix's rmw_implementation was built for its
+  # default middleware alone, and refuses to configure with another one.
+  # shellcheck disable=SC2016 # expanded by bash -c
+  logged "$log" "dpkg-buildpackage for $pkg on $distro" bash -c 'o="$1" src="$2" arch="$3" && set -- &&
+    if [ -f "$o/setup.sh" ]; then . "$o/setup.sh" && export RMW_IMPLEMENTATION=rmw_cyclonedds_cpp; fi &&
+    cd "$src" && exec dpkg-buildpackage -a "$arch" -b -d -us -uc' sh "$overlay" "$src" "$arch"
   say "$distro: $pkg built in $(($(date +%s) - start)) s"
 }
 
@@ -184,10 +163,7 @@ yaml file://$root/packaging/rosdep/$distro.yaml
 EOF
   export ROSDEP_SOURCE_PATH="$work/rosdep/sources.list.d" ROS_HOME="$work/ros_home"
   export ROSDISTRO_INDEX_URL="file://$root/packaging/rosdistro/index-v4.yaml"
-  rosdep update --rosdistro "$distro" >"$work/rosdep.log" 2>&1 || {
-    cat "$work/rosdep.log" >&2
-    fail "rosdep update failed for $distro"
-  }
+  logged "$work/rosdep.log" "rosdep update for $distro" rosdep update --rosdistro "$distro"
 
   make_one "$distro" korvane_protocol "$work"
   kp_deb="$(echo "$work"/ros-"$distro"-korvane-protocol_*.deb)"

@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Installs what is missing, builds the node and the client (nothing else: the
-# tests, fuzz replays and benchmarks are scripts/test.sh's), and starts the
-# node in the foreground. One line per step; the compiler's output goes to
-# build/run-node.log and is shown only when a step fails.
-# The node's working folder (where "StationInfo.conf" lives) is
-# ${DATA_CENTER_WORKDIR:-/opt/korvane/data/data_center}. Arguments go to the
-# node (for example --ros-args -r __ns:=/robot1).
+# Installs what is missing, builds the node and its client only, and starts
+# the node in the foreground in ${DATA_CENTER_WORKDIR:-/opt/korvane/data/data_center},
+# with the arguments given (for example --ros-args -r __ns:=/robot1). The
+# compiler's output goes to build/run-node.log, shown when a step fails.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=lib/ros_environment.bash

@@ -1,21 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# The cross build for the robot's 64-bit Arm (preset arm64) and its unit and
-# end-to-end tests, every test program running under qemu-aarch64 on this
-# machine. The mixed-architecture tests pair its node and client with the
-# native build's, taken from NATIVE_BIN_DIR (default build/bin: build that
-# first). Stress tests and benchmarks stay native: emulated timings mean
-# nothing. The preset keeps line tables only (-g1): nobody debugs these
-# programs under qemu, and full debug information costs compile time.
+# The cross build for the robot's 64-bit Arm (preset arm64, -g1) and its
+# unit and e2e tests, each under qemu-aarch64; the mixed-architecture tests
+# pair its node and client with the native ones in NATIVE_BIN_DIR (default
+# build/bin). Stress tests and benchmarks stay native. With FUZZ_RUNS_DIR,
+# the fuzz section's working folder, the arm64 fuzz targets replay the inputs
+# found there. Needs `scripts/install-deps.sh --arm64`.
 #
 #   scripts/test-arm64.sh [BUILD_DIR]        (default build-arm64)
-#
-# If FUZZ_RUNS_DIR names the fuzzing section's working folder (one folder of
-# inputs per target, found by libFuzzer on this machine), the arm64 builds of
-# the fuzz targets replay those inputs too, with the same checks.
-#
-# Needs `scripts/install-deps.sh --arm64`. If SECTION_NOTE names a file, the
-# count of tests run under emulation is written there for test.sh's summary.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=lib/ros_environment.bash

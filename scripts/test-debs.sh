@@ -5,21 +5,15 @@
 #
 #   scripts/test-debs.sh [DISTRO...]
 #
-# scripts/make-debs.sh makes ros-<distro>-korvane-protocol and
-# ros-<distro>-data-center for this machine's architecture and, on x86-64
-# where /opt/ros/<distro>-arm64 is (required with
-# DATA_CENTER_REQUIRE_ROBOT=1), cross-built for the robot's arm64. For each
-# architecture lintian must report no error, the packages must be for it
-# (Architecture, file name), and so must every ELF file inside (readelf -h);
-# the arm64 ones must hold the same files as the amd64 ones, the triplet in
-# paths aside. The arm64 data_center repacked with the amd64 node inside
-# must fail that architecture check. How they install, start, upgrade and
-# purge under systemd, scripts/test-systemd.sh tests.
-#
-# TEST_DEBS_REUSE=1 checks the packages already made in DEBS_DIR (default
-# build/debs: <distro>/, <distro>-arm64/) instead of making them. Exit
-# status 77 when no distribution is installed, unless
-# DATA_CENTER_REQUIRE_ROBOT=1, which requires both Humble and Jazzy.
+# scripts/make-debs.sh makes them for this machine's architecture and, on
+# x86-64 where /opt/ros/<distro>-arm64 is (required with
+# DATA_CENTER_REQUIRE_ROBOT=1), cross-built for arm64. For each, lintian
+# must report no error; each package and every ELF file inside must be for
+# the architecture; the arm64 packages hold the amd64 ones' files. The arm64
+# data_center with the amd64 node inside must fail. scripts/test-systemd.sh
+# tests how they install and run. TEST_DEBS_REUSE=1 checks the packages
+# already in DEBS_DIR (default build/debs). Exit status 77 when no
+# distribution is installed, unless DATA_CENTER_REQUIRE_ROBOT=1.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=lib/ros_environment.bash
@@ -58,19 +52,15 @@ check_arch() {
   for deb in "$@"; do
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] && [ "${deb%_"$arch".deb}" != "$deb" ] ||
       fail "$(basename "$deb") is not an $arch package (Architecture: $(dpkg-deb -f "$deb" Architecture))"
-    tree="$(mktemp -d)"
-    dpkg-deb -x "$deb" "$tree"
+    tree="$t/$(basename "$deb").files"
+    rm -rf "$tree" && dpkg-deb -x "$deb" "$tree"
     elves=0
     while IFS= read -r -d '' f; do
       m="$(readelf -h "$f" 2>/dev/null | sed -n 's/^ *Machine: *//p')" || true
       [ -n "$m" ] || continue
-      [ "$m" = "$machine" ] || {
-        rm -rf "$tree"
-        fail "$(basename "$deb"): ${f#"$tree"/} is for $m, not $machine"
-      }
+      [ "$m" = "$machine" ] || fail "$(basename "$deb"): ${f#"$tree"/} is for $m, not $machine"
       elves=$((elves + 1))
     done < <(find "$tree" -type f -print0)
-    rm -rf "$tree"
     [ "$elves" -gt 0 ] || fail "$(basename "$deb") holds no program or library"
   done
 }
@@ -122,7 +112,10 @@ for distro in "${distros[@]}"; do
   # The robot's packages are made while this machine's are checked.
   cross_out=""
   cross_pid=""
-  if [ -n "$cross_arch" ] && [ -f "/opt/ros/$distro-$cross_arch/setup.sh" ]; then
+  if [ -n "$cross_arch" ] && [ ! -f "/opt/ros/$distro-$cross_arch/setup.sh" ]; then
+    [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" != 1 ] || fail "ROS 2 $distro for $cross_arch is required here: no /opt/ros/$distro-$cross_arch"
+    say "no /opt/ros/$distro-$cross_arch: no $cross_arch packages for $distro"
+  elif [ -n "$cross_arch" ]; then
     cross_out="$debs_root/$distro-$cross_arch"
     if [ "${TEST_DEBS_REUSE:-0}" != 1 ]; then
       (
@@ -132,10 +125,6 @@ for distro in "${distros[@]}"; do
       ) >"$debs_root/make-$distro-$cross_arch.log" 2>&1 &
       cross_pid=$!
     fi
-  elif [ -n "$cross_arch" ] && [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
-    fail "ROS 2 $distro for $cross_arch is required here (DATA_CENTER_REQUIRE_ROBOT=1) and /opt/ros/$distro-$cross_arch is not installed"
-  elif [ -n "$cross_arch" ]; then
-    say "no /opt/ros/$distro-$cross_arch: no $cross_arch packages for $distro"
   fi
   t="$out/test"
   rm -rf "$t"

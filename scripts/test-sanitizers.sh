@@ -1,20 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Builds the whole tree with AddressSanitizer + UndefinedBehaviorSanitizer and
-# runs the test suite (unit, e2e and the rest) without the stress and bench
-# labels, which are about load and timing, not memory safety.
+# Builds the tree with AddressSanitizer + UndefinedBehaviorSanitizer (preset
+# asan: -O1 -g1, the sanitizers' usual level) and runs its tests but the
+# stress and bench labels, which are about load and timing:
 #
 #   scripts/test-sanitizers.sh [BUILD_DIR]        (default: build-asan/)
 #
-# Any sanitizer report fails the test it happens in: UBSan stops at the first
-# finding (the build uses -fno-sanitize-recover), ASan always does, and
-# LeakSanitizer checks every process at exit. The end-to-end tests start the
-# node through test/support/data_center_hermetic, which passes these
-# variables on to it.
-#
-# The preset compiles at -O1 with line tables only (-g1), the sanitizers'
-# usual level: reports keep their files and lines, and the instrumented build,
-# the longest compile of CI, takes far less time than at -O2 -g.
+# Any report fails its test: UBSan stops at the first finding
+# (-fno-sanitize-recover), LeakSanitizer checks every process at exit.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=lib/ros_environment.bash

@@ -7,41 +7,27 @@
 #
 #   tests     the build's CTest labels (unit, e2e, stress, bench) in build/
 #   lint      clang-format and clang-tidy on the project's own sources
-#   asan      the suite again under AddressSanitizer + UBSan in build-asan/
-#             (without stress and bench)
+#   asan      the suite but stress and bench under ASan + UBSan in build-asan/
 #   fuzz      each libFuzzer target for FUZZ_SECONDS (default 60) in build-fuzz/
 #   valgrind  the node under valgrind memcheck with a short client load
-#   arm64     the cross build for the robot's 64-bit Arm in build-arm64/, its
-#             unit and e2e tests under qemu-aarch64, the mixed-architecture
-#             tests against build/, and the inputs fuzz found replayed on
-#             arm64 (when fuzz ran before it)
-#   robot     the robot build on each ROS 2 installed (Humble, Jazzy;
-#             ROBOT_DISTROS=jazzy for one): colcon build and colcon test
-#             with both middlewares, the whole-system suite against its
-#             node, native and arm64, and the stress suite against the
-#             native one (scripts/test-robot-build.sh); skipped
-#             where none is installed, unless DATA_CENTER_REQUIRE_ROBOT=1
-#   debs      the robot packages as Debian packages, for each ROS 2 installed:
-#             made with bloom for amd64 and cross-built for arm64, each
-#             checked (lintian, their files, the processor of every program
-#             and library) (scripts/test-debs.sh); skipped where no ROS 2 is
-#             installed, unless DATA_CENTER_REQUIRE_ROBOT=1
-#   systemd   the same packages under a real systemd, in a container
-#             (systemd-nspawn) for each ROS 2 installed, amd64 and, under
-#             qemu, arm64 where /opt/ros/<distro>-arm64 is: installed,
-#             started, called from x86-64, killed, restarted on Fast DDS,
-#             logs aged out, upgraded, removed, purged, moved from Humble to
-#             Jazzy (amd64), broken packages caught (scripts/test-systemd.sh;
-#             the packages of the debs section when it passed in this run);
-#             skipped as debs is
+#   arm64     the cross build for the robot's 64-bit Arm in build-arm64/: unit
+#             and e2e tests under qemu-aarch64, mixed-architecture tests, and
+#             the inputs the fuzz section found replayed (scripts/test-arm64.sh)
+#   robot     the robot build with colcon on each ROS 2 installed, its tests on
+#             both middlewares, natively and for arm64 under qemu
+#             (scripts/test-robot-build.sh)
+#   debs      the robot's Debian packages, amd64 and arm64, made and checked
+#             (scripts/test-debs.sh)
+#   systemd   those packages under a real systemd in a container, amd64 and,
+#             under qemu, arm64 (scripts/test-systemd.sh)
 #
-# The dependencies and the standalone build in build/ come first whatever is
-# named. Every section runs even when an earlier one failed (except when the
-# build fails); the summary at the end lists them, and the exit status is
-# non-zero when any failed. The standalone sections run with a sourced ROS 2
-# left out of their environment; the robot section uses it. What can be
-# reused by the next run is kept in DATA_CENTER_CACHE (default
-# ~/.cache/data-center; docs/testing.md).
+# robot, debs and systemd are skipped where no ROS 2 is installed, unless
+# DATA_CENTER_REQUIRE_ROBOT=1. The dependencies and the standalone build in
+# build/ come first. Every section runs even when an earlier one failed; the
+# summary at the end lists them, and the exit status is non-zero when any
+# failed. The standalone sections run with a sourced ROS 2 left out of their
+# environment. What the next run can reuse is kept in DATA_CENTER_CACHE
+# (default ~/.cache/data-center; docs/testing.md).
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
@@ -72,6 +58,10 @@ wants() {
   case " ${wanted[*]} " in *" $1 "*) return 0 ;; esac
   return 1
 }
+# section NAME TITLE COMMAND...: runs the section when it is wanted.
+section() {
+  ! wants "$1" || run "$@"
+}
 
 results=()
 failed=0
@@ -85,37 +75,29 @@ banner() {
 # section may write a short note (such as a count) to the file named by
 # SECTION_NOTE; it goes on its summary line. Exit status 77 is a skip.
 run() {
-  local name="$1" title="$2" start status=0 note_file note="" line
+  local name="$1" title="$2" start status=0 note_file note="" word=ok
   shift 2
   banner "$name: $title"
   note_file="$(mktemp)"
   start=$(date +%s)
   SECTION_NOTE="$note_file" "$@" || status=$?
   local took=$(($(date +%s) - start))
-  if [ -s "$note_file" ]; then
-    note="  ($(head -n 1 "$note_file"))"
-  fi
+  [ ! -s "$note_file" ] || note="  ($(head -n 1 "$note_file"))"
   rm -f "$note_file"
-  line="$(printf '%-9s %-44s' "$name" "$title")"
-  if [ "$status" -eq 0 ]; then
-    results+=("$(printf '%s ok      %5d s%s' "$line" "$took" "$note")")
-  elif [ "$status" -eq 77 ]; then
-    results+=("$(printf '%s skipped %5d s%s' "$line" "$took" "$note")")
-    status=0
-  else
-    results+=("$(printf '%s FAILED  %5d s (exit %d)%s' "$line" "$took" "$status" "$note")")
-    failed=1
-  fi
+  case "$status" in
+    0) ;;
+    77) word=skipped && status=0 ;;
+    *) word=FAILED && failed=1 && note=" (exit $status)$note" ;;
+  esac
+  results+=("$(printf '%-9s %-44s %-7s %5d s%s' "$name" "$title" "$word" "$took" "$note")")
   return "$status"
 }
 summary() {
   banner "summary"
   printf '%s\n' "${results[@]}"
-  local total="${#results[@]}" nfailed=0 r
-  for r in "${results[@]}"; do
-    case "$r" in *FAILED*) nfailed=$((nfailed + 1)) ;; esac
-  done
-  echo "sections: $((total - nfailed)) passed, $nfailed failed"
+  local nfailed
+  nfailed="$(printf '%s\n' "${results[@]}" | grep -c FAILED)"
+  echo "sections: $((${#results[@]} - nfailed)) passed, $nfailed failed"
 }
 
 # The robot section, or why it cannot run here (a distribution that is
@@ -133,11 +115,9 @@ run "deps" "Debian packages" \
   summary
   exit 1
 }
-# Every compiler call of every section (CMake, colcon, bloom's debian/rules)
-# goes through ccache, whose store lives outside the clone: a run on a machine
-# that ran before, from a clone at the same path, compiles only what changed.
-# No base_dir: it would hand the compiler relative paths, and __FILE__ in the
-# log lines would no longer match -fmacro-prefix-map.
+# Every compiler call (CMake, colcon, bloom's debian/rules) goes through
+# ccache, kept outside the clone. No base_dir: with relative paths __FILE__
+# in the log lines would no longer match -fmacro-prefix-map.
 export CCACHE_DIR="$cache_dir/ccache" CCACHE_MAXSIZE=8G
 export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 ccache --zero-stats >/dev/null
@@ -145,51 +125,36 @@ run "build" "standalone build ($build_dir)" without_ros env BUILD_DIR="$build_di
   summary
   exit 1
 }
-if wants tests; then
-  run "tests" "unit, e2e, stress, bench" \
-    without_ros sh -c 'cd "$1" && ctest --output-on-failure -j "$(nproc)" --timeout 600' sh "$build_dir"
-fi
-if wants lint; then
-  run "lint" "clang-format, clang-tidy" without_ros "$root/scripts/lint.sh" "$build_dir"
-fi
-if wants asan; then
-  run "asan" "tests under ASan + UBSan (build-asan)" without_ros "$root/scripts/test-sanitizers.sh" "$root/build-asan"
-fi
-if wants fuzz; then
-  run "fuzz" "fuzzing, ${fuzz_seconds} s a target (build-fuzz)" \
-    without_ros env FUZZ_BUILD_DIR="$root/build-fuzz" "$root/scripts/fuzz.sh" "$fuzz_seconds"
-fi
-if wants valgrind; then
-  run "valgrind" "node under valgrind memcheck" without_ros "$root/scripts/valgrind-node.sh" "$build_dir"
-fi
-if wants arm64; then
-  run "arm64" "arm64 build, unit + e2e under qemu" \
-    without_ros env NATIVE_BIN_DIR="$build_dir/bin" FUZZ_RUNS_DIR="$root/build-fuzz/runs" \
-    "$root/scripts/test-arm64.sh" "$root/build-arm64"
-fi
-if wants robot; then
-  run "robot" "robot build on ROS 2 Humble, Jazzy (colcon)" robot
-fi
+section tests "unit, e2e, stress, bench" \
+  without_ros sh -c 'cd "$1" && ctest --output-on-failure -j "$(nproc)" --timeout 600' sh "$build_dir"
+section lint "clang-format, clang-tidy" without_ros "$root/scripts/lint.sh" "$build_dir"
+section asan "tests under ASan + UBSan (build-asan)" without_ros "$root/scripts/test-sanitizers.sh" "$root/build-asan"
+section fuzz "fuzzing, ${fuzz_seconds} s a target (build-fuzz)" \
+  without_ros env FUZZ_BUILD_DIR="$root/build-fuzz" "$root/scripts/fuzz.sh" "$fuzz_seconds"
+section valgrind "node under valgrind memcheck" without_ros "$root/scripts/valgrind-node.sh" "$build_dir"
+section arm64 "arm64 build, unit + e2e under qemu" \
+  without_ros env NATIVE_BIN_DIR="$build_dir/bin" FUZZ_RUNS_DIR="$root/build-fuzz/runs" \
+  "$root/scripts/test-arm64.sh" "$root/build-arm64"
+section robot "robot build on ROS 2 Humble, Jazzy (colcon)" robot
 debs_made=0
-if wants debs; then
-  run "debs" "Debian packages (bloom, lintian, contents)" "$root/scripts/test-debs.sh" && debs_made=1
-fi
-# This machine's architecture, then on x86-64 the robot's arm64.
+wants debs && run debs "Debian packages (bloom, lintian, contents)" "$root/scripts/test-debs.sh" && debs_made=1
+# This machine's architecture, then on x86-64 the robot's arm64; skipped
+# when both are.
 systemd_section() {
-  local arches=("$(dpkg --print-architecture)") a s status=77 notes=""
+  local arches=("$(dpkg --print-architecture)") a s status=0 skipped=0 notes=""
   [ "${arches[0]}" != amd64 ] || arches+=(arm64)
   for a in "${arches[@]}"; do
     s=0
     TEST_DEBS_REUSE="$debs_made" SECTION_NOTE="$SECTION_NOTE.$a" "$root/scripts/test-systemd.sh" --arch "$a" || s=$?
     notes="$notes${notes:+; }$a: $(cat "$SECTION_NOTE.$a" 2>/dev/null || echo "exit $s")" && rm -f "$SECTION_NOTE.$a"
-    if [ "$s" -ne 0 ] && [ "$s" -ne 77 ]; then status=$s; elif [ "$s" -eq 0 ] && [ "$status" -eq 77 ]; then status=0; fi
+    [ "$s" -ne 77 ] || skipped=$((skipped + 1))
+    [ "$s" -eq 0 ] || [ "$s" -eq 77 ] || status=$s
   done
   echo "$notes" >"$SECTION_NOTE"
+  [ "$status" -ne 0 ] || [ "$skipped" -lt "${#arches[@]}" ] || status=77
   return "$status"
 }
-if wants systemd; then
-  run "systemd" "the packages under systemd, amd64 and arm64" systemd_section
-fi
+section systemd "the packages under systemd, amd64 and arm64" systemd_section
 
 summary
 echo "compiler cache ($CCACHE_DIR): $(ccache --print-stats 2>/dev/null | awk -F'\t' '/^direct_cache_hit|^preprocessed_cache_hit/ { hit += $2 } /^cache_miss/ { miss = $2 } END { printf "%d hits, %d misses", hit, miss }')"

@@ -6,14 +6,12 @@
 #
 #   scripts/valgrind-node.sh [BUILD_DIR]        (default: build/)
 #
-# VALGRIND_ROUNDS     rounds of the request mix below (default 50; 7 requests
-#                     a round)
-# VALGRIND_DOMAIN_ID  ROS_DOMAIN_ID of the run (default: the build's, from
-#                     BUILD_DIR/test_domains.txt)
+# VALGRIND_ROUNDS     rounds of the request mix below (default 50, 7 each)
+# VALGRIND_DOMAIN_ID  ROS_DOMAIN_ID (default: BUILD_DIR/test_domains.txt's)
+# KEEP_VALGRIND_DIR=1 keeps the run's folder
 #
-# The node gets its own domain, its own working folder and its own
-# /opt/korvane, through test/support/data_center_hermetic as in the
-# end-to-end tests (root, or an ordinary user where user namespaces are allowed).
+# The node gets its own domain, working folder and /opt/korvane through
+# test/support/data_center_hermetic, as in the end-to-end tests.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # shellcheck source=lib/ros_environment.bash
@@ -30,12 +28,10 @@ node="$build_dir/bin/data_center"
 cli="$build_dir/bin/data_center_cli"
 
 "$root/scripts/install-deps.sh" valgrind
-for bin in "$node" "$cli"; do
-  if [ ! -x "$bin" ]; then
-    echo "missing $bin: build first (scripts/build.sh)" >&2
-    exit 2
-  fi
-done
+[ -x "$node" ] && [ -x "$cli" ] || {
+  echo "no $node or $cli: build first (scripts/build.sh)" >&2
+  exit 2
+}
 
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/data_center_valgrind_XXXXXX")"
 node_pid=""
@@ -44,11 +40,8 @@ cleanup() {
     kill -KILL "$node_pid" 2>/dev/null || true
     wait "$node_pid" 2>/dev/null || true
   fi
-  if [ -n "${KEEP_VALGRIND_DIR:-}" ]; then
-    echo "kept $tmp"
-  else
-    rm -rf "$tmp"
-  fi
+  [ -z "${KEEP_VALGRIND_DIR:-}" ] || { echo "kept $tmp" && return; }
+  rm -rf "$tmp"
 }
 trap cleanup EXIT
 
@@ -64,22 +57,16 @@ export ROS_DOMAIN_ID="$domain"
   --log-file="$tmp/valgrind.log" "$node" >"$tmp/stdout" 2>"$tmp/stderr" &
 node_pid=$!
 
-ready=0
+ready='^after advertiseService robot_status_query$'
 for _ in $(seq 1 600); do
-  if grep -q '^after advertiseService robot_status_query$' "$tmp/stdout" 2>/dev/null; then
-    ready=1
-    break
-  fi
-  if ! kill -0 "$node_pid" 2>/dev/null; then
-    break
-  fi
+  ! grep -q "$ready" "$tmp/stdout" 2>/dev/null && kill -0 "$node_pid" 2>/dev/null || break
   sleep 0.2
 done
-if [ "$ready" -ne 1 ]; then
+grep -q "$ready" "$tmp/stdout" 2>/dev/null || {
   echo "the node did not come up under valgrind" >&2
   cat "$tmp/stdout" "$tmp/stderr" "$tmp/valgrind.log" >&2 || true
   exit 1
-fi
+}
 
 requests=0
 failures=0

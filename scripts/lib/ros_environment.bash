@@ -1,10 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
-# Sourced by the scripts, not run. The standalone build and its programs use
-# Debian's ament, rosidl and libraries; a shell with a ROS 2 install sourced
-# would mix that install's into them (CMake's find_package searches the prefix
-# of every PATH entry, the rosidl generators import from PYTHONPATH, programs
-# load from LD_LIBRARY_PATH). These functions take a ROS 2 install out of the
-# environment.
+# Sourced by the scripts: the ROS 2 environment. The standalone build uses
+# Debian's ament, rosidl and libraries, which a sourced ROS 2 install would
+# mix with its own (through PATH, PYTHONPATH, LD_LIBRARY_PATH); the first
+# functions take it out. Then the robot's distributions.
 
 # Whether folder $1 lies in a ROS 2 install: under one of the prefixes the
 # sourced setup files listed (passed as $2, colon-separated), or under a
@@ -64,8 +62,7 @@ loopback_only() {
 
 # For the standalone build's tests: no ROS 2 install, and none of the
 # middleware settings a shell may carry (a sourced setup.bash sets
-# ROS_LOCALHOST_ONLY=0, which would take the tests' nodes off loopback; the
-# tests give every program its domain themselves).
+# ROS_LOCALHOST_ONLY=0); the tests give every program its domain.
 leave_ros() {
   leave_ros_install
   unset RMW_IMPLEMENTATION ROS_LOCALHOST_ONLY ROS_AUTOMATIC_DISCOVERY_RANGE ROS_STATIC_PEERS ROS_DOMAIN_ID ROS_SECURITY_ENABLE ROS_SECURITY_STRATEGY \
@@ -86,26 +83,26 @@ without_ros() {
 robot_distros=(humble jazzy)
 
 # The distributions a robot script runs on, into the array `distros`: those
-# named as arguments, else each of robot_distros installed in /opt/ros (as
-# /opt/ros/<distro>$ros_suffix, such as -arm64, when that is set).
-# Without arguments, one not installed fails where DATA_CENTER_REQUIRE_ROBOT=1
-# and is skipped otherwise; none at all exits 77 (skipped). Calls the
-# calling script's own say and fail.
+# named as arguments, else robot_distros; each must be installed in /opt/ros
+# (as /opt/ros/<distro>$ros_suffix, such as -arm64, when that is set). One
+# not installed fails when named or DATA_CENTER_REQUIRE_ROBOT=1, and is
+# skipped otherwise; none at all exits 77 (skipped). Calls the calling
+# script's own say and fail.
 select_robot_distros() {
-  distros=("$@")
-  [ "${#distros[@]}" -eq 0 ] || return 0
-  local d
-  for d in "${robot_distros[@]}"; do
+  local d wanted=("$@")
+  [ "$#" -gt 0 ] || wanted=("${robot_distros[@]}")
+  distros=()
+  for d in "${wanted[@]}"; do
     if [ -f "/opt/ros/$d${ros_suffix:-}/setup.sh" ]; then
       distros+=("$d")
-    elif [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
-      fail "ROS 2 $d is required here (DATA_CENTER_REQUIRE_ROBOT=1) and /opt/ros/$d${ros_suffix:-} is not installed"
+    elif [ "$#" -gt 0 ] || [ "${DATA_CENTER_REQUIRE_ROBOT:-0}" = 1 ]; then
+      fail "ROS 2 $d is required here and /opt/ros/$d${ros_suffix:-} is not installed"
     else
       say "no /opt/ros/$d${ros_suffix:-}: $d skipped"
     fi
   done
-  if [ "${#distros[@]}" -eq 0 ]; then
+  [ "${#distros[@]}" -gt 0 ] || {
     say "no ROS 2 distribution installed: skipped"
     exit 77
-  fi
+  }
 }
