@@ -295,7 +295,7 @@ DATA_CENTER_STRESS_CRASH_SECONDS="${DATA_CENTER_STRESS_CRASH_SECONDS:-45}" robot
 # answered as expected, 1 when not, 2 when the node did not start to serve.
 # shellcheck disable=SC2016 # the namespace's own expansions, written as they are
 fastdds_node_answers() {
-  local install="$1" start="$2" dir pid node="" i status=0 out call code payload want expected="" actual=""
+  local install="$1" start="$2" dir pid node="" i status=0 out call code payload bytes want expected="" actual=""
   local domain=65 site=ROS_LOCALHOST_ONLY=1 program
   [ "$distro" = humble ] || { domain=66 && site=ROS_AUTOMATIC_DISCOVERY_RANGE=LOCALHOST; }
   case "$start" in
@@ -333,9 +333,9 @@ fastdds_node_answers() {
     for call in "1002|0||0" "10001 0A 02 08 09|0||0" "10002|0|0A 02 08 09|0" \
       "10003|0|0A 09 08 B8 17 10 28 18 80 F1 04|0" "-42|10002||1"; do
       IFS='|' read -r call code payload want <<<"$call"
-      out="$(echo "$payload" | wc -w)"
+      bytes="$(echo "$payload" | wc -w)"
       expected+="$(printf '$ call %s\ncode: %s\nmsg: ""\npayload: hex (%s bytes)\n%sexit %s' \
-        "$call" "$code" "$out" "${payload:+$payload$'\n'}" "$want")"$'\n'
+        "$call" "$code" "$bytes" "${payload:+$payload$'\n'}" "$want")"$'\n'
       # shellcheck disable=SC2086 # the call's words
       out="$(nsenter -t "$pid" -n -- env -u FASTRTPS_DEFAULT_PROFILES_FILE RMW_IMPLEMENTATION=rmw_fastrtps_cpp \
         ROS_DOMAIN_ID="$domain" ROS_LOG_DIR="$dir/ros_log" timeout -k 1 15 \
